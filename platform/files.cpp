@@ -1,0 +1,80 @@
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <climits>
+#include <memory>
+#include <string_view>
+
+namespace platform {
+
+std::string ProgramPath() {
+  char buf[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return {};
+  return std::string(buf, size_t(n));
+}
+
+std::string ProgramDir() { return DirOf(ProgramPath()); }
+
+std::string CurrentDir() {
+  char buf[PATH_MAX];
+  if (!getcwd(buf, sizeof buf)) return {};
+  return WithTrailingSlash(buf);
+}
+
+std::string DirOf(const std::string& path) {
+  auto p = path.rfind('/');
+  return p == std::string::npos ? std::string{} : path.substr(0, p + 1);
+}
+
+std::string WithTrailingSlash(std::string dir) {
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  return dir;
+}
+
+int64_t FreeDiskBytes(const std::string& path) {
+  struct statvfs st {};
+  std::string probe = path.empty() ? "." : path;
+  if (statvfs(probe.c_str(), &st) != 0) return -1;
+  unsigned long long bytes = (unsigned long long)st.f_bavail * st.f_frsize;
+  return bytes > (unsigned long long)INT64_MAX ? INT64_MAX : int64_t(bytes);
+}
+
+namespace {
+// strcasecmp would follow the locale (a program that calls setlocale could fold Latin-1
+// letters, or Turkish I); file names are matched ignoring ASCII case only.
+bool EqualAsciiNoCase(std::string_view a, std::string_view b) {
+  auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (fold(a[i]) != fold(b[i])) return false;
+  }
+  return true;
+}
+}  // namespace
+
+std::string FindFileNoCase(const std::string& path) {
+  if (path.empty()) return {};
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0) return path;
+  std::string dir = DirOf(path);
+  std::string name = path.substr(dir.size());
+  if (name.empty()) return {};
+  std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(dir.empty() ? "." : dir.c_str()), closedir);
+  if (!d) return {};
+  while (dirent* e = readdir(d.get())) {
+    if (EqualAsciiNoCase(e->d_name, name)) return dir + e->d_name;
+  }
+  return {};
+}
+
+std::string ResolveNoCase(const std::string& path) {
+  std::string found = FindFileNoCase(path);
+  return found.empty() ? path : found;
+}
+
+}  // namespace platform

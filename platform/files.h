@@ -1,0 +1,30 @@
+// File-system services the system's programs expect of their platform.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// Path of the running program file (for a shared library: of the program that loaded it).
+std::string ProgramPath();
+// Folder of the running program file, with a trailing "/".
+std::string ProgramDir();
+// Current directory with a trailing "/".
+std::string CurrentDir();
+// Folder part of a path including its trailing "/" ("" when the path has none).
+std::string DirOf(const std::string& path);
+// Appends "/" unless the text already ends in one (an empty text stays empty).
+std::string WithTrailingSlash(std::string dir);
+
+// Free bytes for an unprivileged writer on the file system that holds path; -1 when unknown.
+int64_t FreeDiskBytes(const std::string& path);
+
+// The system's own files come from installations whose file names differ in case
+// ("ostrel.ini", "Ostrel.INI"). Returns the path of the existing entry whose last component
+// equals that of path ignoring ASCII case (an exact match wins), or "" when there is none.
+std::string FindFileNoCase(const std::string& path);
+// FindFileNoCase, or path itself when nothing matches (for opening with a clear error).
+std::string ResolveNoCase(const std::string& path);
+
+}  // namespace platform

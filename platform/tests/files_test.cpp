@@ -1,0 +1,96 @@
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/testing/temp_dir.h"
+
+namespace platform {
+namespace {
+
+TEST(FindFileNoCase, FindsAFileWrittenInAnotherCase) {
+  testing::TempDir dir;
+  dir.Write("debug", "");
+  EXPECT_EQ(FindFileNoCase(dir / "DEBUG"), dir / "debug");
+  EXPECT_EQ(FindFileNoCase(dir / "Debug"), dir / "debug");
+  EXPECT_EQ(ResolveNoCase(dir / "DEBUG"), dir / "debug");
+}
+
+TEST(FindFileNoCase, AnExactMatchWins) {
+  testing::TempDir dir;
+  dir.Write("Ostrel.INI", "");
+  dir.Write("ostrel.ini", "");
+  EXPECT_EQ(FindFileNoCase(dir / "Ostrel.INI"), dir / "Ostrel.INI");
+  EXPECT_EQ(FindFileNoCase(dir / "ostrel.ini"), dir / "ostrel.ini");
+}
+
+TEST(FindFileNoCase, NothingMatches) {
+  testing::TempDir dir;
+  dir.Write("CONFIG.CFG", "");
+  EXPECT_EQ(FindFileNoCase(dir / "CONFIG.CF"), "");
+  EXPECT_EQ(FindFileNoCase(dir / "missing/CONFIG.CFG"), "");
+  EXPECT_EQ(FindFileNoCase(""), "");
+  EXPECT_EQ(ResolveNoCase(dir / "none.ini"), dir / "none.ini");
+}
+
+TEST(FindFileNoCase, OnlyAsciiLettersAreFolded) {
+  testing::TempDir dir;
+  dir.Write("\xe4.ini", "");  // "ä" in Windows-1252; "Ä" is 0xC4
+  EXPECT_EQ(FindFileNoCase(dir / "\xc4.INI"), "");
+  EXPECT_EQ(FindFileNoCase(dir / "\xe4.INI"), dir / "\xe4.ini");
+}
+
+TEST(FindFileNoCase, ABareNameIsLookedUpInTheCurrentFolder) {
+  testing::TempDir dir;
+  dir.Write("Lang.TXT", "");
+  std::string old = CurrentDir();
+  ASSERT_EQ(chdir(dir.Path().c_str()), 0);
+  std::string found = FindFileNoCase("lang.txt");
+  ASSERT_EQ(chdir(old.c_str()), 0);
+  EXPECT_EQ(found, "Lang.TXT");
+}
+
+TEST(Paths, DirOfAndTrailingSlash) {
+  struct Row {
+    const char* label;
+    std::string path, dir_of, with_slash;
+  };
+  const Row rows[] = {
+      {"absolute file", "/opt/qar/Ostrel.INI", "/opt/qar/", "/opt/qar/Ostrel.INI/"},
+      {"folder with slash", "/opt/qar/", "/opt/qar/", "/opt/qar/"},
+      {"root", "/", "/", "/"},
+      {"file at root", "/x", "/", "/x/"},
+      {"relative", "data/CONFIG.CFG", "data/", "data/CONFIG.CFG/"},
+      {"bare name", "CONFIG.CFG", "", "CONFIG.CFG/"},
+      {"empty", "", "", ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    EXPECT_EQ(DirOf(row.path), row.dir_of);
+    EXPECT_EQ(WithTrailingSlash(row.path), row.with_slash);
+  }
+}
+
+TEST(Paths, ProgramAndCurrentFolders) {
+  std::string program = ProgramPath();
+  ASSERT_FALSE(program.empty());
+  EXPECT_TRUE(std::filesystem::exists(program));
+  std::string dir = ProgramDir();
+  ASSERT_FALSE(dir.empty());
+  EXPECT_EQ(dir.back(), '/');
+  EXPECT_EQ(program.substr(0, dir.size()), dir);
+  EXPECT_EQ(CurrentDir().back(), '/');
+  EXPECT_EQ(std::filesystem::path(CurrentDir()), std::filesystem::current_path() / "");
+}
+
+TEST(FreeDiskBytes, OfATempFolderAndOfAMissingPath) {
+  testing::TempDir dir;
+  EXPECT_GT(FreeDiskBytes(dir.Path()), 0);
+  EXPECT_EQ(FreeDiskBytes(dir / "missing/folder"), -1);
+}
+
+}  // namespace
+}  // namespace platform

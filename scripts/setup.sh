@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs everything the project builds and tests with, from Debian's packages.
+# Idempotent: when every package is already there it does nothing.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ make pkg-config git
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev libjpeg62-turbo-dev
+  libgrpc++-dev libprotobuf-dev protobuf-compiler protobuf-compiler-grpc
+  fonts-dejavu-core xvfb socat
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update
+$sudo apt-get install -y --no-install-recommends "${missing[@]}"

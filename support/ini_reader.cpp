@@ -1,0 +1,284 @@
+#include "support/ini_reader.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+
+#include "platform/cp1252.h"
+#include "platform/files.h"
+#include "platform/no_destroy.h"
+#include "support/error_log.h"
+#include "support/log_text.h"
+
+namespace support {
+
+namespace {
+
+constexpr size_t kShortString = 255;
+constexpr size_t kNameLength = 80;
+constexpr int32_t kTraceReads = 256;
+constexpr int32_t kTraceFields = 512;
+
+bool StartsWith(const std::string& s, char c) { return !s.empty() && s[0] == c; }
+
+void CutAtComment(std::string& line) {
+  auto p = line.find(';');
+  if (p != std::string::npos) line.erase(p);
+}
+
+// The next field up to the first "," (the line keeps what follows), without its blanks.
+std::string CutField(std::string& line) {
+  std::string field;
+  auto p = line.find(',');
+  if (p == std::string::npos) {
+    field = line.substr(0, 254);
+    line.clear();
+  } else {
+    field = line.substr(0, p);
+    line.erase(0, p + 1);
+  }
+  Trim_Blanks(field, int(kShortString));
+  return field;
+}
+
+// A whole decimal integer with an optional sign, in 32-bit range.
+bool ParseInt(const std::string& text, int32_t& value) {
+  size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  if (i == text.size()) return false;
+  int64_t v = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    v = v * 10 + (text[i] - '0');
+    if (v > int64_t(INT32_MAX) + 1) return false;
+  }
+  v = negative ? -v : v;
+  if (v > INT32_MAX || v < INT32_MIN) return false;
+  value = int32_t(v);
+  return true;
+}
+
+// Sign, digits with at most one ".", an optional exponent; nothing else.
+bool ParseReal(const std::string& text, double& value) {
+  size_t i = 0, digits = 0;
+  auto skip_digits = [&] {
+    size_t n = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i, ++n;
+    return n;
+  };
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  digits += skip_digits();
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    digits += skip_digits();
+  }
+  if (digits == 0) return false;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    if (skip_digits() == 0) return false;
+  }
+  if (i != text.size()) return false;
+  errno = 0;
+  value = std::strtod(text.c_str(), nullptr);  // the C locale: "." is the separator
+  return errno != ERANGE;
+}
+
+}  // namespace
+
+IniReader::IniReader(IniBuild build, ErrorLog* log) : build_(build), log_(log) {}
+
+IniReader::~IniReader() {
+  if (block_) std::fclose(block_);
+}
+
+ErrorLog& IniReader::Log() const { return log_ ? *log_ : support::Log(); }
+
+void IniReader::Trace(int32_t bit, const std::string& text) const {
+  if (Log().TestDbgFlag(bit)) Log().Message(text);
+}
+
+// Paths are not cut to the platform's old 80 characters: installation folders here are longer.
+void IniReader::Set_INI_File(const std::string& name) { file_ = name; }
+
+void IniReader::Set_INI_Section(const std::string& name) {
+  header_ = ("[" + platform::UpperCase1252(name) + "]").substr(0, kNameLength);
+}
+
+std::FILE* IniReader::OpenFile() {
+  line_counter_ = 0;
+  return std::fopen(platform::ResolveNoCase(file_).c_str(), "rb");
+}
+
+bool IniReader::ReadLine(std::FILE* f, std::string& line) {
+  line.clear();
+  int c;
+  bool any = false;
+  while ((c = std::fgetc(f)) != EOF) {
+    any = true;
+    if (c == '\n') break;
+    line += char(c);
+  }
+  if (!any) return false;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (build_ == IniBuild::Server && line.size() > kShortString) line.resize(kShortString);
+  ++line_counter_;
+  return true;
+}
+
+bool IniReader::FindSection(std::FILE* f) {
+  std::string line;
+  while (ReadLine(f, line)) {
+    if (line.find('[') == std::string::npos) continue;
+    CutAtComment(line);
+    // A containment test: "x[ADR012]y" holds the header [ADR012].
+    if (platform::UpperCase1252(line).find(header_) != std::string::npos) return true;
+  }
+  return false;
+}
+
+std::string IniReader::FindKey(std::FILE* f, const std::string& rawKey) {
+  const std::string key = platform::UpperCase1252(rawKey.substr(0, kNameLength));
+  std::string line;
+  while (ReadLine(f, line)) {
+    Trim_Blanks(line, int(line.size()));
+    if (line.empty() || StartsWith(line, ';')) continue;
+    if (StartsWith(line, '[')) return {};
+    CutAtComment(line);
+    if (key.empty()) {
+      Trim_Blanks(line, int(line.size()));
+      if (!line.empty()) return line;
+      continue;
+    }
+    auto eq = line.find('=');
+    if (eq == std::string::npos || eq == 0) continue;
+    std::string name = platform::UpperCase1252(line.substr(0, eq + 1));
+    if (name.size() <= key.size() || name.compare(0, key.size(), key) != 0) continue;
+    char after = name[key.size()];
+    if (after != ' ' && after != '=') continue;
+    std::string value = line.substr(eq + 1);
+    Trim_Blanks(value, int(value.size()));
+    if (value.size() > kShortString) value.resize(kShortString);
+    return value;
+  }
+  return {};
+}
+
+std::string IniReader::Read_Parameter(const std::string& key) {
+  CLOSE_INI_BLOCK();
+  std::string value;
+  if (std::FILE* f = OpenFile()) {
+    if (FindSection(f)) value = FindKey(f, key);
+    std::fclose(f);
+  }
+  Trace(kTraceReads, file_ + ": " + header_ + "/" + key + ":" + value);
+  return value;
+}
+
+int32_t IniReader::Read_IntParameter(const std::string& key, int32_t min, int32_t max, int32_t def) {
+  Trace(kTraceFields, "Read_IntParameter " + key);
+  std::string value = Read_Parameter(key);
+  return Get_IntParameter(value, int(kShortString), min, max, def);
+}
+
+void IniReader::OPEN_INI_BLOCK() {
+  CLOSE_INI_BLOCK();
+  std::FILE* f = OpenFile();
+  bool found = f && FindSection(f);
+  if (found)
+    block_ = f;
+  else if (f)
+    std::fclose(f);
+  Trace(kTraceReads, file_ + ": " + header_ + " OPEN_INI_BLOCK: " + BoolToText(found));
+}
+
+void IniReader::INI_ZEILE(std::string& line) {
+  line.clear();
+  if (!block_) return;
+  line = FindKey(block_, "");
+  if (line.empty()) {
+    std::fclose(block_);
+    block_ = nullptr;
+    return;
+  }
+  Trace(kTraceReads, "INI_ZEILE: " + line);
+}
+
+void IniReader::CLOSE_INI_BLOCK() {
+  if (!block_) return;
+  Trace(kTraceReads, " CLOSE_INI_BLOCK");
+  std::fclose(block_);
+  block_ = nullptr;
+}
+
+int32_t Get_IntParameter(std::string& line, int /*maxLength*/, int32_t min, int32_t max, int32_t def) {
+  std::string field = CutField(line);
+  int32_t value = def;
+  if (StartsWith(field, '$')) {
+    value = HexToInt(field.substr(1, 8));
+  } else if (!field.empty() && !ParseInt(field, value)) {
+    value = def;
+  }
+  if (!field.empty() && (value < min || value > max)) value = def;
+  if (TestDbgFlag(kTraceFields))
+    LogMessage("Get_IntParameter=" + IntStr(value) + " (" + IntStr(min) + ".." + IntStr(max) + ")");
+  return value;
+}
+
+double Get_RealParameter(std::string& line, int /*maxLength*/, double min, double max, double def) {
+  std::string field = CutField(line);
+  double value = def;
+  if (!ParseReal(field, value) || value < min || value > max) value = def;
+  if (TestDbgFlag(kTraceFields))
+    LogMessage("Get_RealParameter=" + RealStr(3, value) + " (" + RealStr(3, min) + ".." + RealStr(3, max) + ")");
+  return value;
+}
+
+void Get_StrParameter(std::string& line, int maxLength, std::string& field) {
+  field = CutField(line);
+  if (maxLength >= 0 && field.size() > size_t(maxLength)) field.resize(size_t(maxLength));
+  if (TestDbgFlag(kTraceFields)) LogMessage("Get_StrParameter=" + field);
+}
+
+void Trim_Blanks(std::string& text, int maxLength) {
+  auto first = text.find_first_not_of(' ');
+  if (first == std::string::npos) {
+    text.clear();
+    return;
+  }
+  text = text.substr(first, text.find_last_not_of(' ') - first + 1);
+  if (maxLength >= 0 && text.size() > size_t(maxLength)) text.resize(size_t(maxLength));
+}
+
+// The program's reader.
+
+namespace {
+constinit std::mutex reader_mutex;
+constinit platform::NoDestroy<std::unique_ptr<IniReader>> reader_storage;
+constinit std::unique_ptr<IniReader>& reader = reader_storage.value;
+}  // namespace
+
+IniReader& Ini() {
+  std::lock_guard lock(reader_mutex);
+  if (!reader) reader = std::make_unique<IniReader>();
+  return *reader;
+}
+
+void StartIniReader(IniBuild build) {
+  std::lock_guard lock(reader_mutex);
+  reader = std::make_unique<IniReader>(build);
+}
+
+void Set_INI_File(const std::string& name) { Ini().Set_INI_File(name); }
+void Set_INI_Section(const std::string& name) { Ini().Set_INI_Section(name); }
+std::string Read_Parameter(const std::string& key) { return Ini().Read_Parameter(key); }
+int32_t Read_IntParameter(const std::string& key, int32_t min, int32_t max, int32_t def) {
+  return Ini().Read_IntParameter(key, min, max, def);
+}
+void OPEN_INI_BLOCK() { Ini().OPEN_INI_BLOCK(); }
+void INI_ZEILE(std::string& line) { Ini().INI_ZEILE(line); }
+void CLOSE_INI_BLOCK() { Ini().CLOSE_INI_BLOCK(); }
+
+}  // namespace support
