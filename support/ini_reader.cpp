@@ -113,15 +113,17 @@ std::FILE* IniReader::OpenFile() {
 }
 
 bool IniReader::ReadLine(std::FILE* f, std::string& line) {
-  line.clear();
-  int c;
-  bool any = false;
-  while ((c = std::fgetc(f)) != EOF) {
-    any = true;
-    if (c == '\n') break;
-    line += char(c);
+  char* buf = nullptr;
+  size_t cap = 0;
+  ssize_t n = ::getline(&buf, &cap, f);
+  if (n < 0) {
+    std::free(buf);
+    line.clear();
+    return false;
   }
-  if (!any) return false;
+  line.assign(buf, size_t(n));
+  std::free(buf);
+  if (!line.empty() && line.back() == '\n') line.pop_back();
   if (!line.empty() && line.back() == '\r') line.pop_back();
   if (build_ == IniBuild::Server && line.size() > kShortString) line.resize(kShortString);
   ++line_counter_;
