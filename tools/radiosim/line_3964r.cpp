@@ -62,6 +62,7 @@ void Line3964R::OnByte(char b, Duration now) {
     case State::AwaitFrameAck:
       if (b == kDLE) {
         ++stats_.framesSent;
+        sent_.push_back(std::move(queue_.front().telegram));
         queue_.pop_front();
         state_ = State::Idle;
         deadline_ = kNever;
@@ -283,11 +284,18 @@ std::vector<std::string> Line3964R::TakeTelegrams() {
   return t;
 }
 
+std::vector<std::string> Line3964R::TakeSent() {
+  std::vector<std::string> t;
+  t.swap(sent_);
+  return t;
+}
+
 void Line3964R::Reset() {
   state_ = State::Idle;
   deadline_ = kNever;
   out_.clear();
   telegrams_.clear();
+  sent_.clear();
   queue_.clear();
   rx_.clear();
   rest_.clear();

@@ -154,7 +154,8 @@ TEST_F(ControlTest, StatsNameEveryCounter) {
   for (const char* name : {"telegrams", "requests", "crc-requests", "central-queries", "answers", "empty-answers",
                            "mode-messages", "slots", "writes", "bad-telegrams", "crc-errors", "unknown-stations",
                            "out-of-range", "frames-received", "bad-frames", "char-timeouts", "frames-sent",
-                           "refusals", "dropped", "conflicts", "stray", "silent", "time-slots", "slot-open"}) {
+                           "refusals", "dropped", "conflicts", "stray", "outside-slot", "silent", "time-slots",
+                           "slot-open", "server-in-slot"}) {
     SCOPED_TRACE(name);
     EXPECT_NE(reply.find(std::string(" ") + name + "="), std::string::npos);
   }

@@ -290,6 +290,42 @@ TEST_F(ModemTest, TimeSlotsAfterTheModeMessage) {
   EXPECT_EQ(modem->Stats().modeMessages, 1);
 }
 
+TEST_F(ModemTest, StationRequestsOutsideTheServersSlotAreCounted) {
+  Make();
+  const std::string request = Hex("60 0C 00 00 00 00 01 01 00 00 00");
+  auto exchange = [&](const std::string& tel) {
+    Send(tel);
+    ASSERT_TRUE(Await());
+  };
+  exchange(request);
+  EXPECT_EQ(modem->Stats().outsideSlot, 0) << "no time slots before \"*W1\"";
+  Send("*W1");
+  EXPECT_EQ(Await(Duration(0)), "*V 01.07 0042");
+  exchange(request);
+  EXPECT_EQ(modem->Stats().outsideSlot, 1) << "station request before the first grant";
+  exchange(Hex(kCentralQuery));
+  EXPECT_EQ(modem->Stats().outsideSlot, 1) << "the central-modem query is no station request";
+  EXPECT_EQ(Await(), "*Z11");
+  EXPECT_TRUE(modem->ServerInSlot());
+  exchange(request);
+  EXPECT_EQ(modem->Stats().outsideSlot, 1) << "inside the slot";
+
+  // The end message; the DLE to it and the STX of a request come in one read.
+  while (modem->TakeOutput().empty()) {
+    now = modem->NextDeadline();
+    modem->Advance(now);
+  }
+  modem->Receive("\x10", now);
+  EXPECT_EQ(modem->TakeOutput().substr(0, 4), "*Z10");
+  modem->Receive(std::string("\x10\x02", 2), now);
+  EXPECT_FALSE(modem->ServerInSlot());
+  EXPECT_EQ(ToHex(modem->TakeOutput()), "10");
+  std::string body = request + "\x10\x03";
+  body += char(BlockCheck(body));
+  modem->Receive(body, now);
+  EXPECT_EQ(modem->Stats().outsideSlot, 2) << "after the server acknowledged the end";
+}
+
 TEST_F(ModemTest, ModemMessagesAreRetriedAnswersAreNot) {
   struct Row {
     const char* name;
