@@ -18,19 +18,10 @@ Network MakeNetwork(int stations) {
   Network net;
   net.modus = 2;
   net.central.params = 56;
-  for (int i = 1; i <= stations; ++i) {
-    StationShape s;
-    s.name = "S" + std::to_string(i);
-    s.index = i;
-    s.adr1 = i;
-    s.path = {uint8_t(i), 0, 0, 0};
-    s.binaryInputs = 32;
-    s.analogInputs = 6;
-    s.binaryOutputs = 16;
-    s.analogOutputs = 2;
-    s.params = 36;
-    net.stations.push_back(s);
-  }
+  for (int i = 1; i <= stations; ++i)
+    net.stations.push_back({.name = "S" + std::to_string(i), .index = i, .adr1 = i, .path = {uint8_t(i), 0, 0, 0},
+                            .binaryInputs = 32, .analogInputs = 6, .binaryOutputs = 16, .analogOutputs = 2,
+                            .params = 36});
   return net;
 }
 

@@ -179,26 +179,21 @@ void Line3964R::StartSend(Duration now) {
 
 void Line3964R::SendBody(Duration now) {
   std::string frame = Frame(queue_.front().telegram);
-  if (spoils_.empty()) {
-    out_ += frame;
-    state_ = State::AwaitFrameAck;
-    deadline_ = now + timing_.ackTimeout;
-    return;
-  }
+  const bool spoiled = !spoils_.empty();
   const Spoil spoil = Next(spoils_, Spoil::BadBcc);
-  if (spoil == Spoil::BadBcc) {
-    frame.back() = char(frame.back() ^ 0x01);
-    out_ += frame;
-    state_ = State::AwaitFrameAck;
-    deadline_ = now + timing_.ackTimeout;
+  if (spoiled && spoil == Spoil::Gap) {
+    const size_t half = std::max<size_t>(1, (frame.size() - 3) / 2);
+    out_ += frame.substr(0, half);
+    rest_ = frame.substr(half);
+    held_.clear();
+    state_ = State::InGap;
+    deadline_ = now + timing_.gap;
     return;
   }
-  const size_t half = std::max<size_t>(1, (frame.size() - 3) / 2);
-  out_ += frame.substr(0, half);
-  rest_ = frame.substr(half);
-  held_.clear();
-  state_ = State::InGap;
-  deadline_ = now + timing_.gap;
+  if (spoiled) frame.back() = char(frame.back() ^ 0x01);
+  out_ += frame;
+  state_ = State::AwaitFrameAck;
+  deadline_ = now + timing_.ackTimeout;
 }
 
 void Line3964R::Refused(Duration now) {

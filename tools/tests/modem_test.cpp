@@ -15,18 +15,10 @@ using std::chrono::milliseconds;
 using testing::Hex;
 using testing::ToHex;
 
-StationShape Station(const char* name, int index, std::array<uint8_t, 4> path, int be, int ae, int ba, int aa) {
-  StationShape s;
-  s.name = name;
-  s.index = index;
-  s.adr1 = path[size_t(std::max(0, int(std::find(path.begin(), path.end(), 0) - path.begin()) - 1))];
-  s.path = path;
-  s.binaryInputs = be;
-  s.analogInputs = ae;
-  s.binaryOutputs = ba;
-  s.analogOutputs = aa;
-  s.params = 36;
-  return s;
+StationShape Station(const char* name, int index, int adr1, std::array<uint8_t, 4> path, int be, int ae, int ba,
+                     int aa) {
+  return {.name = name, .index = index, .adr1 = adr1, .path = path, .binaryInputs = be, .analogInputs = ae,
+          .binaryOutputs = ba, .analogOutputs = aa, .params = 36};
 }
 
 Network TestNetwork() {
@@ -36,9 +28,9 @@ Network TestNetwork() {
   net.central.adr1 = -1;
   net.central.params = 56;
   net.stations = {
-      Station("Direct", 1, {12, 0, 0, 0}, 20, 1, 16, 1),
-      Station("OneRelay", 2, {3, 12, 0, 0}, 16, 0, 0, 0),
-      Station("TwoRelays", 3, {5, 7, 40, 0}, 0, 2, 0, 0),
+      Station("Direct", 1, 12, {12, 0, 0, 0}, 20, 1, 16, 1),
+      Station("OneRelay", 2, 12, {3, 12, 0, 0}, 16, 0, 0, 0),
+      Station("TwoRelays", 3, 40, {5, 7, 40, 0}, 0, 2, 0, 0),
   };
   return net;
 }
