@@ -64,6 +64,9 @@ class ComLine {
   void MarkLost(int error);
   // Lost and closed after a failed reopen.
   bool Detached() const;
+  // A status or settings call's result: a lost device's error marks it lost and is no failure,
+  // so that a pulled adapter never fails the port's user outside its reads.
+  int Checked(int result);
   int Reapply();
   void Log(const std::string& text);
 

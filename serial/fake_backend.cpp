@@ -246,7 +246,7 @@ int FakeComBackend::SetState(const TDeviceControl& dcb) {
 int FakeComBackend::SetupQueues(uint32_t inputSize, uint32_t outputSize) {
   std::lock_guard lock(mutex_);
   if (int e = Failure(FakeOp::SetupQueues)) return e;
-  if (lost_) return EIO;
+  if (lost_) return EIO;  // as a hung-up tty answers
   input_size_ = inputSize;
   output_size_ = outputSize;
   return 0;
@@ -308,6 +308,7 @@ IoResult FakeComBackend::WriteSome(const uint8_t* buffer, size_t n, uint32_t wai
 int FakeComBackend::ClearError(uint32_t& errors, uint32_t& inQueue, uint32_t& outQueue) {
   std::lock_guard lock(mutex_);
   if (int e = Failure(FakeOp::ClearError)) return e;
+  if (lost_) return EIO;  // as a hung-up tty answers
   DeliverDue();
   errors = std::exchange(errors_, 0);
   inQueue = uint32_t(queue_.size());
@@ -318,6 +319,7 @@ int FakeComBackend::ClearError(uint32_t& errors, uint32_t& inQueue, uint32_t& ou
 int FakeComBackend::GetModemStatus(uint32_t& status) {
   std::lock_guard lock(mutex_);
   if (int e = Failure(FakeOp::GetModemStatus)) return e;
+  if (lost_) return EIO;  // as a hung-up tty answers
   status = modem_;
   return 0;
 }
@@ -325,6 +327,7 @@ int FakeComBackend::GetModemStatus(uint32_t& status) {
 int FakeComBackend::Escape(uint32_t function) {
   std::lock_guard lock(mutex_);
   if (int e = Failure(FakeOp::Escape)) return e;
+  if (lost_) return EIO;  // as a hung-up tty answers
   switch (function) {
     case kSetDtr: dtr_ = true; break;
     case kClrDtr: dtr_ = false; break;
@@ -338,6 +341,7 @@ int FakeComBackend::Escape(uint32_t function) {
 int FakeComBackend::Purge(uint32_t flags) {
   std::lock_guard lock(mutex_);
   if (int e = Failure(FakeOp::Purge)) return e;
+  if (lost_) return EIO;  // as a hung-up tty answers
   purges_.push_back(flags);
   DeliverDue();
   if (flags & (kPurgeRxClear | kPurgeRxAbort)) queue_.clear();
@@ -348,6 +352,7 @@ int FakeComBackend::SetEventMask(uint32_t mask) {
   {
     std::lock_guard lock(mutex_);
     if (int e = Failure(FakeOp::SetEventMask)) return e;
+    if (lost_) return EIO;
     event_mask_ = mask;
     pending_events_ = 0;
   }
