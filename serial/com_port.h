@@ -93,7 +93,8 @@ class TCustomComPort {
   ComBackend& Backend() { return line_.Backend(); }
   // Where the port logs the loss and the recovery of its device (default: the error log).
   void SetLog(LogSink log) { line_.SetLog(std::move(log)); }
-  // Dispatcher of this port's main-thread calls; nullptr: the process-wide one.
+  // Dispatcher of this port's main-thread calls; nullptr: the process-wide one. Set it
+  // before Open: the event thread reads it.
   void SetDispatcher(TMainThreadDispatcher* dispatcher) { dispatcher_ = dispatcher; }
   TMainThreadDispatcher* Dispatcher() const;
 
