@@ -143,58 +143,24 @@ void FakeComBackend::FailWith(FakeOp op, int error) {
 
 // --- inspection ---
 
-std::string FakeComBackend::Written() const {
-  std::lock_guard lock(mutex_);
-  return written_;
-}
+std::string FakeComBackend::Written() const { return Locked([&] { return written_; }); }
 std::string FakeComBackend::TakeWritten() {
   std::lock_guard lock(mutex_);
   return std::exchange(written_, {});
 }
-TDeviceControl FakeComBackend::State() const {
-  std::lock_guard lock(mutex_);
-  return dcb_;
-}
-int FakeComBackend::StateCount() const {
-  std::lock_guard lock(mutex_);
-  return state_count_;
-}
-uint32_t FakeComBackend::InputQueueSize() const {
-  std::lock_guard lock(mutex_);
-  return input_size_;
-}
-uint32_t FakeComBackend::OutputQueueSize() const {
-  std::lock_guard lock(mutex_);
-  return output_size_;
-}
-bool FakeComBackend::Dtr() const {
-  std::lock_guard lock(mutex_);
-  return dtr_;
-}
-bool FakeComBackend::Rts() const {
-  std::lock_guard lock(mutex_);
-  return rts_;
-}
-int FakeComBackend::OpenCount() const {
-  std::lock_guard lock(mutex_);
-  return open_count_;
-}
-std::string FakeComBackend::OpenedPath() const {
-  std::lock_guard lock(mutex_);
-  return path_;
-}
-std::vector<uint32_t> FakeComBackend::Purges() const {
-  std::lock_guard lock(mutex_);
-  return purges_;
-}
-uint32_t FakeComBackend::EventMask() const {
-  std::lock_guard lock(mutex_);
-  return event_mask_;
-}
-size_t FakeComBackend::Queued() const {
-  std::lock_guard lock(mutex_);
-  return queue_.size();
-}
+TDeviceControl FakeComBackend::State() const { return Locked([&] { return dcb_; }); }
+int FakeComBackend::StateCount() const { return Locked([&] { return state_count_; }); }
+uint32_t FakeComBackend::InputQueueSize() const { return Locked([&] { return input_size_; }); }
+uint32_t FakeComBackend::OutputQueueSize() const { return Locked([&] { return output_size_; }); }
+bool FakeComBackend::Dtr() const { return Locked([&] { return dtr_; }); }
+bool FakeComBackend::Rts() const { return Locked([&] { return rts_; }); }
+int FakeComBackend::OpenCount() const { return Locked([&] { return open_count_; }); }
+std::string FakeComBackend::OpenedPath() const { return Locked([&] { return path_; }); }
+std::vector<uint32_t> FakeComBackend::Purges() const { return Locked([&] { return purges_; }); }
+uint32_t FakeComBackend::EventMask() const { return Locked([&] { return event_mask_; }); }
+size_t FakeComBackend::Queued() const { return Locked([&] { return queue_.size(); }); }
+bool FakeComBackend::IsOpen() const { return Locked([&] { return open_; }); }
+int FakeComBackend::Handle() const { return Locked([&] { return open_ ? kFakeHandleBase + open_count_ : -1; }); }
 
 // --- ComBackend ---
 
@@ -222,16 +188,6 @@ void FakeComBackend::Close() {
     queue_.clear();
   }
   Wake();
-}
-
-bool FakeComBackend::IsOpen() const {
-  std::lock_guard lock(mutex_);
-  return open_;
-}
-
-int FakeComBackend::Handle() const {
-  std::lock_guard lock(mutex_);
-  return open_ ? kFakeHandleBase + open_count_ : -1;
 }
 
 int FakeComBackend::SetState(const TDeviceControl& dcb) {
