@@ -5,9 +5,10 @@
 namespace configurator {
 
 std::unique_ptr<TConfiguratorCore> TConfiguratorCore::Start(const std::string& programPath,
-                                                            platform::MessageService& service, TCollation collation) {
+                                                            platform::MessageService& service, TCollation collation,
+                                                            const std::string& instanceName) {
   // The guard's message comes before any text file is read, so it is the program's own.
-  auto guard = platform::SingleInstanceGuard::Acquire(kInstanceName);
+  auto guard = platform::SingleInstanceGuard::Acquire(instanceName);
   if (!guard) {
     service.Show(platform::MessageKind::Plain, "Diese Anwendung ist bereits aktiv!", platform::MessageButtons::Ok);
     return nullptr;

@@ -22,7 +22,8 @@ class TConfiguratorCore {
   // Starts the core for the program file programPath. nullptr when another copy of the
   // program runs; its message has then been shown and the program ends.
   static std::unique_ptr<TConfiguratorCore> Start(const std::string& programPath, platform::MessageService& service,
-                                                  TCollation collation = {});
+                                                  TCollation collation = {},
+                                                  const std::string& instanceName = kInstanceName);
   // Writes the settings back.
   ~TConfiguratorCore();
 
