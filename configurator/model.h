@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "configurator/device_types.h"
-#include "configurator/serial_texts.h"
+#include "serial/com_texts.h"
 
 namespace configurator {
 
