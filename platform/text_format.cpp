@@ -12,59 +12,59 @@ namespace {
 // Width and precision from a text are capped so that a stray "%999999999d" costs nothing.
 constexpr int kMaxWidth = 1000;
 
-struct Spec {
+struct Directive {
   bool left = false, plus = false, space = false, zero = false;
   int width = 0;
   int precision = -1;
   char conversion = 0;
 };
 
-std::string Pad(std::string body, const Spec& spec, bool numeric) {
-  if (int(body.size()) >= spec.width) return body;
-  size_t fill = size_t(spec.width) - body.size();
-  if (spec.left) return body + std::string(fill, ' ');
-  if (numeric && spec.zero) {
+std::string Pad(std::string body, const Directive& dir, bool numeric) {
+  if (int(body.size()) >= dir.width) return body;
+  size_t fill = size_t(dir.width) - body.size();
+  if (dir.left) return body + std::string(fill, ' ');
+  if (numeric && dir.zero) {
     size_t at = (!body.empty() && (body[0] == '-' || body[0] == '+' || body[0] == ' ')) ? 1 : 0;
     return body.insert(at, fill, '0');
   }
   return std::string(fill, ' ') + body;
 }
 
-std::string Sign(bool negative, const Spec& spec) {
-  return negative ? "-" : spec.plus ? "+" : spec.space ? " " : "";
+std::string Sign(bool negative, const Directive& dir) {
+  return negative ? "-" : dir.plus ? "+" : dir.space ? " " : "";
 }
 
-std::string Integer(int64_t v, const Spec& spec) {
+std::string Integer(int64_t v, const Directive& dir) {
   bool negative = v < 0;
   uint64_t magnitude = negative ? uint64_t(0) - uint64_t(v) : uint64_t(v);
   std::string digits = std::to_string(magnitude);
-  if (spec.precision >= 0 && int(digits.size()) < spec.precision)
-    digits.insert(0, size_t(spec.precision) - digits.size(), '0');
-  Spec s = spec;
-  if (spec.precision >= 0) s.zero = false;
-  return Pad(Sign(negative, spec) + digits, s, true);
+  if (dir.precision >= 0 && int(digits.size()) < dir.precision)
+    digits.insert(0, size_t(dir.precision) - digits.size(), '0');
+  Directive s = dir;
+  if (dir.precision >= 0) s.zero = false;
+  return Pad(Sign(negative, dir) + digits, s, true);
 }
 
-std::string Hex(int64_t v, const Spec& spec) {
+std::string Hex(int64_t v, const Directive& dir) {
   // A negative value shows its two's complement in the width it fits.
   uint64_t bits = (v < 0 && v >= INT32_MIN) ? uint64_t(uint32_t(int32_t(v))) : uint64_t(v);
   char buf[24];
   auto end = std::to_chars(buf, buf + sizeof buf, bits, 16).ptr;
   std::string digits(buf, end);
   std::transform(digits.begin(), digits.end(), digits.begin(), [](char c) { return c >= 'a' ? char(c - 32) : c; });
-  if (spec.precision >= 0 && int(digits.size()) < spec.precision)
-    digits.insert(0, size_t(spec.precision) - digits.size(), '0');
-  Spec s = spec;
-  if (spec.precision >= 0) s.zero = false;
+  if (dir.precision >= 0 && int(digits.size()) < dir.precision)
+    digits.insert(0, size_t(dir.precision) - digits.size(), '0');
+  Directive s = dir;
+  if (dir.precision >= 0) s.zero = false;
   return Pad(digits, s, true);
 }
 
-std::string Fixed(double v, const Spec& spec) {
-  int precision = spec.precision < 0 ? 6 : spec.precision;
-  if (!std::isfinite(v)) return Pad(std::isnan(v) ? "NAN" : (v < 0 ? "-INF" : "INF"), spec, false);
+std::string Fixed(double v, const Directive& dir) {
+  int precision = dir.precision < 0 ? 6 : dir.precision;
+  if (!std::isfinite(v)) return Pad(std::isnan(v) ? "NAN" : (v < 0 ? "-INF" : "INF"), dir, false);
   std::vector<char> buf(size_t(precision) + 400);
   auto end = std::to_chars(buf.data(), buf.data() + buf.size(), std::fabs(v), std::chars_format::fixed, precision).ptr;
-  return Pad(Sign(std::signbit(v) && v != 0, spec) + std::string(buf.data(), end), spec, true);
+  return Pad(Sign(std::signbit(v) && v != 0, dir) + std::string(buf.data(), end), dir, true);
 }
 
 std::string Shortest(double v) {
@@ -93,14 +93,14 @@ std::string FormatText(std::string_view format, std::initializer_list<FormatArg>
     }
     const size_t start = i++;
     auto first_arg = next;
-    Spec spec;
+    Directive dir;
     bool ok = true;
     for (; i < format.size(); ++i) {
       char f = format[i];
-      if (f == '-') spec.left = true;
-      else if (f == '+') spec.plus = true;
-      else if (f == ' ') spec.space = true;
-      else if (f == '0') spec.zero = true;
+      if (f == '-') dir.left = true;
+      else if (f == '+') dir.plus = true;
+      else if (f == ' ') dir.space = true;
+      else if (f == '0') dir.zero = true;
       else break;
     }
     auto number = [&](int& target) {
@@ -122,37 +122,37 @@ std::string FormatText(std::string_view format, std::initializer_list<FormatArg>
       }
       if (any) target = v;
     };
-    number(spec.width);
-    if (spec.width < 0) spec.width = 0;
+    number(dir.width);
+    if (dir.width < 0) dir.width = 0;
     if (ok && i < format.size() && format[i] == '.') {
       ++i;
-      spec.precision = 0;
-      number(spec.precision);
+      dir.precision = 0;
+      number(dir.precision);
     }
-    if (i < format.size()) spec.conversion = format[i++];
+    if (i < format.size()) dir.conversion = format[i++];
     std::string text;
     if (ok && next != args.end()) {
       const auto& v = next->Value();
-      switch (spec.conversion) {
+      switch (dir.conversion) {
         case 'd':
           ok = std::holds_alternative<int64_t>(v);
-          if (ok) text = Integer(std::get<int64_t>(v), spec);
+          if (ok) text = Integer(std::get<int64_t>(v), dir);
           break;
         case 'x':
           ok = std::holds_alternative<int64_t>(v);
-          if (ok) text = Hex(std::get<int64_t>(v), spec);
+          if (ok) text = Hex(std::get<int64_t>(v), dir);
           break;
         case 'f':
           ok = !std::holds_alternative<std::string>(v);
           if (ok)
-            text = Fixed(std::holds_alternative<double>(v) ? std::get<double>(v) : double(std::get<int64_t>(v)), spec);
+            text = Fixed(std::holds_alternative<double>(v) ? std::get<double>(v) : double(std::get<int64_t>(v)), dir);
           break;
         case 's': {
           std::string s = std::holds_alternative<std::string>(v) ? std::get<std::string>(v)
                           : std::holds_alternative<int64_t>(v) ? std::to_string(std::get<int64_t>(v))
                                                                : Shortest(std::get<double>(v));
-          if (spec.precision >= 0 && size_t(spec.precision) < s.size()) s.resize(size_t(spec.precision));
-          text = Pad(s, spec, false);
+          if (dir.precision >= 0 && size_t(dir.precision) < s.size()) s.resize(size_t(dir.precision));
+          text = Pad(s, dir, false);
           break;
         }
         default:
