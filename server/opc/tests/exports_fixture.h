@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/testing/temp_dir.h"
+#include "server/opc/tests/small_network.h"
 #include "server/opc/tests/test_host.h"
 
 namespace opc::testing {
@@ -41,11 +42,5 @@ class ExportsTest : public ::testing::Test {
   bool log_started_ = false;
 };
 
-// A small network for WriteIni: station Pumpe (address 12) with the analogue inputs Druck
-// (scaled, float), Pegel, &Frei, "#" and "&", 20 binary inputs E0..E19, the analogue output
-// Stell and 10 binary outputs A0..A9; station Turm (address 40 behind relay 3) with the
-// analogue input Temp.
-extern const std::string kStations;
-extern const std::string kChannels;
 
 }  // namespace opc::testing
