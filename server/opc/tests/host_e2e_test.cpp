@@ -2,27 +2,16 @@
 // units' start-up and shutdown around the exports, what the library exports, the host services
 // shared across the library boundary, and the registration switch from the real command line.
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <sstream>
 
-#include "platform/registry.h"
-#include "platform/testing/temp_dir.h"
+#include "server/opc/tests/server_folder.h"
 #include "server/opc/tests/small_network.h"
 
 namespace opc::testing {
 namespace {
-
-namespace fs = std::filesystem;
-using platform::testing::TempDir;
-
-const std::string kServerKey =
-    std::string(platform::kClassesRoot) + "\\CLSID\\{5D2C8E71-0B4F-4A96-9E3D-71C4A2B8F605}\\LocalServer32";
 
 struct Output {
   int exit_code = -1;
@@ -31,15 +20,8 @@ struct Output {
 };
 
 // A server folder with the test host program in it, registered as the server's program.
-struct Install {
-  TempDir dir;
-  std::string host = dir / "host";
-  std::string registry = dir / "registry";
-
-  Install() {
-    fs::copy_file(TEST_HOST, host);
-    EXPECT_TRUE(platform::Registry(registry).SetValue(kServerKey, "", host));
-  }
+struct Install : ServerFolder {
+  Install() : ServerFolder(TEST_HOST) { Register(); }
 
   void WriteIni(int modus = 1) const {
     dir.Write("Ostrel.INI", "[Zentralfunkmodem]\r\nTyp=ZFM1,ZT\r\nMODUS=" + std::to_string(modus) +
@@ -47,36 +29,10 @@ struct Install {
   }
 
   Output Run(const std::string& script, const std::string& argument = "") const {
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) return {};
-    pid_t pid = fork();
-    if (pid == 0) {
-      dup2(out[1], 1);
-      dup2(err[1], 2);
-      close(out[0]);
-      close(err[0]);
-      setenv("QAR_REGISTRY", registry.c_str(), 1);
-      setenv("OSTREL_LIBRARY", OSTREL_LIBRARY, 1);
-      setenv("OSTREL_SCRIPT", script.c_str(), 1);
-      if (chdir("/") != 0) _exit(125);
-      if (argument.empty())
-        execl(host.c_str(), host.c_str(), (char*)nullptr);
-      else
-        execl(host.c_str(), host.c_str(), argument.c_str(), (char*)nullptr);
-      _exit(126);
-    }
-    close(out[1]);
-    close(err[1]);
     Output o;
     std::string text;
-    char buf[4096];
-    for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) text.append(buf, size_t(n));
-    for (ssize_t n; (n = read(err[0], buf, sizeof buf)) > 0;) o.errors.append(buf, size_t(n));
-    close(out[0]);
-    close(err[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    o.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    o.exit_code = ServerFolder::Run(argument.empty() ? std::vector<std::string>{} : std::vector<std::string>{argument},
+                                    {{"OSTREL_LIBRARY", OSTREL_LIBRARY}, {"OSTREL_SCRIPT", script}}, &text, &o.errors);
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) o.lines.push_back(line);
     return o;
