@@ -37,7 +37,7 @@ enum class SinkKind { kPoint, kDataObject };
 
 // What the reader thread and the proxies share: the sinks by number and whether the
 // connection still lives. The reader thread never holds the Connection itself.
-struct Shared {
+struct Shared : std::enable_shared_from_this<Shared> {
   struct Sink {
     std::shared_ptr<IUnknown> object;
     bool on_group = false;
@@ -52,6 +52,7 @@ struct Shared {
   std::mutex mutex;
   std::condition_variable cv;
   bool alive = true;
+  bool release_posted = false;
   bool hello_received = false;
   bool stream_ended = false;
   pb::Connected hello;
@@ -63,15 +64,27 @@ struct Shared {
     std::lock_guard lock(mutex);
     return alive;
   }
+  // The connection is gone: calls fail from now on. The sinks are let go on the apartment,
+  // after the callbacks that arrived before the end (a shutdown request among them) have run.
   void Die() {
-    std::map<uint32_t, Sink> dropped;
+    bool post = false;
     {
       std::lock_guard lock(mutex);
       alive = false;
-      dropped.swap(sinks);  // released outside the lock: a sink's destructor may call back in
-      advised.clear();
+      post = !release_posted;
+      release_posted = true;
     }
     cv.notify_all();
+    if (!post) return;
+    std::weak_ptr<Shared> weak = weak_from_this();
+    apartment->Post([weak] {
+      auto self = weak.lock();
+      if (!self) return;
+      std::map<uint32_t, Sink> dropped;
+      std::lock_guard lock(self->mutex);
+      dropped.swap(self->sinks);
+      self->advised.clear();
+    });
   }
   uint32_t AddSink(std::shared_ptr<IUnknown> object, bool on_group, OPCHANDLE group) {
     std::lock_guard lock(mutex);

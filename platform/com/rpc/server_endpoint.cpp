@@ -432,6 +432,7 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
     }
     // We hold the lock, so a socket file here is a dead server's.
     unlink(socket_path_.c_str());
+    own_socket_ = true;
     target_ = "unix:" + socket_path_;
     grpc::ServerBuilder builder;
     builder.AddListeningPort(target_, grpc::InsecureServerCredentials());
@@ -481,7 +482,7 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
       std::lock_guard lock(mutex_);
       sessions_.clear();
     }
-    if (!socket_path_.empty()) unlink(socket_path_.c_str());
+    if (own_socket_) unlink(socket_path_.c_str());  // before the lock goes: never another server's
     ReleaseLock();
   }
 
@@ -1075,6 +1076,7 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
   std::string socket_path_;
   std::string target_;
   int lock_fd_ = -1;
+  bool own_socket_ = false;
   std::mutex mutex_;
   bool stopped_ = false;
   std::map<std::string, std::shared_ptr<Session>> sessions_;
