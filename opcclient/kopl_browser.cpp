@@ -75,9 +75,9 @@ void TKoplBrowser::ShowLeafs(bool flat) { Browse(Flat() || flat ? com::OPC_FLAT 
 
 void TKoplBrowser::Browse(com::OPCBROWSETYPE type) {
   names_.clear();
-  if (Flat() && type == com::OPC_BRANCH) return;  // a flat space has no branches
   std::shared_ptr<com::IOPCBrowseServerAddressSpace> browse = GetBrowseInterface();
   if (!browse) return;
+  if (Flat() && type == com::OPC_BRANCH) return;  // a flat space has no branches
   std::shared_ptr<com::IEnumString> names;
   HRESULT hr = browse->BrowseOPCItemIDs(type, ToOpcText(Filter), com::VARTYPE(Datatype), AccessRights & 3, &names);
   if (CheckResult(hr) && names) EnumStringToList(names.get(), names_);
