@@ -184,76 +184,55 @@ bool TKoplItems::AddToServer(TKoplItemList& list, bool add_flag) {
   return failed == 0;
 }
 
-bool TKoplItems::RemoveFromServer(TKoplItemList& list) {
+bool TKoplItems::HandleCall(TKoplItemList& list, bool remove, const HandleCallFn& call,
+                            const std::function<void(TKoplItem&)>& on_success) {
   if (group_.Server().Designing() || list.Count() == 0) return false;
   list.CheckAdded();
   const std::shared_ptr<com::IOPCItemMgt>& mgt = group_.GroupRef();
   if (!mgt) return false;
   std::vector<com::OPCHANDLE> handles = ServerHandles(list);
   std::vector<HRESULT> errors;
-  HRESULT hr = mgt->RemoveItems(com::DWORD(handles.size()), handles.data(), &errors);
+  HRESULT hr = call(*mgt, handles, &errors);
+  // A failed removal is reported per item; the other calls raise.
+  if (!remove) OpcCheck(hr);
   int failed = 0;
   for (size_t i = 0; i < handles.size(); ++i) {
     TKoplItem& item = list[int32_t(i)];
-    HRESULT code = i < errors.size() ? errors[i] : hr;
-    item.server_handle_.reset();  // gone from our side whatever the server says
+    HRESULT code = remove ? (i < errors.size() ? errors[i] : hr) : CodeOf(errors, i, hr);
+    if (remove) item.server_handle_.reset();  // gone from our side whatever the server says
     if (com::SUCCEEDED(code)) {
       item.ItemErrorCode = 0;
+      if (on_success) on_success(item);
     } else {
       item.ItemErrorCode = code;
       ++failed;
     }
   }
   return failed == 0;
+}
+
+bool TKoplItems::RemoveFromServer(TKoplItemList& list) {
+  return HandleCall(list, true, [](com::IOPCItemMgt& mgt, const std::vector<com::OPCHANDLE>& h, std::vector<HRESULT>* e) {
+    return mgt.RemoveItems(com::DWORD(h.size()), h.data(), e);
+  });
 }
 
 bool TKoplItems::SetActiveOnServer(TKoplItemList& list, bool active) {
-  if (group_.Server().Designing() || list.Count() == 0) return false;
-  list.CheckAdded();
-  const std::shared_ptr<com::IOPCItemMgt>& mgt = group_.GroupRef();
-  if (!mgt) return false;
-  std::vector<com::OPCHANDLE> handles = ServerHandles(list);
-  std::vector<HRESULT> errors;
-  HRESULT hr = mgt->SetActiveState(com::DWORD(handles.size()), handles.data(), OpcBool(active), &errors);
-  OpcCheck(hr);
-  int failed = 0;
-  for (size_t i = 0; i < handles.size(); ++i) {
-    TKoplItem& item = list[int32_t(i)];
-    HRESULT code = CodeOf(errors, i, hr);
-    if (com::SUCCEEDED(code)) {
-      item.is_active_ = active;
-      item.ItemErrorCode = 0;
-    } else {
-      item.ItemErrorCode = code;
-      ++failed;
-    }
-  }
-  return failed == 0;
+  return HandleCall(
+      list, false,
+      [active](com::IOPCItemMgt& mgt, const std::vector<com::OPCHANDLE>& h, std::vector<HRESULT>* e) {
+        return mgt.SetActiveState(com::DWORD(h.size()), h.data(), OpcBool(active), e);
+      },
+      [active](TKoplItem& item) { item.is_active_ = active; });
 }
 
 bool TKoplItems::SetDatatypesOnServer(TKoplItemList& list) {
-  if (group_.Server().Designing() || list.Count() == 0) return false;
-  list.CheckAdded();
-  const std::shared_ptr<com::IOPCItemMgt>& mgt = group_.GroupRef();
-  if (!mgt) return false;
-  std::vector<com::OPCHANDLE> handles = ServerHandles(list);
   std::vector<com::VARTYPE> types;
   for (TKoplItem* item : list) types.push_back(com::VARTYPE(item->RequestDatatype()));
-  std::vector<HRESULT> errors;
-  HRESULT hr = mgt->SetDatatypes(com::DWORD(handles.size()), handles.data(), types.data(), &errors);
-  OpcCheck(hr);
-  int failed = 0;
-  for (size_t i = 0; i < handles.size(); ++i) {
-    TKoplItem& item = list[int32_t(i)];
-    HRESULT code = CodeOf(errors, i, hr);
-    if (com::SUCCEEDED(code)) {
-      item.ItemErrorCode = 0;
-    } else {
-      item.ItemErrorCode = code;
-      ++failed;
-    }
-  }
-  return failed == 0;
+  return HandleCall(list, false, [&types](com::IOPCItemMgt& mgt, const std::vector<com::OPCHANDLE>& h,
+                                          std::vector<HRESULT>* e) {
+    return mgt.SetDatatypes(com::DWORD(h.size()), h.data(), types.data(), e);
+  });
 }
 
 void TKoplItems::AddAllToServer() {

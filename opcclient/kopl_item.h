@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "opcclient/kopl_types.h"
+#include "platform/com/opc_da.h"
 #include "platform/com/opc_types.h"
 
 namespace kopl {
@@ -88,6 +90,13 @@ class TKoplItems {
 
  private:
   friend class TKoplItem;
+  using HandleCallFn = std::function<HRESULT(platform::com::IOPCItemMgt& mgt,
+                                             const std::vector<platform::com::OPCHANDLE>& handles,
+                                             std::vector<HRESULT>* errors)>;
+  // A call on the items' server handles, then each item's code (remove: every handle is
+  // forgotten and the call's own failure is reported per item instead of raised).
+  bool HandleCall(TKoplItemList& list, bool remove, const HandleCallFn& call,
+                  const std::function<void(TKoplItem&)>& on_success = nullptr);
   TKoplGroup& group_;
   std::vector<std::unique_ptr<TKoplItem>> items_;
   std::unordered_map<platform::com::OPCHANDLE, TKoplItem*> handles_;
