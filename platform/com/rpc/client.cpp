@@ -936,9 +936,9 @@ class ServerProxy final : public RemoteObject,
 std::shared_ptr<grpc::Channel> MakeChannel(const std::string& target) {
   grpc::ChannelArguments args;
   // A restarted server is found within a few tens of milliseconds, not after the default
-  // back-off of seconds.
+  // back-off of seconds. (The "minimum" back-off is left alone: gRPC takes it as the time one
+  // connection attempt may last, and a loaded machine needs more than a few milliseconds.)
   args.SetInt(GRPC_ARG_INITIAL_RECONNECT_BACKOFF_MS, 20);
-  args.SetInt(GRPC_ARG_MIN_RECONNECT_BACKOFF_MS, 20);
   args.SetInt(GRPC_ARG_MAX_RECONNECT_BACKOFF_MS, 100);
   args.SetMaxReceiveMessageSize(64 << 20);
   args.SetMaxSendMessageSize(64 << 20);
@@ -1058,10 +1058,11 @@ HRESULT CreateServer(const CLSID& clsid, const ActivationOptions& options, std::
                                               ": servers on other computers are not supported yet");
   }
   platform::Registry reg(options.registry_file);
-  const auto quick = std::chrono::milliseconds(std::min<uint32_t>(options.start_timeout_ms, 2000));
+  // A dead server's endpoint refuses at once; a live one may be slow on a loaded machine.
+  const auto wait = std::chrono::milliseconds(options.start_timeout_ms);
 
   std::optional<RunningServer> running = FindRunningServer(clsid, reg);
-  if (running && SUCCEEDED(Connect(running->endpoint, clsid, options, quick, true, out, &error))) return S_OK;
+  if (running && SUCCEEDED(Connect(running->endpoint, clsid, options, wait, true, out, &error))) return S_OK;
 
   std::optional<std::string> command = LocalServerCommand(clsid, reg);
   if (!command) {
@@ -1078,7 +1079,7 @@ HRESULT CreateServer(const CLSID& clsid, const ActivationOptions& options, std::
   for (;;) {
     std::optional<RunningServer> now = FindRunningServer(clsid, reg);
     if (now && now->pid != stale_pid &&
-        SUCCEEDED(Connect(now->endpoint, clsid, options, quick, true, out, &error))) {
+        SUCCEEDED(Connect(now->endpoint, clsid, options, wait, true, out, &error))) {
       return S_OK;
     }
     if (program->exited && !FindRunningServer(clsid, reg)) {

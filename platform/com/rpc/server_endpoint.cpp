@@ -602,7 +602,14 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
       std::lock_guard lock(mutex_);
       sessions_.erase(s->Token());
     }
-    if (!pool_.Submit([s] { s->End(); })) s->End();
+    auto end = [s] {
+      try {
+        s->End();
+      } catch (...) {
+        // The object failed while letting go of the client; nothing is left to tell.
+      }
+    };
+    if (!pool_.Submit(end)) end();
   }
 
   template <class Fn>
@@ -614,7 +621,13 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
       return reactor;
     }
     bool queued = pool_.Submit([s, reactor, fn = std::move(fn)] {
-      fn(*s);
+      // A server object that throws fails this call only, never the server.
+      try {
+        fn(*s);
+      } catch (...) {
+        reactor->Finish(grpc::Status(grpc::StatusCode::INTERNAL, "the server object failed"));
+        return;
+      }
       reactor->Finish(grpc::Status::OK);
     });
     if (!queued) reactor->Finish(grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED, "server busy"));

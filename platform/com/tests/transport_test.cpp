@@ -571,3 +571,52 @@ TEST_F(WireTest, HandlesOutsideTheSessionAreUnknown) {
 
 }  // namespace
 }  // namespace platform::com::testing
+
+namespace platform::com::testing {
+namespace {
+
+// A server object whose GetStatus throws: the call fails, the server serves on.
+class ThrowingServer final : public IOPCServer, public std::enable_shared_from_this<ThrowingServer> {
+ public:
+  HRESULT QueryInterface(const IID& riid, std::shared_ptr<IUnknown>* ppv) override {
+    return AnswerQuery(this, riid, ppv, {IID_IOPCServer});
+  }
+  HRESULT AddGroup(const std::string&, BOOL, DWORD, OPCHANDLE, const LONG*, const float*, LCID, OPCHANDLE*, DWORD*,
+                   const IID&, std::shared_ptr<IUnknown>*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT GetErrorString(HRESULT, LCID, std::string* text) override {
+    *text = "fine";
+    return S_OK;
+  }
+  HRESULT GetStatus(OPCSERVERSTATUS*) override { throw std::runtime_error("broken"); }
+  HRESULT RemoveGroup(OPCHANDLE, BOOL) override { return E_INVALIDARG; }
+};
+
+TEST(ServerObjectFaultTest, AThrowingCallFailsAloneAndTheServerServesOn) {
+  platform::testing::TempDir dir;
+  rpc::ServeOptions serve;
+  serve.socket_dir = dir.Path();
+  serve.record_in_registry = false;
+  const CLSID clsid = *GuidFromString("{5A5A5A5A-0000-4000-8000-000000000001}");
+  std::unique_ptr<rpc::ServerEndpoint> ep;
+  ASSERT_EQ(rpc::ServerEndpoint::Start(
+                clsid, [] { return std::static_pointer_cast<IOPCServer>(std::make_shared<ThrowingServer>()); }, serve,
+                &ep),
+            S_OK);
+  Apartment apartment;
+  rpc::ActivationOptions o;
+  o.apartment = &apartment;
+  std::shared_ptr<IUnknown> unk;
+  ASSERT_EQ(rpc::ConnectServer(ep->Target(), clsid, o, &unk), S_OK);
+  auto server = Query<IOPCServer>(unk);
+  OPCSERVERSTATUS status;
+  EXPECT_EQ(server->GetStatus(&status), E_FAIL);
+  std::string text;
+  EXPECT_EQ(server->GetErrorString(E_FAIL, 0, &text), S_OK);
+  EXPECT_EQ(text, "fine");
+  EXPECT_EQ(Query<IOPCCommon>(unk), nullptr);  // it offers no IOPCCommon
+}
+
+}  // namespace
+}  // namespace platform::com::testing
