@@ -44,9 +44,9 @@ void GetOPCServers(std::vector<std::string>& list) {
 TDateTime FileTimeToDateTime(FILETIME ft) {
   if (ft.dwLowDateTime == 0 || ft.dwHighDateTime == 0) return 0;
   uint64_t v = platform::FileTimeToU64(ft);
+  if (v > uint64_t(INT64_MAX)) return 0;
   // Whole seconds since 1970 (floored) and the 100 ns steps left over.
   int64_t since = int64_t(v) - int64_t(platform::kFileTimeUnixEpoch);
-  if (v > uint64_t(INT64_MAX)) return 0;
   int64_t secs = since / 10'000'000;
   int64_t rest = since % 10'000'000;
   if (rest < 0) {
