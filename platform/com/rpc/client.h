@@ -1,0 +1,58 @@
+// The client side of the transport: creating a server object in another process, by CLSID
+// or ProgID as COM activation does, and the proxies that implement the OPC interfaces over
+// the connection.
+//
+// Activation looks the class up in the registry. A running server has recorded its endpoint
+// there; when none is running (or the record is stale), the class's LocalServer32 program is
+// started with "-Embedding" and waited for, up to start_timeout_ms on the given clock.
+//
+// Callbacks to the sinks a client advises reach it on its apartment, in the order the server
+// sent them, and never inside a call. When the server goes away, every call on its proxies
+// returns RPC_E_DISCONNECTED and no further callback arrives. When the client lets go of all
+// its proxies the connection closes, and the server removes the client's groups.
+//
+// The connection holds an advised sink until Unadvise (or until it closes); a sink that holds
+// the server's proxies strongly keeps the connection open.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/com/apartment.h"
+#include "platform/com/guid.h"
+#include "platform/com/hresult.h"
+#include "platform/com/unknown.h"
+#include "platform/registry.h"
+
+namespace platform::com::rpc {
+
+struct ActivationOptions {
+  Apartment* apartment = nullptr;  // MainApartment() when null
+  platform::Clock* clock = nullptr;  // DefaultClock() when null: measures the start-up wait
+  uint32_t start_timeout_ms = 10000;
+  uint32_t call_timeout_ms = 30000;
+  // Blank or this computer's own name (any case): the local machine. Other machines are not
+  // reachable yet (RPC_S_SERVER_UNAVAILABLE).
+  std::string computer_name;
+  std::string registry_file = platform::Registry::DefaultFile();
+};
+
+// Creates a server object of the class; *out answers the interfaces the server offers.
+// Failures: REGDB_E_CLASSNOTREG (class not registered), CO_E_APPNOTFOUND (its program cannot
+// be started), CO_E_SERVER_EXEC_FAILURE (the program did not come up in time or ended),
+// RPC_E_DISCONNECTED (the server refused or went away). error_text says which and why.
+HRESULT CreateServer(const CLSID& clsid, const ActivationOptions& options, std::shared_ptr<IUnknown>* out,
+                     std::string* error_text = nullptr);
+// The same by name: a ProgID, or a CLSID text in braces (CO_E_CLASSSTRING when it is neither).
+HRESULT CreateServerByName(const std::string& name, const ActivationOptions& options,
+                           std::shared_ptr<IUnknown>* out, std::string* error_text = nullptr);
+// Connects to a server at a known endpoint ("unix:<path>"), without the registry.
+HRESULT ConnectServer(const std::string& target, const CLSID& clsid, const ActivationOptions& options,
+                      std::shared_ptr<IUnknown>* out, std::string* error_text = nullptr);
+
+// True for a blank name and for this computer's own name, compared ignoring case.
+bool IsLocalComputer(const std::string& computer_name);
+
+}  // namespace platform::com::rpc

@@ -1,0 +1,70 @@
+// The server side of the transport: serves one class's objects to client processes over a
+// Unix-domain socket, and records the socket in the registry so that clients find it.
+//
+// Each client connection gets its own server object from the factory (as each client's
+// CoCreateInstance does); its calls are dispatched to that object's interfaces on a bounded
+// pool of threads, and the callbacks the object makes to the sinks the client advised travel
+// back as events on the connection's stream. When the connection ends, for whatever reason,
+// the client's advises are undone and its groups removed (RemoveGroup with force).
+//
+// Only one endpoint serves a class for one user at a time (a lock beside the socket, which the
+// kernel releases when the process dies). The socket lives in a directory only the user (and,
+// when asked, the group) can enter; a socket file left by a killed server is replaced.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/com/guid.h"
+#include "platform/com/hresult.h"
+#include "platform/com/unknown.h"
+#include "platform/registry.h"
+
+namespace platform::com::rpc {
+
+struct ServeOptions {
+  // Directory of the socket; empty: $XDG_RUNTIME_DIR/qar, else /tmp/qar-<uid>. Created with
+  // mode 0700 (0750 with group_access); an existing one must be the user's own and closed to
+  // others.
+  std::string socket_dir;
+  bool group_access = false;  // socket mode 0660 instead of 0600
+  size_t worker_threads = 8;
+  size_t max_queued_calls = 4096;
+  // Events a client may have waiting; a client that lets more pile up is disconnected.
+  size_t max_queued_events = 100000;
+  bool record_in_registry = true;
+  std::string registry_file = platform::Registry::DefaultFile();
+};
+
+class ServerEndpoint {
+ public:
+  using Factory = std::function<std::shared_ptr<IUnknown>()>;
+
+  // Starts serving; on failure returns the error with a text that says what went wrong.
+  static HRESULT Start(const CLSID& clsid, Factory factory, const ServeOptions& options,
+                       std::unique_ptr<ServerEndpoint>* out, std::string* error_text = nullptr);
+  ~ServerEndpoint();  // Stop()
+
+  // The transport target clients connect to, "unix:<socket path>".
+  const std::string& Target() const;
+  const std::string& SocketPath() const;
+  // Client connections open now.
+  size_t ClientCount() const;
+  // Ends every connection after the events already queued for it have gone out (bounded by
+  // grace), removes the registry record and the socket. Clients see the disconnection.
+  void Stop(std::chrono::milliseconds grace = std::chrono::milliseconds(2000));
+
+  class Impl;
+
+ private:
+  explicit ServerEndpoint(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+// The default socket directory (see ServeOptions::socket_dir).
+std::string DefaultSocketDir();
+
+}  // namespace platform::com::rpc

@@ -1,0 +1,103 @@
+#include "platform/com/address_space.h"
+
+#include <gtest/gtest.h>
+
+namespace platform::com {
+namespace {
+
+TEST(MatchOpcPatternTest, FollowsTheFilterSyntax) {
+  struct Row {
+    const char* text;
+    const char* pattern;
+    std::optional<bool> match;
+  } rows[] = {
+      {"AE1", "AE1", true},        {"AE1", "ae1", false},       {"AE1", "A?1", true},
+      {"AE1", "A??1", false},      {"AE12", "AE#", false},      {"AE12", "AE##", true},
+      {"AEx", "AE#", false},       {"", "*", true},             {"Station1", "*1", true},
+      {"Station1", "S*x*", false}, {"Station1", "S*n?", true},  {"BA1", "[AB]A1", true},
+      {"CA1", "[AB]A1", false},    {"CA1", "[!AB]A1", true},    {"BA1", "[!AB]A1", false},
+      {"k", "[a-m]", true},        {"z", "[a-m]", false},       {"]", "[]]", true},
+      {"a*b", "a[*]b", true},      {"axb", "a[*]b", false},     {"AE1", "[AE1", std::nullopt},
+      {"#", "[#]", true},          {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaab", "*a*a*a*a*a*a*a*a*c", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.text) + " / " + row.pattern);
+    EXPECT_EQ(MatchOpcPattern(row.text, row.pattern), row.match);
+  }
+}
+
+class AddressSpaceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto root = space_.AddNode(AddressSpace::kTop, "Zentrale");
+    ASSERT_TRUE(root);
+    auto s1 = space_.AddNode(*root, "Station1");
+    auto s2 = space_.AddNode(*root, "Station2");
+    ASSERT_TRUE(s1 && s2);
+    ASSERT_TRUE(space_.AddTag(*root, "Status", VT_I4, OPC_READABLE, 1));
+    ASSERT_TRUE(space_.AddTag(*s1, "AE1", VT_R8, OPC_READABLE, 2));
+    ASSERT_TRUE(space_.AddTag(*s1, "BA1", VT_I4, OPC_READABLE | OPC_WRITEABLE, 3));
+    ASSERT_TRUE(space_.AddTag(*s2, "AE1", VT_R8, OPC_READABLE, 4));
+  }
+  std::vector<std::string> Browse(AddressBrowser& b, OPCBROWSETYPE type, const std::string& filter = "",
+                                  VARTYPE vt = VT_EMPTY, DWORD rights = 0) {
+    std::vector<std::string> names;
+    EXPECT_EQ(b.Browse(type, filter, vt, rights, &names), S_OK);
+    return names;
+  }
+  AddressSpace space_;
+};
+
+TEST_F(AddressSpaceTest, RefusesWhatCannotBeAnItemId) {
+  AddressSpace::Refusal why;
+  EXPECT_FALSE(space_.AddNode(AddressSpace::kTop, "", &why));
+  EXPECT_EQ(why, AddressSpace::Refusal::kEmptyName);
+  EXPECT_FALSE(space_.AddNode(99, "X", &why));
+  EXPECT_EQ(why, AddressSpace::Refusal::kUnknownParent);
+  EXPECT_FALSE(space_.AddNode(AddressSpace::kTop, "Zentrale", &why));
+  EXPECT_EQ(why, AddressSpace::Refusal::kDuplicate);
+  EXPECT_FALSE(space_.AddTag(AddressSpace::kTop, "Loose", VT_I4, OPC_READABLE, 9, &why));
+  EXPECT_EQ(why, AddressSpace::Refusal::kUnknownParent);
+  EXPECT_FALSE(space_.AddTag(2, "AE1", VT_R8, OPC_READABLE, 9, &why));  // Station1 has one
+  EXPECT_EQ(why, AddressSpace::Refusal::kDuplicate);
+  ASSERT_TRUE(space_.Find("Zentrale.Station1.BA1"));
+  EXPECT_EQ(space_.Find("Zentrale.Station1.BA1")->handle, 3u);
+  EXPECT_EQ(space_.Items().size(), 4u);
+}
+
+TEST_F(AddressSpaceTest, BrowsesLikeAClientWalksIt) {
+  AddressBrowser b(space_);
+  EXPECT_EQ(Browse(b, OPC_BRANCH), std::vector<std::string>{"Zentrale"});
+  EXPECT_TRUE(Browse(b, OPC_LEAF).empty());
+  EXPECT_EQ(b.ChangeBrowsePosition(OPC_BROWSE_UP, ""), E_FAIL);
+  EXPECT_EQ(b.ChangeBrowsePosition(OPC_BROWSE_DOWN, "Zentrale"), S_OK);
+  EXPECT_EQ(Browse(b, OPC_BRANCH), (std::vector<std::string>{"Station1", "Station2"}));
+  EXPECT_EQ(Browse(b, OPC_BRANCH, "*2"), std::vector<std::string>{"Station2"});
+  EXPECT_EQ(Browse(b, OPC_LEAF), std::vector<std::string>{"Status"});
+  EXPECT_EQ(b.ChangeBrowsePosition(OPC_BROWSE_DOWN, "Nowhere"), E_INVALIDARG);
+  EXPECT_EQ(b.ChangeBrowsePosition(OPC_BROWSE_DOWN, "Station1"), S_OK);
+  EXPECT_EQ(Browse(b, OPC_LEAF), (std::vector<std::string>{"AE1", "BA1"}));
+  EXPECT_EQ(Browse(b, OPC_LEAF, "", VT_EMPTY, OPC_WRITEABLE), std::vector<std::string>{"BA1"});
+  EXPECT_EQ(Browse(b, OPC_LEAF, "", VT_BSTR), (std::vector<std::string>{"AE1", "BA1"}));  // both convert
+  EXPECT_TRUE(Browse(b, OPC_LEAF, "", VT_ARRAY | VT_I4).empty());
+  std::string id;
+  EXPECT_EQ(b.GetItemID("BA1", &id), S_OK);
+  EXPECT_EQ(id, "Zentrale.Station1.BA1");
+  EXPECT_EQ(b.GetItemID("Zentrale.Station2.AE1", &id), S_OK);  // a full ID stays as it is
+  EXPECT_EQ(id, "Zentrale.Station2.AE1");
+  EXPECT_EQ(b.GetItemID("Status", &id), OPC_E_UNKNOWNITEMID);  // not at this position
+  EXPECT_EQ(b.ChangeBrowsePosition(OPC_BROWSE_UP, ""), S_OK);
+  EXPECT_EQ(b.GetItemID("Station2", &id), S_OK);
+  EXPECT_EQ(id, "Zentrale.Station2");
+  EXPECT_EQ(b.ChangeBrowsePosition(OPC_BROWSE_TO, "Zentrale.Station2"), S_OK);
+  EXPECT_EQ(Browse(b, OPC_LEAF), std::vector<std::string>{"AE1"});
+  EXPECT_EQ(b.ChangeBrowsePosition(OPC_BROWSE_TO, "Zentrale.Station9"), E_INVALIDARG);
+  EXPECT_EQ(b.ChangeBrowsePosition(OPC_BROWSE_TO, ""), S_OK);
+  EXPECT_EQ(Browse(b, OPC_FLAT, "*AE1"), (std::vector<std::string>{"Zentrale.Station1.AE1", "Zentrale.Station2.AE1"}));
+  std::vector<std::string> names;
+  EXPECT_EQ(b.Browse(OPC_LEAF, "[AE", VT_EMPTY, 0, &names), OPC_E_INVALIDFILTER);
+  EXPECT_EQ(b.Browse(static_cast<OPCBROWSETYPE>(7), "", VT_EMPTY, 0, &names), E_INVALIDARG);
+}
+
+}  // namespace
+}  // namespace platform::com

@@ -1,0 +1,622 @@
+// The transport against the fake server: calls round-trip with their per-item codes,
+// callbacks reach the client's apartment in order, and the ends of a connection (the client
+// going, the server going) are seen by the other side.
+#include <grpcpp/grpcpp.h>
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "platform/com/opc_stream.h"
+#include "platform/com/rpc/opc.grpc.pb.h"
+#include "platform/com/rpc/wire.h"
+#include "platform/com/tests/transport_fixture.h"
+
+namespace platform::com::testing {
+namespace {
+
+const std::string kAE1 = "Zentrale.Station1.AE1";
+const std::string kBA1 = "Zentrale.Station1.BA1";
+const std::string kName = "Zentrale.Station1.Name";
+
+TEST_F(TransportTest, ServerCallsRoundTrip) {
+  auto server = Connect();
+  ASSERT_TRUE(server);
+  EXPECT_EQ(Query<IOPCCommon>(server)->SetClientName("Lumaro"), S_OK);
+  EXPECT_EQ(device_->ClientNames(), std::vector<std::string>{"Lumaro"});
+
+  OPCSERVERSTATUS status;
+  ASSERT_EQ(server->GetStatus(&status), S_OK);
+  EXPECT_EQ(status.szVendorInfo, "Fake OPC server");
+  EXPECT_EQ(status.wBuildNumber, 3);
+
+  OPCHANDLE handle = 0;
+  DWORD revised = 0;
+  std::shared_ptr<IUnknown> group;
+  float deadband = 2.5f;
+  EXPECT_EQ(server->AddGroup("G1", TRUE, 150, 7, nullptr, &deadband, 0, &handle, &revised, IID_IOPCItemMgt, &group),
+            OPC_S_UNSUPPORTEDRATE);
+  EXPECT_EQ(revised, 200u);
+  ASSERT_TRUE(group);
+  EXPECT_EQ(server->AddGroup("G1", TRUE, 100, 8, nullptr, nullptr, 0, &handle, &revised, IID_IOPCItemMgt, &group),
+            OPC_E_DUPLICATENAME);
+
+  std::string text;
+  EXPECT_EQ(server->GetErrorString(OPC_E_BADRIGHTS, 0, &text), S_OK);
+  EXPECT_EQ(text, "The Items AccessRights do not allow the operation.");
+  EXPECT_EQ(Query<IOPCCommon>(server)->GetErrorString(MakeHResult(0x80001234), &text), E_INVALIDARG);
+  EXPECT_EQ(Query<IOPCCommon>(server)->SetLocaleID(0x407), E_INVALIDARG);
+  std::vector<LCID> locales;
+  EXPECT_EQ(Query<IOPCCommon>(server)->QueryAvailableLocaleIDs(&locales), S_OK);
+  EXPECT_EQ(locales, (std::vector<LCID>{0, 0x409}));
+}
+
+TEST_F(TransportTest, AddItemsReportsEachItem) {
+  auto server = Connect();
+  Group g = AddGroup(server.get(), "G", 1);
+  struct Row {
+    const char* label;
+    std::string id;
+    std::string path;
+    VARTYPE type;
+    HRESULT error;
+    VARTYPE canonical;
+  } rows[] = {
+      {"known analog item", kAE1, "", VT_EMPTY, S_OK, VT_R8},
+      {"known output as text", kBA1, "", VT_BSTR, S_OK, VT_I4},
+      {"unknown item", "Zentrale.Station9.AE1", "", VT_EMPTY, OPC_E_UNKNOWNITEMID, 0},
+      {"malformed item", "Zentrale Station1", "", VT_EMPTY, OPC_E_INVALIDITEMID, 0},
+      {"empty item", "", "", VT_EMPTY, OPC_E_INVALIDITEMID, 0},
+      {"access path", kAE1, "COM1", VT_EMPTY, OPC_E_UNKNOWNPATH, 0},
+      {"type it cannot take", kAE1, "", VT_ARRAY | VT_I4, OPC_E_BADTYPE, 0},
+      {"type that does not exist", kAE1, "", 99, OPC_E_BADTYPE, 0},
+  };
+  std::vector<OPCITEMDEF> defs;
+  for (const Row& row : rows) {
+    OPCITEMDEF d;
+    d.szItemID = row.id;
+    d.szAccessPath = row.path;
+    d.vtRequestedDataType = row.type;
+    d.hClient = static_cast<OPCHANDLE>(defs.size() + 1);
+    defs.push_back(d);
+  }
+  std::vector<OPCITEMRESULT> results;
+  std::vector<HRESULT> errors;
+  ASSERT_EQ(g.As<IOPCItemMgt>()->AddItems(static_cast<DWORD>(defs.size()), defs.data(), &results, &errors), S_FALSE);
+  ASSERT_EQ(errors.size(), defs.size());
+  for (size_t i = 0; i < defs.size(); ++i) {
+    SCOPED_TRACE(rows[i].label);
+    EXPECT_EQ(errors[i], rows[i].error) << HResultHex(errors[i]);
+    if (SUCCEEDED(rows[i].error)) {
+      EXPECT_EQ(results[i].vtCanonicalDataType, rows[i].canonical);
+      EXPECT_NE(results[i].hServer, 0u);
+    }
+  }
+  // Validation answers the same without adding.
+  EXPECT_EQ(g.As<IOPCItemMgt>()->ValidateItems(1, &defs[0], FALSE, &results, &errors), S_OK);
+  EXPECT_EQ(results[0].dwAccessRights, OPC_READABLE);
+  EXPECT_EQ(results[0].hServer, 0u);
+}
+
+TEST_F(TransportTest, ItemCallsRefuseUnknownHandles) {
+  auto server = Connect();
+  Group g = AddGroup(server.get(), "G", 1);
+  std::vector<OPCHANDLE> h = AddItems(g, {kAE1, kBA1});
+  h.push_back(4711);  // never handed out
+  std::vector<HRESULT> errors;
+  auto mgt = g.As<IOPCItemMgt>();
+  const std::vector<HRESULT> expected = {S_OK, S_OK, OPC_E_INVALIDHANDLE};
+
+  EXPECT_EQ(mgt->SetActiveState(3, h.data(), FALSE, &errors), S_FALSE);
+  EXPECT_EQ(errors, expected);
+  const VARTYPE types[] = {VT_BSTR, VT_R4, VT_I2};
+  EXPECT_EQ(mgt->SetDatatypes(3, h.data(), types, &errors), S_FALSE);
+  EXPECT_EQ(errors, expected);
+  std::vector<OPCITEMSTATE> states;
+  EXPECT_EQ(g.As<IOPCSyncIO>()->Read(OPC_DS_CACHE, 3, h.data(), &states, &errors), S_FALSE);
+  EXPECT_EQ(errors, expected);
+  EXPECT_EQ(states[0].vDataValue, Variant::Str("12.5"));  // the requested type
+  EXPECT_EQ(states[1].vDataValue, Variant::R4(0));
+  EXPECT_EQ(mgt->RemoveItems(3, h.data(), &errors), S_FALSE);
+  EXPECT_EQ(errors, expected);
+  EXPECT_EQ(mgt->RemoveItems(1, h.data(), &errors), S_FALSE);  // already removed
+  EXPECT_EQ(errors, std::vector<HRESULT>{OPC_E_INVALIDHANDLE});
+  // Arrays that do not match their counts never leave the client.
+  EXPECT_EQ(mgt->RemoveItems(2, nullptr, &errors), E_INVALIDARG);
+  EXPECT_EQ(mgt->AddItems(1, nullptr, nullptr, &errors), E_INVALIDARG);
+}
+
+TEST_F(TransportTest, SyncWritesCheckRightsAndTypes) {
+  auto server = Connect();
+  Group g = AddGroup(server.get(), "G", 1);
+  std::vector<OPCHANDLE> h = AddItems(g, {kBA1, kAE1});
+  struct Row {
+    const char* label;
+    OPCHANDLE handle;
+    Variant value;
+    HRESULT error;
+  } rows[] = {
+      {"writable output", h[0], Variant::I4(5), S_OK},
+      {"value converted to the canonical type", h[0], Variant::Str("6"), S_OK},
+      {"text that is no number", h[0], Variant::Str("six"), OPC_E_BADTYPE},
+      {"read-only input", h[1], Variant::R8(1), OPC_E_BADRIGHTS},
+      {"unknown handle", 999, Variant::I4(1), OPC_E_INVALIDHANDLE},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    std::vector<HRESULT> errors;
+    HRESULT hr = g.As<IOPCSyncIO>()->Write(1, &row.handle, &row.value, &errors);
+    EXPECT_EQ(hr, SUCCEEDED(row.error) ? S_OK : S_FALSE);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], row.error) << HResultHex(errors[0]);
+  }
+  EXPECT_EQ(device_->Value(kBA1), Variant::I4(6));  // the refused writes changed nothing
+  EXPECT_EQ(device_->Value(kAE1), Variant::R8(12.5));
+}
+
+TEST_F(TransportTest, GroupStateRoundTrips) {
+  auto server = Connect();
+  Group g = AddGroup(server.get(), "G", 11);
+  auto state = g.As<IOPCGroupStateMgt>();
+  ASSERT_TRUE(state);
+  DWORD rate = 250, revised = 0;
+  BOOL inactive = FALSE;
+  EXPECT_EQ(state->SetState(&rate, &revised, &inactive, nullptr, nullptr, nullptr, nullptr), OPC_S_UNSUPPORTEDRATE);
+  EXPECT_EQ(revised, 300u);
+  EXPECT_EQ(state->SetName("Renamed"), S_OK);
+  AddGroup(server.get(), "Other", 12);
+  EXPECT_EQ(state->SetName("Other"), OPC_E_DUPLICATENAME);
+  BOOL active = TRUE;
+  std::string name;
+  LONG bias = 0;
+  float deadband = 0;
+  LCID lcid = 0;
+  OPCHANDLE client = 0, handle = 0;
+  ASSERT_EQ(state->GetState(&rate, &active, &name, &bias, &deadband, &lcid, &client, &handle), S_OK);
+  EXPECT_EQ(rate, 300u);
+  EXPECT_EQ(active, FALSE);
+  EXPECT_EQ(name, "Renamed");
+  EXPECT_EQ(client, 11u);
+  EXPECT_EQ(handle, g.handle);
+  EXPECT_EQ(server->RemoveGroup(g.handle, FALSE), S_OK);
+  EXPECT_EQ(server->RemoveGroup(g.handle, FALSE), E_INVALIDARG);
+  // The proxy outlives its group: its calls now fail instead of reaching another group.
+  EXPECT_EQ(state->SetName("Again"), E_INVALIDARG);
+}
+
+TEST_F(TransportTest, BrowsingAndProperties) {
+  auto server = Connect();
+  auto browse = Query<IOPCBrowseServerAddressSpace>(server);
+  ASSERT_TRUE(browse);
+  auto names = [&](OPCBROWSETYPE type, const std::string& filter, DWORD rights = 0) {
+    std::shared_ptr<IEnumString> e;
+    EXPECT_EQ(browse->BrowseOPCItemIDs(type, filter, VT_EMPTY, rights, &e), S_OK);
+    return ReadAll<std::string>(e.get());
+  };
+  EXPECT_EQ(names(OPC_BRANCH, ""), std::vector<std::string>{"Zentrale"});
+  EXPECT_EQ(browse->ChangeBrowsePosition(OPC_BROWSE_DOWN, "Zentrale"), S_OK);
+  EXPECT_EQ(names(OPC_BRANCH, "Station?"), (std::vector<std::string>{"Station1", "Station2"}));
+  EXPECT_EQ(names(OPC_LEAF, ""), std::vector<std::string>{"Status"});
+  EXPECT_EQ(browse->ChangeBrowsePosition(OPC_BROWSE_DOWN, "Station1"), S_OK);
+  EXPECT_EQ(names(OPC_LEAF, "", OPC_WRITEABLE), std::vector<std::string>{"BA1"});
+  std::string id;
+  EXPECT_EQ(browse->GetItemID("AE1", &id), S_OK);
+  EXPECT_EQ(id, kAE1);
+  EXPECT_EQ(browse->GetItemID("Nope", &id), OPC_E_UNKNOWNITEMID);
+  EXPECT_EQ(browse->ChangeBrowsePosition(OPC_BROWSE_DOWN, "Nowhere"), E_INVALIDARG);
+  EXPECT_EQ(names(OPC_FLAT, "*AE1").size(), 2u);
+
+  // Each client browses from a position of its own.
+  auto other = Query<IOPCBrowseServerAddressSpace>(Connect());
+  std::shared_ptr<IEnumString> e;
+  ASSERT_EQ(other->BrowseOPCItemIDs(OPC_BRANCH, "", VT_EMPTY, 0, &e), S_OK);
+  EXPECT_EQ(ReadAll<std::string>(e.get()), std::vector<std::string>{"Zentrale"});
+
+  auto props = Query<IOPCItemProperties>(server);
+  DWORD count = 0;
+  std::vector<DWORD> ids;
+  std::vector<std::string> descriptions;
+  std::vector<VARTYPE> types;
+  ASSERT_EQ(props->QueryAvailableProperties(kAE1, &count, &ids, &descriptions, &types), S_OK);
+  EXPECT_EQ(count, 6u);
+  EXPECT_EQ(ids.back(), 5001u);
+  EXPECT_EQ(descriptions.back(), "Item Unit");
+  EXPECT_EQ(props->QueryAvailableProperties("Zentrale.Nope", &count, &ids, &descriptions, &types),
+            OPC_E_UNKNOWNITEMID);
+  const DWORD wanted[] = {2, 5001, 4242};
+  std::vector<Variant> values;
+  std::vector<HRESULT> errors;
+  ASSERT_EQ(props->GetItemProperties(kAE1, 3, wanted, &values, &errors), S_FALSE);
+  EXPECT_EQ(values[0], Variant::R8(12.5));
+  EXPECT_EQ(values[1], Variant::Str("mA"));
+  EXPECT_EQ(errors, (std::vector<HRESULT>{S_OK, S_OK, OPC_E_INVALID_PID}));
+}
+
+TEST_F(TransportTest, CallbacksArriveInOrderOnTheApartment) {
+  auto server = Connect();
+  Group g = AddGroup(server.get(), "G", 21);
+  std::vector<OPCHANDLE> h = AddItems(g, {kAE1, kBA1});
+  auto sink = std::make_shared<RecordingSink>();
+  Advise(g.unk, IID_IOPCDataCallback, sink);
+
+  device_->Tick();  // the full callback after advise
+  for (int i = 1; i <= 20; ++i) {
+    device_->Set(kAE1, Variant::R8(i));
+    device_->Tick();
+  }
+  DWORD cancel = 0;
+  std::vector<HRESULT> errors;
+  const Variant value = Variant::I4(3);
+  ASSERT_EQ(g.As<IOPCAsyncIO2>()->Write(1, &h[1], &value, 77, &cancel, &errors), S_OK);
+  device_->Tick();
+  ASSERT_EQ(g.As<IOPCAsyncIO2>()->Refresh2(OPC_DS_CACHE, 78, &cancel), S_OK);
+  ASSERT_EQ(g.As<IOPCAsyncIO2>()->Refresh2(OPC_DS_CACHE, 79, &cancel), S_OK);
+  ASSERT_EQ(g.As<IOPCAsyncIO2>()->Cancel2(cancel), S_OK);
+  EXPECT_EQ(g.As<IOPCAsyncIO2>()->Cancel2(cancel), E_FAIL);
+  device_->Tick();
+
+  EXPECT_TRUE(sink->events.empty());  // nothing runs inside the calls
+  ASSERT_TRUE(WaitForEvents(*sink, "data", 23));
+  const auto& ev = sink->events;
+  ASSERT_EQ(ev.size(), 25u);
+  EXPECT_EQ(ev[0].handles, (std::vector<OPCHANDLE>{1, 2}));  // both items at first
+  for (int i = 1; i <= 20; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(ev[i].kind, "data");
+    EXPECT_EQ(ev[i].group, 21u);
+    EXPECT_EQ(ev[i].handles, std::vector<OPCHANDLE>{1});  // only what changed
+    EXPECT_EQ(ev[i].values, std::vector<Variant>{Variant::R8(i)});
+  }
+  EXPECT_EQ(ev[21].kind, "write");
+  EXPECT_EQ(ev[21].transaction, 77u);
+  EXPECT_EQ(ev[21].handles, std::vector<OPCHANDLE>{2});
+  EXPECT_EQ(ev[22].kind, "data");  // the written output's change
+  EXPECT_EQ(ev[22].values, std::vector<Variant>{Variant::I4(3)});
+  EXPECT_EQ(ev[23].kind, "cancel");  // the cancel completes at once, before the next tick
+  EXPECT_EQ(ev[23].transaction, 79u);
+  EXPECT_EQ(ev[24].kind, "data");  // refresh 78: every active item
+  EXPECT_EQ(ev[24].transaction, 78u);
+  EXPECT_EQ(ev[24].handles.size(), 2u);
+  for (const Recorded& r : ev) EXPECT_EQ(r.thread, std::this_thread::get_id());
+}
+
+TEST_F(TransportTest, UnadvisedSinkHearsNoMore) {
+  auto server = Connect();
+  Group g = AddGroup(server.get(), "G", 1);
+  AddItems(g, {kAE1});
+  auto sink = std::make_shared<RecordingSink>();
+  DWORD cookie = Advise(g.unk, IID_IOPCDataCallback, sink);
+  device_->Tick();  // already on its way when the client unadvises
+  std::shared_ptr<IConnectionPoint> point;
+  ASSERT_EQ(Query<IConnectionPointContainer>(g.unk)->FindConnectionPoint(IID_IOPCDataCallback, &point), S_OK);
+  EXPECT_EQ(point->Unadvise(cookie), S_OK);
+  EXPECT_EQ(point->Unadvise(cookie), CONNECT_E_NOCONNECTION);
+  device_->Set(kAE1, Variant::R8(1));
+  device_->Tick();
+  apartment_.RunUntil([] { return false; }, 50ms);
+  EXPECT_TRUE(sink->events.empty());
+  // The point takes one sink; a second client sink is refused while one is advised.
+  Advise(g.unk, IID_IOPCDataCallback, sink);
+  DWORD second = 0;
+  EXPECT_EQ(point->Advise(std::static_pointer_cast<IOPCDataCallback>(std::make_shared<RecordingSink>()), &second),
+            CONNECT_E_ADVISELIMIT);
+}
+
+TEST_F(TransportTest, ShutdownRequestReachesTheClient) {
+  auto server = Connect();
+  auto sink = std::make_shared<RecordingSink>();
+  Advise(server, IID_IOPCShutdown, sink);
+  std::shared_ptr<IConnectionPoint> point;
+  EXPECT_EQ(Query<IConnectionPointContainer>(server)->FindConnectionPoint(IID_IOPCDataCallback, &point),
+            CONNECT_E_NOCONNECTION);
+  device_->Shutdown("Wartung");
+  ASSERT_TRUE(WaitForEvents(*sink, "shutdown", 1));
+  EXPECT_EQ(sink->events[0].text, "Wartung");
+}
+
+TEST_F(TransportTest, DataObjectPathOfDa10) {
+  device_->SetConnectionPoints(false);
+  auto server = Connect();
+  EXPECT_EQ(Query<IConnectionPointContainer>(server), nullptr);
+  Group g = AddGroup(server.get(), "G", 5);
+  EXPECT_EQ(g.As<IConnectionPointContainer>(), nullptr);
+  std::vector<OPCHANDLE> h = AddItems(g, {kName, kBA1});
+  auto data = g.As<IDataObject>();
+  ASSERT_TRUE(data);
+  auto sink = std::make_shared<RecordingSink>();
+  FORMATETC fmt;
+  fmt.cfFormat = RegisterClipboardFormat(kOpcStmFormatDataTime);
+  DWORD connection = 0;
+  ASSERT_EQ(data->DAdvise(&fmt, ADVF_PRIMEFIRST, sink, &connection), S_OK);
+  FORMATETC write_fmt;
+  write_fmt.cfFormat = RegisterClipboardFormat(kOpcStmFormatWriteComplete);
+  DWORD write_connection = 0;
+  ASSERT_EQ(data->DAdvise(&write_fmt, 0, sink, &write_connection), S_OK);
+  FORMATETC unknown;
+  unknown.cfFormat = RegisterClipboardFormat("SOMETHING ELSE");
+  DWORD ignored;
+  EXPECT_EQ(data->DAdvise(&unknown, 0, sink, &ignored), DV_E_FORMATETC);
+
+  device_->Tick();
+  ASSERT_TRUE(WaitForEvents(*sink, "stream", 1));
+  EXPECT_EQ(sink->events[0].text, kOpcStmFormatDataTime);
+  OpcStreamHeader header;
+  std::vector<OpcStreamItem> items;
+  ASSERT_TRUE(ParseOpcDataStream(sink->events[0].block, true, &header, &items));
+  EXPECT_EQ(header.hClientGroup, 5u);
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0].value, Variant::Str("Pumpwerk S\xC3\xBC" "d"));
+
+  DWORD transaction = 0;
+  std::vector<HRESULT> errors;
+  const Variant value = Variant::I4(1);
+  ASSERT_EQ(g.As<IOPCAsyncIO>()->Write(write_connection, 1, &h[1], &value, &transaction, &errors), S_OK);
+  EXPECT_EQ(g.As<IOPCAsyncIO>()->Write(999, 1, &h[1], &value, &transaction, &errors), CONNECT_E_NOCONNECTION);
+  device_->Tick();
+  ASSERT_TRUE(WaitForEvents(*sink, "stream", 3));
+  std::vector<OpcStreamWriteResult> results;
+  ASSERT_TRUE(ParseOpcWriteCompleteStream(sink->events[1].block, &header, &results));
+  EXPECT_EQ(header.dwTransactionID, transaction);
+  EXPECT_EQ(results.size(), 1u);
+  EXPECT_EQ(data->DUnadvise(connection), S_OK);
+  EXPECT_EQ(data->DUnadvise(connection), OLE_E_ADVISENOTSUPPORTED);
+}
+
+TEST_F(TransportTest, ClientGoingAwayRemovesItsGroups) {
+  auto keep = Connect();
+  AddGroup(keep.get(), "stays", 1);
+  {
+    auto server = Connect();
+    Group g = AddGroup(server.get(), "goes", 2);
+    AddItems(g, {kAE1});
+    Advise(g.unk, IID_IOPCDataCallback, std::make_shared<RecordingSink>());
+    EXPECT_EQ(device_->GroupCount(), 2u);
+    EXPECT_EQ(endpoint_->ClientCount(), 2u);
+  }  // the client lets go of everything without removing anything
+  EXPECT_TRUE(Eventually([&] { return device_->GroupCount() == 1 && endpoint_->ClientCount() == 1; }));
+  EXPECT_TRUE(Eventually([&] { return device_->ServerCount() == 1; }));
+  device_->Tick();  // nothing to send to the gone client, and nothing breaks
+  OPCSERVERSTATUS status;
+  EXPECT_EQ(keep->GetStatus(&status), S_OK);
+  EXPECT_EQ(status.dwGroupCount, 1u);
+}
+
+TEST_F(TransportTest, ServerGoingAwayDisconnectsEveryCall) {
+  auto server = Connect();
+  Group g = AddGroup(server.get(), "G", 1);
+  std::vector<OPCHANDLE> h = AddItems(g, {kAE1});
+  auto sink = std::make_shared<RecordingSink>();
+  Advise(g.unk, IID_IOPCDataCallback, sink);
+  Advise(server, IID_IOPCShutdown, sink);
+  device_->Shutdown("going");
+  endpoint_->Stop();
+  // The shutdown request sent before the stop still arrives.
+  ASSERT_TRUE(WaitForEvents(*sink, "shutdown", 1));
+  device_->Set(kAE1, Variant::R8(99));
+  device_->Tick();
+  OPCSERVERSTATUS status;
+  EXPECT_EQ(server->GetStatus(&status), RPC_E_DISCONNECTED);
+  std::vector<HRESULT> errors;
+  std::vector<OPCITEMSTATE> states;
+  EXPECT_EQ(g.As<IOPCSyncIO>()->Read(OPC_DS_CACHE, 1, h.data(), &states, &errors), RPC_E_DISCONNECTED);
+  EXPECT_EQ(server->RemoveGroup(g.handle, TRUE), RPC_E_DISCONNECTED);
+  apartment_.RunUntil([] { return false; }, 50ms);
+  EXPECT_EQ(sink->Count("data"), 0u);
+  EXPECT_EQ(device_->GroupCount(), 0u);  // the server removed the groups as the connection ended
+}
+
+TEST_F(TransportTest, OneServerPerClassAndPrivateSocket) {
+  struct stat st;
+  ASSERT_EQ(stat(endpoint_->SocketPath().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  std::unique_ptr<rpc::ServerEndpoint> second;
+  std::string error;
+  EXPECT_EQ(rpc::ServerEndpoint::Start(kFakeClsid, [d = device_] { return d->NewServer(); }, serve_, &second, &error),
+            E_ACCESSDENIED);
+  EXPECT_NE(error.find("already serves"), std::string::npos) << error;
+  EXPECT_TRUE(Connect());  // the first one still serves
+
+  // A directory others may enter is refused.
+  ASSERT_EQ(mkdir((dir_ / "open").c_str(), 0777), 0);
+  ASSERT_EQ(chmod((dir_ / "open").c_str(), 0777), 0);
+  rpc::ServeOptions open = serve_;
+  open.socket_dir = dir_ / "open";
+  EXPECT_EQ(rpc::ServerEndpoint::Start(testing::kFakeClsid, [d = device_] { return d->NewServer(); }, open, &second,
+                                       &error),
+            E_ACCESSDENIED);
+}
+
+TEST_F(TransportTest, StaleSocketOfAKilledServerIsReplaced) {
+  rpc::ServeOptions other = serve_;
+  other.socket_dir = dir_ / "run";
+  ASSERT_EQ(mkdir(other.socket_dir.c_str(), 0700), 0);
+  const CLSID clsid = *GuidFromString("{0B0B0B0B-1111-2222-3333-444455556666}");
+  std::string path = other.socket_dir + "/0B0B0B0B-1111-2222-3333-444455556666.sock";
+  std::ofstream(path) << "left behind";
+  std::unique_ptr<rpc::ServerEndpoint> ep;
+  std::string error;
+  ASSERT_EQ(rpc::ServerEndpoint::Start(clsid, [d = device_] { return d->NewServer(); }, other, &ep, &error), S_OK)
+      << error;
+  std::shared_ptr<IUnknown> unk;
+  EXPECT_EQ(rpc::CreateServer(clsid, Activation(), &unk, &error), S_OK) << error;
+  ep->Stop();
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+// Garbage straight onto the wire, past the proxies' own checks.
+class WireTest : public TransportTest {
+ protected:
+  void SetUp() override {
+    TransportTest::SetUp();
+    channel_ = grpc::CreateChannel(endpoint_->Target(), grpc::InsecureChannelCredentials());
+    stub_ = qar::com::OpcServer::NewStub(channel_);
+    qar::com::ConnectRequest req;
+    req.set_clsid(wire::EncodeGuid(kFakeClsid));
+    reader_ = stub_->Connect(&stream_ctx_, req);
+    qar::com::Event first;
+    ASSERT_TRUE(reader_->Read(&first));
+    session_ = first.connected().session();
+    qar::com::AddGroupRequest add;
+    add.set_name("G");
+    add.set_requested_update_rate(100);
+    qar::com::AddGroupReply rep;
+    ASSERT_TRUE(Call(&Stub::AddGroup, add, &rep).ok());
+    group_ = rep.server_group();
+  }
+  void TearDown() override {
+    stream_ctx_.TryCancel();
+    qar::com::Event e;
+    while (reader_->Read(&e)) {
+    }
+    reader_->Finish();
+  }
+
+  using Stub = qar::com::OpcServer::Stub;
+  template <class Req, class Rep>
+  grpc::Status Call(grpc::Status (Stub::*m)(grpc::ClientContext*, const Req&, Rep*), const Req& req, Rep* rep,
+                    const std::string& session = "") {
+    grpc::ClientContext ctx;
+    ctx.AddMetadata("qar-session", session.empty() ? session_ : session);
+    return (stub_.get()->*m)(&ctx, req, rep);
+  }
+
+  std::shared_ptr<grpc::Channel> channel_;
+  std::unique_ptr<Stub> stub_;
+  grpc::ClientContext stream_ctx_;
+  std::unique_ptr<grpc::ClientReader<qar::com::Event>> reader_;
+  std::string session_;
+  OPCHANDLE group_ = 0;
+};
+
+TEST_F(WireTest, CountsThatDisagreeWithArraysAreRefused) {
+  qar::com::ItemsRequest items;
+  items.set_group(group_);
+  items.set_count(2);
+  items.add_items()->set_item_id(kAE1);
+  qar::com::ItemResultsReply items_rep;
+  ASSERT_TRUE(Call(&Stub::AddItems, items, &items_rep).ok());
+  EXPECT_EQ(items_rep.hr(), E_INVALIDARG);
+
+  qar::com::WriteRequest write;
+  write.set_group(group_);
+  write.set_count(1);
+  write.add_server_handles(1);
+  qar::com::ErrorsReply errors_rep;
+  ASSERT_TRUE(Call(&Stub::SyncWrite, write, &errors_rep).ok());
+  EXPECT_EQ(errors_rep.hr(), E_INVALIDARG);  // a handle without its value
+
+  auto* v = write.add_values();
+  v->set_vt(VT_I2);
+  v->set_text("not an integer");
+  ASSERT_TRUE(Call(&Stub::SyncWrite, write, &errors_rep).ok());
+  EXPECT_EQ(errors_rep.hr(), E_INVALIDARG);  // a value that is not what its tag says
+
+  qar::com::HandlesRequest types;
+  types.set_group(group_);
+  types.set_count(1);
+  types.add_server_handles(1);
+  ASSERT_TRUE(Call(&Stub::SetDatatypes, types, &errors_rep).ok());
+  EXPECT_EQ(errors_rep.hr(), E_INVALIDARG);  // no type for the handle
+
+  qar::com::GetItemPropertiesRequest props;
+  props.set_item_id(kAE1);
+  props.set_count(1000000);
+  qar::com::ValuesReply values_rep;
+  ASSERT_TRUE(Call(&Stub::GetItemProperties, props, &values_rep).ok());
+  EXPECT_EQ(values_rep.hr(), E_INVALIDARG);
+}
+
+TEST_F(WireTest, HandlesOutsideTheSessionAreUnknown) {
+  // Another client's group.
+  auto other = Connect();
+  Group theirs = AddGroup(other.get(), "theirs", 1);
+  qar::com::RemoveGroupRequest rm;
+  rm.set_server_group(theirs.handle);
+  rm.set_force(true);
+  qar::com::HResultReply hr_rep;
+  ASSERT_TRUE(Call(&Stub::RemoveGroup, rm, &hr_rep).ok());
+  EXPECT_EQ(hr_rep.hr(), E_INVALIDARG);
+  qar::com::SetNameRequest name;
+  name.set_group(theirs.handle);
+  name.set_name("hijacked");
+  ASSERT_TRUE(Call(&Stub::SetName, name, &hr_rep).ok());
+  EXPECT_EQ(hr_rep.hr(), E_INVALIDARG);
+  EXPECT_EQ(device_->GroupCount(), 2u);
+
+  qar::com::AdviseRequest advise;
+  advise.set_iid("short");
+  qar::com::AdviseReply advise_rep;
+  ASSERT_TRUE(Call(&Stub::Advise, advise, &advise_rep).ok());
+  EXPECT_EQ(advise_rep.hr(), E_INVALIDARG);
+  advise.set_iid(wire::EncodeGuid(IID_IOPCItemMgt));  // no such connection point
+  ASSERT_TRUE(Call(&Stub::Advise, advise, &advise_rep).ok());
+  EXPECT_EQ(advise_rep.hr(), CONNECT_E_NOCONNECTION);
+  qar::com::UnadviseRequest unadvise;
+  unadvise.set_cookie(12345);
+  ASSERT_TRUE(Call(&Stub::Unadvise, unadvise, &hr_rep).ok());
+  EXPECT_EQ(hr_rep.hr(), CONNECT_E_NOCONNECTION);
+
+  qar::com::GetStatusReply status;
+  EXPECT_EQ(Call(&Stub::GetStatus, qar::com::Empty(), &status, "guessed").error_code(),
+            grpc::StatusCode::FAILED_PRECONDITION);
+
+  // A connection for another class is refused.
+  grpc::ClientContext ctx;
+  qar::com::ConnectRequest req;
+  req.set_clsid(wire::EncodeGuid(IID_IOPCServer));
+  auto reader = stub_->Connect(&ctx, req);
+  qar::com::Event e;
+  EXPECT_FALSE(reader->Read(&e));
+  EXPECT_EQ(reader->Finish().error_code(), grpc::StatusCode::NOT_FOUND);
+}
+
+}  // namespace
+}  // namespace platform::com::testing
+
+namespace platform::com::testing {
+namespace {
+
+// A server object whose GetStatus throws: the call fails, the server serves on.
+class ThrowingServer final : public IOPCServer, public std::enable_shared_from_this<ThrowingServer> {
+ public:
+  HRESULT QueryInterface(const IID& riid, std::shared_ptr<IUnknown>* ppv) override {
+    return AnswerQuery(this, riid, ppv, {IID_IOPCServer});
+  }
+  HRESULT AddGroup(const std::string&, BOOL, DWORD, OPCHANDLE, const LONG*, const float*, LCID, OPCHANDLE*, DWORD*,
+                   const IID&, std::shared_ptr<IUnknown>*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT GetErrorString(HRESULT, LCID, std::string* text) override {
+    *text = "fine";
+    return S_OK;
+  }
+  HRESULT GetStatus(OPCSERVERSTATUS*) override { throw std::runtime_error("broken"); }
+  HRESULT RemoveGroup(OPCHANDLE, BOOL) override { return E_INVALIDARG; }
+};
+
+TEST(ServerObjectFaultTest, AThrowingCallFailsAloneAndTheServerServesOn) {
+  platform::testing::TempDir dir;
+  rpc::ServeOptions serve;
+  serve.socket_dir = dir.Path();
+  serve.record_in_registry = false;
+  const CLSID clsid = *GuidFromString("{5A5A5A5A-0000-4000-8000-000000000001}");
+  std::unique_ptr<rpc::ServerEndpoint> ep;
+  ASSERT_EQ(rpc::ServerEndpoint::Start(
+                clsid, [] { return std::static_pointer_cast<IOPCServer>(std::make_shared<ThrowingServer>()); }, serve,
+                &ep),
+            S_OK);
+  Apartment apartment;
+  rpc::ActivationOptions o;
+  o.apartment = &apartment;
+  std::shared_ptr<IUnknown> unk;
+  ASSERT_EQ(rpc::ConnectServer(ep->Target(), clsid, o, &unk), S_OK);
+  auto server = Query<IOPCServer>(unk);
+  OPCSERVERSTATUS status;
+  EXPECT_EQ(server->GetStatus(&status), E_FAIL);
+  std::string text;
+  EXPECT_EQ(server->GetErrorString(E_FAIL, 0, &text), S_OK);
+  EXPECT_EQ(text, "fine");
+  EXPECT_EQ(Query<IOPCCommon>(unk), nullptr);  // it offers no IOPCCommon
+}
+
+}  // namespace
+}  // namespace platform::com::testing
