@@ -21,34 +21,51 @@ NumberFormat SystemNumberFormat() {
 
 std::string ModemStatusText(int64_t value) {
   switch (value) {
-    case 1: return "Ok";
-    case -1: return "Keine Verbindung";
-    case -2: return "Keine SRN";
-    case -3: return "Interner Fehler";
-    case -4: return "Simulationsmodus";
-    default: return "unbekannt";
+    case 1:
+      return "Ok";
+    case -1:
+      return "Keine Verbindung";
+    case -2:
+      return "Keine SRN";
+    case -3:
+      return "Interner Fehler";
+    case -4:
+      return "Simulationsmodus";
+    default:
+      return "unbekannt";
   }
 }
 
 std::string DcfStateText(int64_t value) {
   switch (value) {
-    case 0: return "Sucht";
-    case 1: return "Initialisiert";
-    case 2: return "Ok";
-    case 3: return "Asynchron";
-    default: return "unbekannt";
+    case 0:
+      return "Sucht";
+    case 1:
+      return "Initialisiert";
+    case 2:
+      return "Ok";
+    case 3:
+      return "Asynchron";
+    default:
+      return "unbekannt";
   }
 }
 
 std::string ServerStatusText(bool connected, int32_t state) {
   if (!connected) return "nicht verbunden";
   switch (state) {
-    case 1: return "verbunden";
-    case 2: return "nicht verbunden";
-    case 3: return "nicht konfiguriert";
-    case 4: return "unterbrochen";
-    case 5: return "Testmodus";
-    default: return "unbekannt";
+    case 1:
+      return "verbunden";
+    case 2:
+      return "nicht verbunden";
+    case 3:
+      return "nicht konfiguriert";
+    case 4:
+      return "unterbrochen";
+    case 5:
+      return "Testmodus";
+    default:
+      return "unbekannt";
   }
 }
 

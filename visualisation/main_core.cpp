@@ -94,23 +94,9 @@ void TOVMainCore::LoadStations() {
 }
 
 void TOVMainCore::AddStatusItems() {
-  for (LabelState& l : labels_) l.text = "unbekannt";
-  kopl::TKoplGroup* group = nullptr;
-  try {
-    group = &server_->OPCGroups().Add("STATUS");
-  } catch (const std::exception&) {
-    for (LabelState& l : labels_) l.text = "n/v";
-    return;
-  }
-  for (int k = 0; k < kMainLabels; ++k) {
-    try {
-      kopl::TKoplItem& item = group->OPCItems().Add(zentrale_name_ + "." + kMainStatusRegisters[size_t(k)]);
-      status_targets_.push_back(std::make_unique<TStatusTarget>(k));
-      item.Data = static_cast<TItemTarget*>(status_targets_.back().get());
-    } catch (const std::exception&) {
-      labels_[size_t(k)].text = "n/v";
-    }
-  }
+  std::vector<std::string> ids;
+  for (const char* reg : kMainStatusRegisters) ids.push_back(zentrale_name_ + "." + reg);
+  lumaro::AddStatusItems(*server_, ids, labels_, status_targets_);
 }
 
 void TOVMainCore::StatusTimer() {

@@ -163,28 +163,30 @@ std::optional<ChannelLine> ParseChannelLine(const std::string& value) {
 
 std::string ChannelSectionName(int32_t address) { return platform::FormatText("ADR%3.3d", {address}); }
 
-bool ParseDecimal(const std::string& text, int32_t& out) {
-  std::string t = Trim(text);
+namespace {
+
+// The whole text (blanks around it dropped, one "+" allowed in front) as a number.
+template <class T, class... Format>
+bool ParseNumber(const std::string& text, T& out, Format... format) {
+  const std::string t = Trim(text);
   const char* b = t.data();
   const char* e = b + t.size();
   if (b != e && *b == '+' && ++b != e && *b == '-') return false;
   if (b == e) return false;
-  int32_t v = 0;
-  auto r = std::from_chars(b, e, v);
+  T v{};
+  auto r = std::from_chars(b, e, v, format...);
   if (r.ec != std::errc() || r.ptr != e) return false;
   out = v;
   return true;
 }
 
+}  // namespace
+
+bool ParseDecimal(const std::string& text, int32_t& out) { return ParseNumber(text, out); }
+
 bool ParseReal(const std::string& text, double& out) {
-  std::string t = Trim(text);
-  const char* b = t.data();
-  const char* e = b + t.size();
-  if (b != e && *b == '+' && ++b != e && *b == '-') return false;
-  if (b == e) return false;
   double v = 0;
-  auto r = std::from_chars(b, e, v, std::chars_format::general);
-  if (r.ec != std::errc() || r.ptr != e || !std::isfinite(v)) return false;
+  if (!ParseNumber(text, v, std::chars_format::general) || !std::isfinite(v)) return false;
   out = v;
   return true;
 }

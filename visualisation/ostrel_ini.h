@@ -71,9 +71,9 @@ StationLine ParseStationLine(const std::string& value);
 struct ChannelLine {
   std::string kind;  // "AE", "BE", "BA", ...
   std::string name;
-  std::string unit;       // "%" when the file has none
-  double factor = 1.0;    // 1 when the file has 0 or no number
-  double offset = 0.0;    // 0 when the file has no number
+  std::string unit;     // "%" when the file has none
+  double factor = 1.0;  // 1 when the file has 0 or no number
+  double offset = 0.0;  // 0 when the file has no number
   int32_t decimals = 0;
 };
 // nullopt for a line with an empty name (it makes no channel). Throws BadIniLine when the

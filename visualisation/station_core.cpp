@@ -124,24 +124,10 @@ void TStationCore::BuildChannels() {
 
 void TStationCore::BuildStatusItems() {
   if (!server_->Active()) return;
-  for (LabelState& l : labels_) l.text = "unbekannt";
-  kopl::TKoplGroup* group = nullptr;
-  try {
-    group = &server_->OPCGroups().Add("STATUS");
-  } catch (const std::exception&) {
-    for (LabelState& l : labels_) l.text = "n/v";
-    return;
-  }
-  for (int k = 0; k < kStationLabels; ++k) {
-    const std::string id = params_.zentrale_name + "." + params_.station_name + "." + kStationStatusRegisters[size_t(k)];
-    try {
-      kopl::TKoplItem& item = group->OPCItems().Add(id);
-      status_targets_.push_back(std::make_unique<TStatusTarget>(k));
-      item.Data = static_cast<TItemTarget*>(status_targets_.back().get());
-    } catch (const std::exception&) {
-      labels_[size_t(k)].text = "n/v";
-    }
-  }
+  std::vector<std::string> ids;
+  for (const char* reg : kStationStatusRegisters)
+    ids.push_back(params_.zentrale_name + "." + params_.station_name + "." + reg);
+  AddStatusItems(*server_, ids, labels_, status_targets_);
 }
 
 void TStationCore::ResetDisplay() {

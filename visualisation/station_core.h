@@ -18,6 +18,7 @@
 #include "visualisation/opc_kanal.h"
 #include "visualisation/ostrel_ini.h"
 #include "visualisation/station_log.h"
+#include "visualisation/status_items.h"
 
 namespace lumaro {
 
@@ -27,20 +28,6 @@ struct StationParams {
   int32_t address = 0;
   std::string zentrale_name;
   std::string prog_id;
-};
-
-enum class LabelColour { Normal, Good, Bad };  // window text, green (0, 0x80, 0), red (0xFF, 0, 0)
-
-struct LabelState {
-  std::string text;
-  LabelColour colour = LabelColour::Normal;
-};
-
-// Binds a status item to its label.
-class TStatusTarget final : public TItemTarget {
- public:
-  explicit TStatusTarget(int index) : index(index) {}
-  const int index;
 };
 
 // The status labels in the order their items are added.
@@ -56,7 +43,7 @@ struct AnalogState {
   std::string unit;     // LAEinheit n
   std::string panel;    // EAnalog n
   LabelColour panel_colour = LabelColour::Normal;
-  int32_t gauge = 0;      // 0..4095
+  int32_t gauge = 0;       // 0..4095
   bool gauge_bad = false;  // red instead of navy
 };
 inline constexpr int kAnalogInputs = 4;

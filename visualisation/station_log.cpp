@@ -34,8 +34,8 @@ std::string Yymmdd(Clock::TimePoint t) {
 std::string DateTimeText(Clock::TimePoint t) {
   std::tm l = LocalTime(t);
   char buf[96];
-  std::snprintf(buf, sizeof buf, "%02d.%02d.%04d %02d:%02d:%02d", l.tm_mday, l.tm_mon + 1, l.tm_year + 1900,
-                l.tm_hour, l.tm_min, l.tm_sec);
+  std::snprintf(buf, sizeof buf, "%02d.%02d.%04d %02d:%02d:%02d", l.tm_mday, l.tm_mon + 1, l.tm_year + 1900, l.tm_hour,
+                l.tm_min, l.tm_sec);
   return buf;
 }
 

@@ -30,24 +30,41 @@ platform::MessageAnswer QtMessages::Show(platform::MessageKind kind, const std::
   box.setWindowTitle(QApplication::applicationName());
   box.setText(DisplayText(text));
   switch (kind) {
-    case platform::MessageKind::Error: box.setIcon(QMessageBox::Critical); break;
-    case platform::MessageKind::Warning: box.setIcon(QMessageBox::Warning); break;
-    case platform::MessageKind::Information: box.setIcon(QMessageBox::Information); break;
-    case platform::MessageKind::Confirmation: box.setIcon(QMessageBox::Question); break;
-    case platform::MessageKind::Plain: break;
+    case platform::MessageKind::Error:
+      box.setIcon(QMessageBox::Critical);
+      break;
+    case platform::MessageKind::Warning:
+      box.setIcon(QMessageBox::Warning);
+      break;
+    case platform::MessageKind::Information:
+      box.setIcon(QMessageBox::Information);
+      break;
+    case platform::MessageKind::Confirmation:
+      box.setIcon(QMessageBox::Question);
+      break;
+    case platform::MessageKind::Plain:
+      break;
   }
   switch (buttons) {
-    case platform::MessageButtons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
-    case platform::MessageButtons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+    case platform::MessageButtons::Ok:
+      box.setStandardButtons(QMessageBox::Ok);
+      break;
+    case platform::MessageButtons::YesNo:
+      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+      break;
     case platform::MessageButtons::YesNoAbort:
       box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Abort);
       break;
   }
   switch (box.exec()) {
-    case QMessageBox::Yes: return platform::MessageAnswer::Yes;
-    case QMessageBox::No: return platform::MessageAnswer::No;
-    case QMessageBox::Abort: return platform::MessageAnswer::Abort;
-    default: return platform::MessageAnswer::Ok;
+    case QMessageBox::Yes:
+      return platform::MessageAnswer::Yes;
+    case QMessageBox::No:
+      return platform::MessageAnswer::No;
+    case QMessageBox::Abort:
+      return platform::MessageAnswer::Abort;
+    default:
+      return platform::MessageAnswer::Ok;
   }
 }
 

@@ -19,9 +19,12 @@ namespace lumaro {
 
 QColor LabelQColor(LabelColour colour, const QColor& normal) {
   switch (colour) {
-    case LabelColour::Good: return QColor(0, 0x80, 0);
-    case LabelColour::Bad: return QColor(0xFF, 0, 0);
-    case LabelColour::Normal: break;
+    case LabelColour::Good:
+      return QColor(0, 0x80, 0);
+    case LabelColour::Bad:
+      return QColor(0xFF, 0, 0);
+    case LabelColour::Normal:
+      break;
   }
   return normal;
 }
@@ -122,8 +125,8 @@ TStation::TStation(const Context& context, const TMemIni& ini, const StationPara
   auto* central = new QWidget(this);
   auto* outer = new QVBoxLayout(central);
   auto* top = new QHBoxLayout;
-  picture_ = new TStationPicture(*core_, StationPicture(context.program_dir), AnalogPicture(context.program_dir),
-                                 central);
+  picture_ =
+      new TStationPicture(*core_, StationPicture(context.program_dir), AnalogPicture(context.program_dir), central);
   top->addWidget(picture_, 0, Qt::AlignTop);
 
   auto* status = new QGroupBox(QString::fromUtf8("Status"), central);

@@ -124,7 +124,7 @@ class LumaroTest : public ::testing::Test {
   }
   // Every status item of the central modem and the stations of kTwoStations, and their channels.
   static std::vector<std::string> TwoStationItems() {
-    std::vector<std::string> ids = {"Zentrale.RS_STATUS", "Zentrale.RS_DCF_TIME", "Zentrale.RM_RECPOWER",
+    std::vector<std::string> ids = {"Zentrale.RS_STATUS",   "Zentrale.RS_DCF_TIME", "Zentrale.RM_RECPOWER",
                                     "Zentrale.Pumpe.Druck", "Zentrale.Pumpe.Motor", "Zentrale.Pumpe.Taster"};
     for (const char* station : {"Pumpe", "Brunnen"}) {
       for (const char* reg : {"RS_STATUS", "RM_STATNR", "RM_RECPOWER", "RM_SENDPOWER", "RS_KOM_OK", "RS_KOM_FAIL",

@@ -98,9 +98,10 @@ TEST_F(MainCoreTest, AServerThatCannotBeReachedLeavesTheWindowInactive) {
   WriteIni(kTwoStations);
   activation_result = com::E_FAIL;
   ASSERT_TRUE(core->Start());
-  EXPECT_EQ(messages.Texts(),
-            (std::vector<std::string>{"Es kann keine Verbindung zum OPC-Server \"Qar.OPC_DA_Server_RM\" hergestellt werden!",
-                                      "Die Zentralfunkmodem-Anzeige wird wegen eines Fehlers deaktiviert!"}));
+  EXPECT_EQ(
+      messages.Texts(),
+      (std::vector<std::string>{"Es kann keine Verbindung zum OPC-Server \"Qar.OPC_DA_Server_RM\" hergestellt werden!",
+                                "Die Zentralfunkmodem-Anzeige wird wegen eines Fehlers deaktiviert!"}));
   EXPECT_FALSE(core->ButtonEnabled());
   EXPECT_EQ(core->StationCount(), 0u);
   EXPECT_EQ(core->Panel(1), "Inaktiv");
@@ -119,8 +120,9 @@ TEST_F(MainCoreTest, EmptyStationSectionKeepsTheButton) {
 }
 
 TEST_F(MainCoreTest, AStationLineWithoutADecimalAddressEndsTheLoading) {
-  WriteIni("[ZENTRALFUNKMODEM]\r\nTYP=Zentrale,Z,1\r\n[UNTERSTATIONEN]\r\n"
-           "TYP=Pumpe,PT100,0,7,0,0\r\nTYP=Kaputt,PT100,0,x7,0,0\r\nTYP=Brunnen,PT200,0,12,0,0\r\n");
+  WriteIni(
+      "[ZENTRALFUNKMODEM]\r\nTYP=Zentrale,Z,1\r\n[UNTERSTATIONEN]\r\n"
+      "TYP=Pumpe,PT100,0,7,0,0\r\nTYP=Kaputt,PT100,0,x7,0,0\r\nTYP=Brunnen,PT200,0,12,0,0\r\n");
   Know(TwoStationItems());
   ASSERT_TRUE(core->Start());
   EXPECT_EQ(core->StationCount(), 1u);
@@ -181,12 +183,11 @@ TEST_F(MainCoreTest, CentralModemStatusLabels) {
        LabelColour::Good},
       {"status as a real", "RS_STATUS", Variant::R8(-4), com::OPC_QUALITY_GOOD, ZLStatus, "Simulationsmodus",
        LabelColour::Good},
-      {"bad quality is red", "RS_STATUS", Variant::I4(-1), com::OPC_QUALITY_NOT_CONNECTED, ZLStatus,
-       "Keine Verbindung", LabelColour::Bad},
+      {"bad quality is red", "RS_STATUS", Variant::I4(-1), com::OPC_QUALITY_NOT_CONNECTED, ZLStatus, "Keine Verbindung",
+       LabelColour::Bad},
       {"DCF state", "RS_DCF_TIME", Variant::I4(3), com::OPC_QUALITY_GOOD, ZLDCFStatus, "Asynchron", LabelColour::Good},
       {"DCF without a value", "RS_DCF_TIME", Variant(), com::OPC_QUALITY_BAD, ZLDCFStatus, "Sucht", LabelColour::Bad},
-      {"receive power", "RM_RECPOWER", Variant::R8(17.5), com::OPC_QUALITY_GOOD, ZLRecPower, "17.5",
-       LabelColour::Good},
+      {"receive power", "RM_RECPOWER", Variant::R8(17.5), com::OPC_QUALITY_GOOD, ZLRecPower, "17.5", LabelColour::Good},
   };
   WriteIni(kTwoStations);
   Know(TwoStationItems());
@@ -221,7 +222,8 @@ TEST_F(MainCoreTest, StatusTimerFollowsTheServer) {
       {"test mode", [&] { s.status.dwServerState = com::OPC_STATUS_TEST; }, "Testmodus"},
       {"no config", [&] { s.status.dwServerState = com::OPC_STATUS_NOCONFIG; }, "nicht konfiguriert"},
       {"status query fails", [&] { s.fail["GetStatus"] = com::E_FAIL; }, "nicht verbunden"},
-      {"shut down", [&] {
+      {"shut down",
+       [&] {
          s.fail.clear();
          s.ShutdownSink()->ShutdownRequest("stop");
          Run();

@@ -41,14 +41,10 @@ TEST_F(KanalTest, ScaledValueInvertsTheScalingAndStaysInRange) {
     Variant value;
     int32_t scaled;
   } cases[] = {
-      {"factor 0.1", 0.1, 0, Variant::R8(12.34), 123},
-      {"below the range", 0.1, 0, Variant::R8(-5), 0},
-      {"above the range", 0.1, 0, Variant::R8(1000), 4095},
-      {"offset taken off first", 2, 10, Variant::I4(30), 10},
-      {"factor 0 counts as 1", 0, 0, Variant::I4(7), 7},
-      {"text that is a number", 1, 0, Variant::Str("12"), 12},
-      {"text that is no number", 1, 0, Variant::Str("aus"), 0},
-      {"empty", 1, 0, Variant(), 0},
+      {"factor 0.1", 0.1, 0, Variant::R8(12.34), 123},          {"below the range", 0.1, 0, Variant::R8(-5), 0},
+      {"above the range", 0.1, 0, Variant::R8(1000), 4095},     {"offset taken off first", 2, 10, Variant::I4(30), 10},
+      {"factor 0 counts as 1", 0, 0, Variant::I4(7), 7},        {"text that is a number", 1, 0, Variant::Str("12"), 12},
+      {"text that is no number", 1, 0, Variant::Str("aus"), 0}, {"empty", 1, 0, Variant(), 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

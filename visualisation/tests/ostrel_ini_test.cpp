@@ -81,8 +81,8 @@ TEST(ChannelLine, DefaultsAndRules) {
     int decimals;
   } cases[] = {
       {"as the configurator writes a new channel", "BE,T,,0,0,0", "%", 1.0, 0.0, 0},
-      {"scientific factor with a leading blank", "AE,T,bar, 1.00000000000000E-0001,-2.50000000000000E-0001,2",
-       "bar", 0.1, -0.25, 2},
+      {"scientific factor with a leading blank", "AE,T,bar, 1.00000000000000E-0001,-2.50000000000000E-0001,2", "bar",
+       0.1, -0.25, 2},
       {"integer factor and offset", "AE,T,V,10,-250,1", "V", 10.0, -250.0, 1},
       {"factor that is no number", "AE,T,V,x,0,0", "V", 1.0, 0.0, 0},
       {"offset that is no number", "AE,T,V,2,y,0", "V", 2.0, 0.0, 0},

@@ -23,8 +23,8 @@ class StationCoreTest : public LumaroTest {
   // Opens the station window's core for station Pumpe (address 7) of the text.
   void Open(const std::string& text, bool logging = false) {
     ini.LoadFromText(text);
-    core = std::make_unique<TStationCore>(context, ini,
-                                          StationParams{"Pumpe", "PT100", 7, "Zentrale", kServerProgId}, logging);
+    core = std::make_unique<TStationCore>(context, ini, StationParams{"Pumpe", "PT100", 7, "Zentrale", kServerProgId},
+                                          logging);
     core->Init();
   }
   void OpenTwoStations(bool logging = false) {
@@ -61,12 +61,12 @@ TEST_F(StationCoreTest, BuildsTheChannelsOfItsSectionAndResetsTheDisplay) {
   EXPECT_EQ(core->Output(0).ItemID(), "Zentrale.Pumpe.Motor");
   EXPECT_EQ(Remote("BINPUT").items.size(), 3u);
   EXPECT_EQ(Remote("STATUS").items.size(), 8u);
-  EXPECT_EQ(core->LogColumns(),
-            (std::vector<std::string>{"RS_STATUS", "RS_KOM_OK", "RS_KOM_FAIL", "RM_RECPOWER", "Druck", "Motor", "Taster"}));
+  EXPECT_EQ(core->LogColumns(), (std::vector<std::string>{"RS_STATUS", "RS_KOM_OK", "RS_KOM_FAIL", "RM_RECPOWER",
+                                                          "Druck", "Motor", "Taster"}));
 
   for (int row = 0; row < 16; ++row) EXPECT_EQ(Led(row), 4) << row;  // every input LED, valid and off
-  EXPECT_EQ(Led(16), 6);                                              // the one output
-  EXPECT_EQ(Led(17), -1);                                             // the rest is the picture's
+  EXPECT_EQ(Led(16), 6);                                             // the one output
+  EXPECT_EQ(Led(17), -1);                                            // the rest is the picture's
   const int bar_off[] = {6, 6, 6, 2, 4, 4, 4, 4};
   for (int k = 0; k < 8; ++k) EXPECT_EQ(Led(32 + k), bar_off[k]) << k;
   EXPECT_EQ(Led(40), -1);  // not driven
@@ -145,15 +145,16 @@ TEST_F(StationCoreTest, EmptyNamesAndEmptyUnits) {
 
 TEST_F(StationCoreTest, AnUnknownChannelDeactivatesTheWindowAndStopsTheBuild) {
   Know({"Zentrale.Pumpe.Taster", "Zentrale.Pumpe.Danach"});
-  Open("[ZENTRALFUNKMODEM]\r\nTYP=Zentrale,Z,1\r\n[ADR007]\r\n"
-       "KANAL=BE,Taster,,0,0,0\r\nKANAL=BE,Fehlt,,0,0,0\r\nKANAL=BE,Danach,,0,0,0\r\n");
+  Open(
+      "[ZENTRALFUNKMODEM]\r\nTYP=Zentrale,Z,1\r\n[ADR007]\r\n"
+      "KANAL=BE,Taster,,0,0,0\r\nKANAL=BE,Fehlt,,0,0,0\r\nKANAL=BE,Danach,,0,0,0\r\n");
   EXPECT_FALSE(core->Active());
   EXPECT_EQ(core->ActiveText(), "Inaktiv");
   EXPECT_EQ(core->InputCount(), 1u);
   EXPECT_EQ(Remote("BINPUT").items.size(), 1u);
-  EXPECT_EQ(messages.Texts(),
-            (std::vector<std::string>{"IOKanal \"Fehlt\" konnte nicht gefunden werden!\n\rDie Konfig-Datei ist fehlerhaft!",
-                                      "Die Stationsanzeige wird wegen eines Fehler deaktiviert!"}));
+  EXPECT_EQ(messages.Texts(), (std::vector<std::string>{
+                                  "IOKanal \"Fehlt\" konnte nicht gefunden werden!\n\rDie Konfig-Datei ist fehlerhaft!",
+                                  "Die Stationsanzeige wird wegen eines Fehler deaktiviert!"}));
   EXPECT_EQ(core->Label(SLStatus).text, "n/v");  // status items still come, here unknown
   EXPECT_EQ(Led(0), -1);                         // no reset of an inactive display
 }
@@ -161,7 +162,8 @@ TEST_F(StationCoreTest, AnUnknownChannelDeactivatesTheWindowAndStopsTheBuild) {
 TEST_F(StationCoreTest, DecimalsThatAreNoNumberDeactivateToo) {
   OpenWithChannels({"BE,Taster,,0,0,x"});
   EXPECT_FALSE(core->Active());
-  EXPECT_EQ(messages.Texts()[0], "IOKanal \"Taster\" konnte nicht gefunden werden!\n\rDie Konfig-Datei ist fehlerhaft!");
+  EXPECT_EQ(messages.Texts()[0],
+            "IOKanal \"Taster\" konnte nicht gefunden werden!\n\rDie Konfig-Datei ist fehlerhaft!");
 }
 
 TEST_F(StationCoreTest, WithoutAConnectionTheWindowClosesItself) {
@@ -170,9 +172,10 @@ TEST_F(StationCoreTest, WithoutAConnectionTheWindowClosesItself) {
   EXPECT_FALSE(core->Active());
   EXPECT_TRUE(core->ClosesItself());
   EXPECT_EQ(core->ConnectionText(), "nicht verbunden");
-  EXPECT_EQ(messages.Texts(),
-            (std::vector<std::string>{"Es kann keine Verbindung zum OPC-Server \"Qar.OPC_DA_Server_RM\" hergestellt werden!",
-                                      "Die Stationsanzeige wird wegen eines Fehler deaktiviert!"}));
+  EXPECT_EQ(
+      messages.Texts(),
+      (std::vector<std::string>{"Es kann keine Verbindung zum OPC-Server \"Qar.OPC_DA_Server_RM\" hergestellt werden!",
+                                "Die Stationsanzeige wird wegen eines Fehler deaktiviert!"}));
   EXPECT_EQ(clock.TickMs(), 0u);  // no connect delay without a server object
 }
 
@@ -239,9 +242,12 @@ TEST_F(StationCoreTest, ReceivePowerDrivesTheBar) {
     int lit;  // bar LEDs on, from the first
     bool valid;
   } cases[] = {
-      {"0", Variant::I4(0), kGood, 0, true},      {"1", Variant::I4(1), kGood, 1, true},
-      {"10", Variant::I4(10), kGood, 3, true},    {"28", Variant::I4(28), kGood, 7, true},
-      {"29", Variant::I4(29), kGood, 8, true},    {"12.9", Variant::R8(12.9), kGood, 3, true},
+      {"0", Variant::I4(0), kGood, 0, true},
+      {"1", Variant::I4(1), kGood, 1, true},
+      {"10", Variant::I4(10), kGood, 3, true},
+      {"28", Variant::I4(28), kGood, 7, true},
+      {"29", Variant::I4(29), kGood, 8, true},
+      {"12.9", Variant::R8(12.9), kGood, 3, true},
       {"bad quality", Variant::I4(29), kBad, 8, false},
   };
   OpenTwoStations();
@@ -273,12 +279,9 @@ TEST_F(StationCoreTest, ClicksSwitchOutputsOnly) {
     int x, y;
     bool writes;
   } cases[] = {
-      {"output 1 centre", 37, 204, true},
-      {"five pixels off", 42, 199, true},
-      {"six pixels beside", 43, 204, false},
-      {"an input", 37, 112, false},
-      {"output 2 has no channel", 55, 204, false},
-      {"a bar LED", 442, 204, false},
+      {"output 1 centre", 37, 204, true},          {"five pixels off", 42, 199, true},
+      {"six pixels beside", 43, 204, false},       {"an input", 37, 112, false},
+      {"output 2 has no channel", 55, 204, false}, {"a bar LED", 442, 204, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -81,7 +81,7 @@ TEST_F(StationLogTest, PurgeComparesDayNumbersNotCalendarDays) {
       {"Stationslog-A-260102.csv", false},
       {"Stationslog-A-251231.csv", false},
       {"Stationslog-A-260201.csv", true},
-      {"Stationslog-B-260171.csv", true},  // 260171 + 30 is not below 260201
+      {"Stationslog-B-260171.csv", true},   // 260171 + 30 is not below 260201
       {"Stationslog-A-26020x.csv", false},  // no number: date 0
       {"notes.csv", false},
       {"x.CSV", false},
@@ -111,8 +111,13 @@ TEST_F(StationLogTest, PurgeRunsOnlyWhenANewFileIsMade) {
 }
 
 TEST_F(StationLogTest, FileNameOfAStationWithAnUmlaut) {
-  TStationLog log(log_dir, "Br\xFC" "cke", NumberFormat{}, clock);
-  EXPECT_EQ(log.FileName(kFebFirst), log_dir + "Stationslog-Br\xC3\xBC" "cke-260201.csv");
+  TStationLog log(log_dir,
+                  "Br\xFC"
+                  "cke",
+                  NumberFormat{}, clock);
+  EXPECT_EQ(log.FileName(kFebFirst), log_dir +
+                                         "Stationslog-Br\xC3\xBC"
+                                         "cke-260201.csv");
 }
 
 }  // namespace

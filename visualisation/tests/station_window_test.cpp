@@ -79,10 +79,10 @@ TEST_F(StationWindowTest, PictureShowsLedColoursAtTheirPlaces) {
   OpenTwoStations();
   Send("BINPUT", "Taster", Variant::I4(1));
   Send("STATUS", "RM_RECPOWER", Variant::I4(10));
-  EXPECT_EQ(Pixel(37, 112), QColor(0, 0xFF, 0));     // input 1 on
-  EXPECT_EQ(Pixel(54, 112), QColor(0, 0x60, 0));     // input 2 off
-  EXPECT_EQ(Pixel(37, 204), QColor(0x60, 0, 0));     // output 1 off
-  EXPECT_EQ(Pixel(478, 204), QColor(0xFF, 0, 0));    // bar LED 3 on
+  EXPECT_EQ(Pixel(37, 112), QColor(0, 0xFF, 0));      // input 1 on
+  EXPECT_EQ(Pixel(54, 112), QColor(0, 0x60, 0));      // input 2 off
+  EXPECT_EQ(Pixel(37, 204), QColor(0x60, 0, 0));      // output 1 off
+  EXPECT_EQ(Pixel(478, 204), QColor(0xFF, 0, 0));     // bar LED 3 on
   EXPECT_EQ(Pixel(495, 204), QColor(0x60, 0x60, 0));  // bar LED 4 off
   Send("BINPUT", "Taster", Variant::I4(1), com::OPC_QUALITY_NOT_CONNECTED);
   window->OnTimer();

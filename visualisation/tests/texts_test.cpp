@@ -16,17 +16,23 @@ TEST(StateTexts, ModemDcfAndServer) {
     const char* modem;
     const char* dcf;
   } cases[] = {
-      {1, "Ok", "Initialisiert"},          {-1, "Keine Verbindung", "unbekannt"}, {-2, "Keine SRN", "unbekannt"},
-      {-3, "Interner Fehler", "unbekannt"}, {-4, "Simulationsmodus", "unbekannt"}, {0, "unbekannt", "Sucht"},
-      {2, "unbekannt", "Ok"},              {3, "unbekannt", "Asynchron"},         {7, "unbekannt", "unbekannt"},
+      {1, "Ok", "Initialisiert"},
+      {-1, "Keine Verbindung", "unbekannt"},
+      {-2, "Keine SRN", "unbekannt"},
+      {-3, "Interner Fehler", "unbekannt"},
+      {-4, "Simulationsmodus", "unbekannt"},
+      {0, "unbekannt", "Sucht"},
+      {2, "unbekannt", "Ok"},
+      {3, "unbekannt", "Asynchron"},
+      {7, "unbekannt", "unbekannt"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
     EXPECT_EQ(ModemStatusText(c.value), c.modem);
     EXPECT_EQ(DcfStateText(c.value), c.dcf);
   }
-  const char* server[] = {"unbekannt", "verbunden", "nicht verbunden", "nicht konfiguriert", "unterbrochen",
-                          "Testmodus", "unbekannt"};
+  const char* server[] = {"unbekannt",    "verbunden", "nicht verbunden", "nicht konfiguriert",
+                          "unterbrochen", "Testmodus", "unbekannt"};
   for (int state = 0; state <= 6; ++state) {
     SCOPED_TRACE(state);
     EXPECT_EQ(ServerStatusText(true, state), server[state]);
