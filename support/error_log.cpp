@@ -178,10 +178,10 @@ void ErrorLog::ComputeSwitches(int32_t level) {
   log_on_ = (save_err_ || debug_ || debug1_ || debug_sps_) && !dbg_output_;
 }
 
-void ErrorLog::Message(std::string_view view) {
+void ErrorLog::Message(std::string_view view, bool forceFile) {
   std::string text(build_ == LogBuild::Server ? view : view.substr(0, kShortString));
   if (dbg_output_) platform::OutputDebugString(text);
-  if (!log_on_) return;
+  if (!log_on_ && !forceFile) return;
   std::lock_guard lock(mutex_);
   CountOrWrite(text);
 }
@@ -291,9 +291,13 @@ void StopErrorLog(int exitCode, uint32_t errorAddress, bool runtimeError) {
     log = global_log.get();
   }
   if (log) log->Shutdown(exitCode, errorAddress, runtimeError);
+  // Freed, not kept: the server library may be unloaded and its globals with it.
+  std::lock_guard lock(global_mutex);
+  if (nesting == 0) global_log.reset();
 }
 
 void LogMessage(std::string_view text) { Log().Message(text); }
+void LogMessageForced(std::string_view text) { Log().Message(text, true); }
 void SetDbgFlag(int32_t level) { Log().SetDbgFlag(level); }
 bool TestDbgFlag(int32_t mask) { return Log().TestDbgFlag(mask); }
 
