@@ -1,0 +1,15 @@
+# The 3964R line procedure, the request telegrams and the answer processing.
+target_sources(qar_driver PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/answer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/custom_funk.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/frame3964.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/register_access.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/telegram.cpp
+)
+
+qar_test(protocol_tests LABELS unit
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/tests/frame3964_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tests/telegram_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tests/answer_test.cpp
+  LIBS qar_driver)

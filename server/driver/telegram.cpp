@@ -1,0 +1,102 @@
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+
+#include "server/driver/custom_funk.h"
+#include "server/driver/fml.h"
+#include "server/driver/frame3964.h"
+#include "server/driver/utilities.h"
+#include "support/error_log.h"
+
+namespace driver {
+
+namespace {
+
+constexpr size_t kTelHeader = 11;  // 0x60, address path, Get word and count, Put word and count
+// Put words that fit a telegram of 255 bytes with room left for the two CRC bytes.
+constexpr int32_t kMaxPutWords = int32_t((kMaxTelegram - 2 - kTelHeader) / 2);
+
+std::string S(int32_t v) { return std::to_string(v); }
+
+}  // namespace
+
+void TCustomFunk::ErzeugeTel() {
+  TAnfrage& a = Anfrage;
+  a.Tel.clear();
+  a.Antwort.clear();
+  if (a.AF == kAfZfmQuery) {
+    TFuMo& zfm = FML->Items(0);
+    a.AF = kAfStation;
+    a.US = 0;
+    a.TOindex = 0;
+    a.GetKl = 3;
+    a.GetStart = 0;
+    a.GetAnz = zfm.RegCount(kGroupRM);
+    a.PutKl = 3;
+    a.PutStart = 0;
+    a.PutAnz = 0;
+    std::shared_lock lock(RegisterLock);
+    const auto& params = zfm.Groups[kGroupRM];
+    for (size_t i = 0; i < params.size(); ++i) {
+      if (params[i].bWritePending) {
+        a.PutStart = int32_t(i);
+        a.PutAnz = 1;
+        break;
+      }
+    }
+  }
+  if (a.AF == kAfModeMessage) {
+    a.Tel = "*W1";
+    return;
+  }
+  if (a.AF != kAfStation) return;
+
+  if (a.PutAnz > kMaxPutWords) {
+    // The count goes out as one byte and the telegram holds 255 bytes: a longer Put range
+    // would send data the station cannot match to its registers. The rest stays pending.
+    WriteLog(" CF: ErzeugeTel FM" + S(a.US) + ": PutAnz " + S(a.PutAnz) + " > " + S(kMaxPutWords));
+    a.PutAnz = kMaxPutWords;
+  }
+  a.Tel += char(0x60);
+  a.Tel += FML->Items(a.US).GetAdrPath();
+  a.Tel += WordToStr2(uint16_t(RegBase.at(size_t(a.GetKl)) + a.GetStart));
+  a.Tel += char(a.GetAnz);
+  a.Tel += WordToStr2(uint16_t(RegBase.at(size_t(a.PutKl)) + a.PutStart));
+  a.Tel += char(a.PutAnz);
+  BuildPutData(a);
+  if (IsDbgFlag(3))
+    WriteLog(" CF: ErzeugeTel FM" + S(a.US) + ": Get:" + S(a.GetKl) + "." + S(a.GetStart) + "-" + S(a.GetAnz) +
+             ", Put:" + S(a.PutKl) + "." + S(a.PutStart) + "-" + S(a.PutAnz));
+}
+
+void TCustomFunk::BuildPutData(TAnfrage& a) {
+  TFuMo& st = FML->Items(a.US);
+  const int32_t b = BinGroup.at(size_t(a.PutKl));
+  const int32_t ana = AnaGroup.at(size_t(a.PutKl));
+  const int32_t n = st.RegCount(b);
+  const int32_t words = BitWordCount(n);
+  // Output words follow the input words among the group-0 word registers.
+  const int32_t e = b == kGroupBA ? BitWordCount(st.RegCount(kGroupBE)) : 0;
+  const bool trace = IsDbgFlag(3);
+  // Writer, not reader: the output word registers take the word being sent.
+  std::unique_lock lock(RegisterLock);
+  for (int32_t i = a.PutStart; i < a.PutStart + a.PutAnz; ++i) {
+    int32_t w = 0;  // the status word is always written as 0
+    if (i >= 0 && i < words) {
+      for (int32_t bit = 0; bit < 16 && 16 * i + bit < n; ++bit)
+        if (GetRawWriteValue(a.US, b, 16 * i + bit) != 0) w |= 1 << bit;
+      if (e + i < 8) {
+        TWert& word = st.GetWert(kGroupSystem, e + i + 5);
+        word.WriteWert = w;
+        word.bWritePending = true;
+      }
+      if (trace) WriteLog(" CF: Build " + S(a.US) + ": " + S(b) + "." + S(16 * i) + "ff=" + S(w));
+    } else if (i >= words) {
+      w = GetRawWriteValue(a.US, ana, i - words);
+      if (trace) WriteLog(" CF: Build " + S(a.US) + ": " + S(ana) + "." + S(i - words) + "=" + S(w));
+    }
+    a.Tel += WordToStr2(uint16_t(w));
+  }
+}
+
+}  // namespace driver
