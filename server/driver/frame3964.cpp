@@ -51,7 +51,7 @@ int32_t FrameReplyResult(std::string_view reply, bool lineError) {
 }
 
 bool TFrameBody::Add(char b) {
-  if (data_.size() >= kMaxTelegram) throw std::length_error("3964R: frame longer than 255 bytes");
+  if (data_.size() >= max_len_) throw std::length_error("3964R: frame longer than 255 bytes");
   if (bcc_next_) {
     data_ += b;
     return false;

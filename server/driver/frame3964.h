@@ -40,12 +40,14 @@ int32_t FrameReplyResult(std::string_view reply, bool lineError);
 // pair, DLE ETX is followed by the block check byte, which completes the frame.
 class TFrameBody {
  public:
-  // Appends the byte; false once the frame is complete. A body that would pass
-  // kMaxTelegram bytes throws std::length_error and keeps what it had.
+  explicit TFrameBody(size_t maxLen = kMaxTelegram) : max_len_(maxLen < kMaxTelegram ? maxLen : kMaxTelegram) {}
+  // Appends the byte; false once the frame is complete. A body that would pass maxLen bytes
+  // throws std::length_error and keeps what it had.
   bool Add(char b);
   const std::string& Data() const { return data_; }
 
  private:
+  size_t max_len_;
   std::string data_;
   bool after_dle_ = false;
   bool bcc_next_ = false;

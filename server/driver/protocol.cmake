@@ -6,10 +6,12 @@ target_sources(qar_driver PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/register_access.cpp
   ${CMAKE_CURRENT_LIST_DIR}/telegram.cpp
 )
+target_link_libraries(qar_driver PUBLIC qar_serial)
 
 qar_test(protocol_tests LABELS unit
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/tests/frame3964_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tests/telegram_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tests/answer_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tests/line_test.cpp
   LIBS qar_driver)

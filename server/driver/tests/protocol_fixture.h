@@ -84,7 +84,8 @@ class ProtocolTest : public ModelTest {
 
   platform::FILETIME NowFileTime() { return platform::ToFileTime(clock.Now()); }
 
-  platform::ManualClock clock;
+  // A tick count that is not 0, since a send tick of 0 means "no send".
+  platform::ManualClock clock{platform::Clock::TimePoint{std::chrono::seconds{1'700'000'000}}, 5000};
   std::unique_ptr<TCustomFunk> funk;
 };
 
