@@ -9,6 +9,8 @@
 
 namespace driver {
 
+class TFuMo;
+
 // Request states (AF).
 inline constexpr int32_t kAfNone = 0;
 inline constexpr int32_t kAfModeMessage = 2;  // "*W1", no answer expected
@@ -21,6 +23,16 @@ inline constexpr int32_t kAfStation = 4;      // station request
 inline constexpr std::array<int32_t, 4> BinGroup{-1, 2, 4, -1};
 inline constexpr std::array<int32_t, 4> AnaGroup{-1, 1, 3, 5};
 inline constexpr std::array<int32_t, 4> RegBase{0, 2, 300, 900};
+
+// Where the registers of request class kl (0..3, else std::out_of_range) lie at a station.
+struct TClassLayout {
+  int32_t bin;       // binary group, -1 none
+  int32_t ana;       // analog group, -1 none
+  int32_t bits;      // registers of the binary group
+  int32_t words;     // class registers below this are binary words, the rest analog
+  int32_t firstWord; // word 0 of the class is group-0 word register firstWord + 5 (outputs follow inputs)
+};
+TClassLayout ClassLayout(const TFuMo& st, int32_t kl);
 
 struct TAnfrage {
   int32_t AF = kAfNone;

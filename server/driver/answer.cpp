@@ -208,11 +208,8 @@ void TCustomFunk::ExtractRegisterB(TAnfrage& a) {
   std::unique_lock lock(RegisterLock);
   try {
     TFuMo& st = FML->Items(a.US);
-    const int32_t b = BinGroup.at(size_t(a.GetKl));
-    const int32_t ana = AnaGroup.at(size_t(a.GetKl));
-    const int32_t n = st.RegCount(b);
-    const int32_t words = BitWordCount(n);
-    const int32_t e = b == kGroupBA ? BitWordCount(st.RegCount(kGroupBE)) : 0;
+    const TClassLayout l = ClassLayout(st, a.GetKl);
+    const int32_t b = l.bin, ana = l.ana, n = l.bits, words = l.words, e = l.firstWord;
     const int32_t end = a.GetStart + a.GetAnz;
 
     // An analog value that jumps far in one answer is taken for a damaged telegram once;
@@ -273,11 +270,8 @@ void TCustomFunk::AnfrageErledigt(TAnfrage& a) {
 
   // Confirm what the telegram carried. A value written again after the telegram was built
   // stays pending (quality 0x14) and goes out with a later request.
-  const int32_t b = BinGroup.at(size_t(a.PutKl));
-  const int32_t ana = AnaGroup.at(size_t(a.PutKl));
-  const int32_t n = st.RegCount(b);
-  const int32_t words = BitWordCount(n);
-  const int32_t e = b == kGroupBA ? BitWordCount(st.RegCount(kGroupBE)) : 0;
+  const TClassLayout l = ClassLayout(st, a.PutKl);
+  const int32_t b = l.bin, ana = l.ana, n = l.bits, words = l.words, e = l.firstWord;
   bool keptPending = false;
   auto confirm = [&](int32_t group, int32_t index, bool matches) {
     if (matches)

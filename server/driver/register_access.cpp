@@ -27,6 +27,16 @@ int32_t RawOf(const TWert& w, bool writeValue) {
 
 }  // namespace
 
+TClassLayout ClassLayout(const TFuMo& st, int32_t kl) {
+  TClassLayout l;
+  l.bin = BinGroup.at(size_t(kl));
+  l.ana = AnaGroup.at(size_t(kl));
+  l.bits = st.RegCount(l.bin);
+  l.words = BitWordCount(l.bits);
+  l.firstWord = l.bin == kGroupBA ? BitWordCount(st.RegCount(kGroupBE)) : 0;
+  return l;
+}
+
 int32_t TCustomFunk::GetRawValue(int32_t us, int32_t group, int32_t index) {
   return RawOf(FML->GetWert(us, group, index), false);
 }

@@ -71,29 +71,24 @@ void TCustomFunk::ErzeugeTel() {
 
 void TCustomFunk::BuildPutData(TAnfrage& a) {
   TFuMo& st = FML->Items(a.US);
-  const int32_t b = BinGroup.at(size_t(a.PutKl));
-  const int32_t ana = AnaGroup.at(size_t(a.PutKl));
-  const int32_t n = st.RegCount(b);
-  const int32_t words = BitWordCount(n);
-  // Output words follow the input words among the group-0 word registers.
-  const int32_t e = b == kGroupBA ? BitWordCount(st.RegCount(kGroupBE)) : 0;
+  const TClassLayout l = ClassLayout(st, a.PutKl);
   const bool trace = IsDbgFlag(3);
   // Writer, not reader: the output word registers take the word being sent.
   std::unique_lock lock(RegisterLock);
   for (int32_t i = a.PutStart; i < a.PutStart + a.PutAnz; ++i) {
     int32_t w = 0;  // the status word is always written as 0
-    if (i >= 0 && i < words) {
-      for (int32_t bit = 0; bit < 16 && 16 * i + bit < n; ++bit)
-        if (GetRawWriteValue(a.US, b, 16 * i + bit) != 0) w |= 1 << bit;
-      if (e + i < 8) {
-        TWert& word = st.GetWert(kGroupSystem, e + i + 5);
+    if (i >= 0 && i < l.words) {
+      for (int32_t bit = 0; bit < 16 && 16 * i + bit < l.bits; ++bit)
+        if (GetRawWriteValue(a.US, l.bin, 16 * i + bit) != 0) w |= 1 << bit;
+      if (l.firstWord + i < 8) {
+        TWert& word = st.GetWert(kGroupSystem, l.firstWord + i + 5);
         word.WriteWert = w;
         word.bWritePending = true;
       }
-      if (trace) WriteLog(" CF: Build " + S(a.US) + ": " + S(b) + "." + S(16 * i) + "ff=" + S(w));
-    } else if (i >= words) {
-      w = GetRawWriteValue(a.US, ana, i - words);
-      if (trace) WriteLog(" CF: Build " + S(a.US) + ": " + S(ana) + "." + S(i - words) + "=" + S(w));
+      if (trace) WriteLog(" CF: Build " + S(a.US) + ": " + S(l.bin) + "." + S(16 * i) + "ff=" + S(w));
+    } else if (i >= l.words) {
+      w = GetRawWriteValue(a.US, l.ana, i - l.words);
+      if (trace) WriteLog(" CF: Build " + S(a.US) + ": " + S(l.ana) + "." + S(i - l.words) + "=" + S(w));
     }
     a.Tel += WordToStr2(uint16_t(w));
   }
