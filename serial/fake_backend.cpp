@@ -109,6 +109,14 @@ void FakeComBackend::BlockOutput(bool blocked) {
   Wake();
 }
 
+void FakeComBackend::HoldEvents(bool held) {
+  {
+    std::lock_guard lock(mutex_);
+    events_held_ = held;
+  }
+  Wake();
+}
+
 void FakeComBackend::Unplug() {
   {
     std::lock_guard lock(mutex_);
@@ -331,6 +339,7 @@ int FakeComBackend::Purge(uint32_t flags) {
   std::lock_guard lock(mutex_);
   if (int e = Failure(FakeOp::Purge)) return e;
   purges_.push_back(flags);
+  DeliverDue();
   if (flags & (kPurgeRxClear | kPurgeRxAbort)) queue_.clear();
   return 0;
 }
@@ -352,7 +361,7 @@ WaitEventResult FakeComBackend::WaitEvent(const TStopEvent& stop, uint32_t& even
     {
       std::lock_guard lock(mutex_);
       DeliverDue();
-      if (open_ && !lost_) {
+      if (open_ && !lost_ && !events_held_) {
         events = pending_events_ & event_mask_;
         pending_events_ &= ~event_mask_;
         if (events) return WaitEventResult::Event;

@@ -55,6 +55,8 @@ class FakeComBackend : public ComBackend {
   // Pulls the device: reads and writes report it lost and Open fails with ENOENT until Plug.
   void Unplug();
   void Plug();
+  // While held, the event wait reports nothing; what happened meanwhile comes as one wake-up.
+  void HoldEvents(bool held);
   // Every later call of op fails with error (an errno); 0 lets it succeed again.
   void FailWith(FakeOp op, int error);
 
@@ -114,6 +116,7 @@ class FakeComBackend : public ComBackend {
   bool plugged_ = true;
   bool lost_ = false;
   bool output_blocked_ = false;
+  bool events_held_ = false;
   int open_count_ = 0;
   std::string path_;
   TDeviceControl dcb_{};

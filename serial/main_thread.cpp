@@ -140,6 +140,11 @@ int TQueueDispatcher::ProcessFor(std::chrono::milliseconds timeout) {
   return ProcessPending();
 }
 
+bool TQueueDispatcher::WaitPending(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  return cv_.wait_for(lock, timeout, [&] { return !queue_.empty(); });
+}
+
 std::vector<std::exception_ptr> TQueueDispatcher::TakeExceptions() {
   std::lock_guard lock(mutex_);
   return std::exchange(exceptions_, {});

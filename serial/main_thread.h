@@ -60,6 +60,8 @@ class TQueueDispatcher : public TMainThreadDispatcher {
   int ProcessPending();
   // Waits up to timeout for a queued call, then runs what is queued; their number.
   int ProcessFor(std::chrono::milliseconds timeout);
+  // Waits up to timeout until a call is queued, without running it.
+  bool WaitPending(std::chrono::milliseconds timeout);
   // Exceptions handed to HandleException, oldest first; taking them empties the list.
   std::vector<std::exception_ptr> TakeExceptions();
 

@@ -61,7 +61,8 @@ int TtyConfigFromState(const TDeviceControl& d, TtyLineConfig& c) {
   if (d.Flags & kDcbInX) t.c_iflag |= IXOFF;
   t.c_cc[VSTART] = cc_t(d.XonChar);
   t.c_cc[VSTOP] = cc_t(d.XoffChar);
-  t.c_cc[VMIN] = 0;
+  // With O_NONBLOCK, MIN 1 makes an empty queue EAGAIN, so that a read of 0 means hang-up.
+  t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
   // Stored and without effect here, as termios has nothing like them: DSR output flow, DSR
   // sensitivity, DTR handshake (DTR is just raised), continue-on-Xoff, the Xon/Xoff limits,
