@@ -15,3 +15,7 @@ qar_test(protocol_tests LABELS unit
     ${CMAKE_CURRENT_LIST_DIR}/tests/answer_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tests/line_test.cpp
   LIBS qar_driver)
+
+qar_test(protocol_e2e_tests LABELS e2e
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/protocol_e2e_test.cpp
+  LIBS qar_driver qar_simulator_process)
