@@ -178,10 +178,10 @@ void ErrorLog::ComputeSwitches(int32_t level) {
   log_on_ = (save_err_ || debug_ || debug1_ || debug_sps_) && !dbg_output_;
 }
 
-void ErrorLog::Message(std::string_view view) {
+void ErrorLog::Message(std::string_view view, bool forceFile) {
   std::string text(build_ == LogBuild::Server ? view : view.substr(0, kShortString));
   if (dbg_output_) platform::OutputDebugString(text);
-  if (!log_on_) return;
+  if (!log_on_ && !forceFile) return;
   std::lock_guard lock(mutex_);
   CountOrWrite(text);
 }
@@ -294,6 +294,7 @@ void StopErrorLog(int exitCode, uint32_t errorAddress, bool runtimeError) {
 }
 
 void LogMessage(std::string_view text) { Log().Message(text); }
+void LogMessageForced(std::string_view text) { Log().Message(text, true); }
 void SetDbgFlag(int32_t level) { Log().SetDbgFlag(level); }
 bool TestDbgFlag(int32_t mask) { return Log().TestDbgFlag(mask); }
 

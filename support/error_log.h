@@ -32,8 +32,9 @@ class ErrorLog {
   // Writes the end line; runtimeError forces it out even when logging is off.
   void Shutdown(int exitCode = 0, uint32_t errorAddress = 0, bool runtimeError = false);
 
-  // One entry (LogMessage).
-  void Message(std::string_view text);
+  // One entry (LogMessage). forceFile writes it to the file even while logging is off, for the
+  // few failures that must always leave a trace.
+  void Message(std::string_view text, bool forceFile = false);
 
   // Ignored while DEBUG1 exists, except during start-up (DEBUG1 locks the word at the file's value).
   void SetDbgFlag(int32_t level);
@@ -98,6 +99,8 @@ void StartErrorLog(LogBuild build, std::string progDir = {});
 void StopErrorLog(int exitCode = 0, uint32_t errorAddress = 0, bool runtimeError = false);
 
 void LogMessage(std::string_view text);
+// LogMessage with file logging forced on for this one entry.
+void LogMessageForced(std::string_view text);
 void SetDbgFlag(int32_t level);
 bool TestDbgFlag(int32_t mask);  // any bit of mask set
 // The file can be opened for reading; the last component is matched ignoring case, since

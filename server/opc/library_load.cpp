@@ -3,10 +3,20 @@
 // static initialisers, so every global the units touch is constant-initialised and never
 // destroyed (constinit, platform::NoDestroy).
 #include "server/driver/units.h"
+#include "server/opc/exports.h"
 
 namespace {
 
-__attribute__((constructor)) void OnLoad() { driver::StartServerUnits(); }
-__attribute__((destructor)) void OnUnload() { driver::StopServerUnits(); }
+// The exports unit starts last (it fills the start-up record) and stops first, so the error
+// log still writes its end line last.
+__attribute__((constructor)) void OnLoad() {
+  driver::StartServerUnits();
+  opc::StartExportsUnit();
+}
+
+__attribute__((destructor)) void OnUnload() {
+  opc::StopExportsUnit();
+  driver::StopServerUnits();
+}
 
 }  // namespace

@@ -286,6 +286,17 @@ TEST_F(ErrorLogTest, EndLineOnShutdown) {
   EXPECT_EQ(Texts(), std::vector<std::string>{"[Ende PC-Programm Prog, RT 217 at 234567]"});
 }
 
+TEST_F(ErrorLogTest, ForcedEntryIsWrittenWhileLoggingIsOff) {
+  ErrorLog log;
+  Start(log);
+  ASSERT_FALSE(log.LogOn());
+  log.Message("quiet");
+  log.Message("failure", true);
+  log.Message("quiet again");
+  EXPECT_EQ(Texts(), std::vector<std::string>{"failure"});
+  EXPECT_FALSE(log.LogOn());  // forcing one entry switches nothing on
+}
+
 TEST_F(ErrorLogTest, ClientBuildsDiffer) {
   for (LogBuild build : {LogBuild::Configurator, LogBuild::Visualisation}) {
     TempDir folder;

@@ -1,0 +1,192 @@
+#include "server/opc/name_space.h"
+
+#include <exception>
+#include <stdexcept>
+
+#include "platform/com/variant.h"
+#include "platform/cp1252.h"
+#include "server/driver/error_codes.h"
+#include "server/driver/fml.h"
+#include "server/driver/options.h"
+#include "server/driver/utilities.h"
+#include "server/opc/exports.h"
+#include "server/opc/item_handle.h"
+#include "server/opc/log_codes.h"
+#include "server/opc/values.h"
+#include "support/error_log.h"
+#include "support/log_text.h"
+
+namespace opc {
+
+namespace {
+
+namespace com = platform::com;
+namespace tk = platform::toolkit;
+using driver::ENamespace;
+using driver::WriteLog;
+using support::IntStr;
+
+constexpr size_t kText = 255;
+constexpr size_t kPropertyText = 20;
+
+// Debug bits 32 and 1: one line per tag and property.
+bool TraceItems() { return driver::IsDbgFlag(33); }
+
+com::Variant Text(const std::string& cp1252) { return com::Variant::Str(platform::Cp1252ToUtf8(cp1252)); }
+
+}  // namespace
+
+int32_t ChannelKind(int32_t group) {
+  switch (group) {
+    case driver::kGroupAE: return 3;
+    case driver::kGroupBE: return 1;
+    case driver::kGroupAA: return 2;
+    default: return 0;  // binary outputs
+  }
+}
+
+std::string AddressText(const driver::TFuMo& station) {
+  const std::string& path = station.AdrPath;
+  auto byte = [&](size_t i) { return i < path.size() ? int32_t(uint8_t(path[i])) : 0; };
+  std::string text = IntStr(byte(0));
+  for (size_t i : {1, 2})
+    if (byte(i) != 0) text += "-" + IntStr(byte(i));
+  return text;
+}
+
+void TNameSpaceBuilder::Build() {
+  WriteLog("Build-NS: Start");
+  try {
+    if (driver::FatalErrorCode != 0) throw ENamespace(driver::kErrNsAfterFatal);
+    if (!driver::FML) throw std::logic_error("no station list");
+    if (!create_node_ || !create_tag_ || !create_property_) throw std::invalid_argument("callback missing");
+    uint32_t root = 0;
+    for (int32_t i = 0; i < driver::FML->Count(); ++i) {
+      const driver::TFuMo& st = driver::FML->Items(i);
+      if (support::TestDbgFlag(32)) WriteLog("NS: FM.Name=" + st.StationName);
+      if (st.StationName.empty()) throw std::invalid_argument("station " + IntStr(i) + " has no name");
+      uint32_t node = 0;
+      QarSetLastError(0);
+      const int32_t ok = create_node_(i == 0 ? 0 : root, st.StationName.c_str(), &node);
+      if (i == 0) root = node;
+      if (!ok) {
+        switch (QarGetLastError()) {
+          case tk::kErrorInvalidHandle: throw ENamespace(driver::kErrNsZfmHandle);
+          case tk::kErrorInvalidParameter: throw ENamespace(driver::kErrNsZfmParameter);
+          case tk::kErrorHostException: throw ENamespace(driver::kErrNsZfmException);
+          default:
+            if (i > 0) throw ENamespace(driver::kErrNsZfm);
+        }
+      }
+      CreateNSItems(node, i);
+    }
+    WriteLog("Build-NS: Ende");
+  } catch (const ENamespace& e) {
+    WriteLog("NS: Create, Exception=-$" + NegHex2(e.Code) + ", " + e.what());
+    driver::FatalErrorCode = e.Code;
+  } catch (const std::exception& e) {
+    WriteLog(std::string("NS: Create, Exception=") + e.what());
+    driver::FatalErrorCode = driver::kErrNsAfterFatal;
+  }
+}
+
+int32_t TNameSpaceBuilder::CreateNSItems(uint32_t node, int32_t station) {
+  driver::TFuMo& st = driver::FML->Items(station);
+  for (int32_t g = 0; g < driver::kGroupCount; ++g) {
+    std::string text;
+    try {
+      // The output groups are switched by clients; SIMULATION makes every register writable.
+      uint32_t access = tk::kAccessRead;
+      if (g == driver::kGroupAA || g == driver::kGroupBA || driver::Options.SIMULATION) access |= tk::kAccessWrite;
+      for (int32_t j = 0; j < st.RegCount(g); ++j) {
+        driver::TWert& w = st.GetWert(g, j);
+        const com::VARTYPE type = w.bFloat ? com::VT_R8 : com::VT_I4;
+        uint32_t rights = access;
+        if (!w.Name.empty() && w.Name[0] == '&') {
+          w.Name.erase(0, 1);
+          rights |= tk::kAccessWrite;
+        }
+        if (w.Name.empty() || w.Name == "#") continue;
+        const int32_t handle = ItemHandle{0, g, station, j}.Encode();
+        text = ("\"" + w.Name + "\" (NS: " + IntStr(station) + ":" + IntStr(g) + "-" + IntStr(j) + ")").substr(0, kText);
+        if (TraceItems()) WriteLog(text);
+        uint32_t tag = 0;
+        if (!create_tag_(node, w.Name.c_str(), type, rights, handle, &tag)) throw ENamespace(driver::kErrNsItem);
+        if (g >= driver::kGroupAE && g <= driver::kGroupBA)
+          BuildProperties(tag, &w, handle, ChannelKind(g));
+        else if (g == driver::kGroupSystem && j == 0)
+          BuildSystemProperties(tag, &st, handle);
+      }
+    } catch (const ENamespace& e) {
+      WriteLog(std::string("NS: Create, Exception=") + e.what());
+      driver::FatalErrorCode = e.Code;
+      driver::SetFailItemName(text);
+      return e.Code;
+    } catch (const std::exception& e) {
+      WriteLog(std::string("NS: Create, Exception=") + e.what());
+      driver::FatalErrorCode = driver::kErrNsChannels;
+      return driver::kErrNsChannels;
+    }
+  }
+  return 0;
+}
+
+void TNameSpaceBuilder::Property(uint32_t tag, uint32_t id, const char* description, const com::Variant& value,
+                                 int32_t handle) {
+  com::RawVariant raw;
+  com::RawVariantInit(&raw);
+  if (com::FAILED(com::VariantToRaw(value, &raw))) throw std::runtime_error("property value not representable");
+  uint32_t property = 0;
+  create_property_(tag, id, description, value.vt(), tk::kAccessRead, &raw, handle, &property);
+  com::RawVariantClear(&raw);
+}
+
+int32_t TNameSpaceBuilder::BuildProperties(uint32_t tag, const driver::TWert* w, int32_t itemHandle, int32_t kind) {
+  try {
+    if (!w) throw ENamespace(driver::kErrNsProperty);
+    if (TraceItems())
+      WriteLog(" NS: BuildProperties  .Einheit=" + w->Einheit + " .Faktor=" + RealText(w->Faktor) +
+               " .Offset=" + RealText(w->Offset) + " .NKs=" + IntStr(w->NKs) + " .Infos=" + IntStr(kind));
+    Property(tag, 5001, "Item Unit", Text(w->Einheit), itemHandle + 1);
+    Property(tag, 5002, "Item Faktor", com::Variant::R8(w->Faktor), itemHandle + 2);
+    Property(tag, 5003, "Item Offset", com::Variant::R8(w->Offset), itemHandle + 3);
+    if (w->NKs < INT16_MIN || w->NKs > INT16_MAX) throw std::range_error("Range check error");
+    Property(tag, 5004, "Item Decimals", com::Variant::I2(int16_t(w->NKs)), itemHandle + 4);
+    Property(tag, 5007, "Item Infos", com::Variant::I2(int16_t(kind)), itemHandle + 5);
+    return 0;
+  } catch (const ENamespace& e) {
+    WriteLog("NS: BuildProperties, Exception=-$" + NegHex2(e.Code) + ", " + e.what());
+    return e.Code;
+  } catch (const std::exception& e) {
+    WriteLog(std::string("NS: BuildProperties, Exception=") + e.what());
+    return driver::kErrNsProperty;
+  }
+}
+
+int32_t TNameSpaceBuilder::BuildSystemProperties(uint32_t tag, const driver::TFuMo* st, int32_t itemHandle) {
+  try {
+    if (!st) throw ENamespace(driver::kErrNsProperty);
+    const std::string type = st->TypeName.substr(0, kPropertyText);
+    if (TraceItems()) WriteLog(" NS: BuildProperties.Typ " + type);
+    Property(tag, 5005, "RM Type", Text(type), itemHandle + 5);
+    const std::string address = AddressText(*st).substr(0, kPropertyText);
+    if (TraceItems()) WriteLog(" NS: BuildProperties.Adressen " + address);
+    Property(tag, 5006, "Adress", Text(address), itemHandle + 6);
+    return 0;
+  } catch (const ENamespace& e) {
+    WriteLog("NS: BuildSystemProperties, Exception=-$" + NegHex2(e.Code) + ", " + e.what());
+    return e.Code;
+  } catch (const std::exception& e) {
+    WriteLog(std::string("NS: BuildSystemProperties, Exception=") + e.what());
+    return driver::kErrNsProperty;
+  }
+}
+
+}  // namespace opc
+
+void SOXpSBuildDANameSpace(TCreateNode createNode, TCreateTag createTag, TCreateProperty createProperty) {
+  try {
+    opc::TNameSpaceBuilder(createNode, createTag, createProperty).Build();
+  } catch (...) {
+  }
+}

@@ -1,0 +1,260 @@
+#include <gtest/gtest.h>
+
+#include <system_error>
+
+#include "server/driver/error_codes.h"
+#include "server/driver/fml.h"
+#include "server/driver/options.h"
+#include "server/driver/utilities.h"
+#include "server/opc/exports.h"
+#include "server/opc/tests/exports_fixture.h"
+
+namespace opc::testing {
+namespace {
+
+class LifecycleTest : public ExportsTest {};
+
+struct InitRow {
+  const char* name;
+  const char* argument;
+  bool ini;
+  int32_t fatal;
+  const char* end_line;
+  bool loaded;
+};
+
+class Initialise : public LifecycleTest, public ::testing::WithParamInterface<InitRow> {};
+
+TEST_P(Initialise, LoadsTheConfigurationUnlessRegistering) {
+  const InitRow& row = GetParam();
+  if (row.ini) WriteIni(kStations, kChannels);
+  QarSetHostFirstArgument(row.argument);
+  StartLog();
+  EXPECT_EQ(host.Initialize(), &ServerInitData());
+  EXPECT_EQ(driver::FatalErrorCode, row.fatal);
+  EXPECT_EQ(driver::FML != nullptr, row.loaded);
+  auto log = LogFrom("SOXpSInitialize");
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log.front(), "SOXpSInitialize: Start; Version=070226");
+  EXPECT_EQ(log.back(), row.end_line);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lifecycle, Initialise,
+    ::testing::Values(InitRow{"Configured", "", true, 0, "SOXpSInitialize: iFatalError=-$00)", true},
+                      InitRow{"NoConfiguration", "", false, -13, "SOXpSInitialize: iFatalError=-$0D)", false},
+                      InitRow{"Register", "-REGSERVER", false, 0, "SOXpSInitialize: iFatalError=-$00)", false},
+                      InitRow{"RegisterLowerCase", "-regserver", false, 0, "SOXpSInitialize: iFatalError=-$00)", false},
+                      InitRow{"Unregister", "-UnRegServer", false, 0, "SOXpSInitialize: iFatalError=-$00)", false},
+                      InitRow{"OtherSwitch", "-embedding", false, -13, "SOXpSInitialize: iFatalError=-$0D)", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(LifecycleTest, DebugBit16RaisesTheHostTraceLevels) {
+  for (const char* debug : {"1", "16"}) {
+    SCOPED_TRACE(debug);
+    TearDown();
+    SetUp();
+    StartLog({{"DEBUG", debug}});
+    const int32_t expected = std::string(debug) == "16" ? 0x10000003 : 0;
+    platform::toolkit::TServerInitData* d = host.Initialize();
+    EXPECT_EQ(d->TraceLevel1, expected);
+    EXPECT_EQ(d->TraceLevel2, expected);
+  }
+}
+
+// A thread that cannot be started.
+class UnstartableThread : public driver::TDriverThread {
+ public:
+  ~UnstartableThread() override { TerminateAndWait(); }
+  void Resume() override { throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again)); }
+
+ protected:
+  void Execute() override {}
+};
+
+std::unique_ptr<driver::TDriverThread> Unstartable(int32_t) { return std::make_unique<UnstartableThread>(); }
+
+std::unique_ptr<driver::TDriverThread> PortFails(int32_t) {
+  driver::FatalErrorCode = driver::kErrRs232Open;
+  return nullptr;
+}
+
+enum class Thread { None, Mop, Modbus, Other };
+
+struct StartRow {
+  const char* name;
+  int modus;               // in Ostrel.INI; -1: no Ostrel.INI
+  int32_t modus_after;     // MODUS changed after SOXpSInitialize; -1: kept
+  bool demo;
+  DriverThreadFactory factory;
+  bool started;
+  Thread thread;
+  std::vector<std::string> lines;  // from the first "SOXpSStart" line on
+  const char* box;
+};
+
+class Start : public LifecycleTest, public ::testing::WithParamInterface<StartRow> {};
+
+TEST_P(Start, ModeDecidesTheThread) {
+  const StartRow& row = GetParam();
+  if (row.modus >= 0) WriteIni(kStations, kChannels, row.modus);
+  std::vector<std::pair<std::string, std::string>> markers{{"SAVE_ERR", ""}};
+  if (row.demo) markers.push_back({"DEMO", ""});
+  StartLog(markers);
+  SetDriverThreadFactory(row.factory);
+  Load();
+  if (row.modus_after >= 0) driver::Options.MODUS = row.modus_after;
+
+  EXPECT_EQ(host.Start(), row.started);
+  driver::TDriverThread* t = TreiberThread();
+  switch (row.thread) {
+    case Thread::None: EXPECT_EQ(t, nullptr); break;
+    case Thread::Mop: EXPECT_NE(dynamic_cast<driver::tMOP*>(t), nullptr); break;
+    case Thread::Modbus: EXPECT_NE(dynamic_cast<driver::TModbus*>(t), nullptr); break;
+    case Thread::Other: EXPECT_NE(t, nullptr); break;
+  }
+  EXPECT_EQ(LogFrom("SOXpSStart"), row.lines);
+  if (row.box) {
+    EXPECT_EQ(boxes, std::vector<std::string>{row.box});
+  } else {
+    EXPECT_TRUE(boxes.empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lifecycle, Start,
+    ::testing::Values(
+        StartRow{"Modus0", 0, -1, false, nullptr, true, Thread::Modbus,
+                 {"SOXpSStart: Modus=0", "SOXpSStart: OPC-Server erfolgreich gestartet!"}, nullptr},
+        StartRow{"Modus1", 1, -1, false, nullptr, true, Thread::Mop,
+                 {"SOXpSStart: Modus=1", "SOXpSStart: OPC-Server erfolgreich gestartet!"}, nullptr},
+        StartRow{"Modus2", 2, -1, false, nullptr, true, Thread::Mop,
+                 {"SOXpSStart: Modus=2", "SOXpSStart: OPC-Server erfolgreich gestartet!"}, nullptr},
+        StartRow{"DemoMakesNoThread", 1, -1, true, nullptr, true, Thread::None,
+                 {"SOXpSStart: OPC-Server erfolgreich gestartet!"}, nullptr},
+        StartRow{"Modus3", 1, 3, false, nullptr, false, Thread::None,
+                 {"SOXpSStart: Modus=3", "SOXpSStart: FALSE; FatalError=-$00"},
+                 "OPC-Server could not be started!\rErr= -$00\rMsg= Unknown Error\r(code=0)"},
+        // The refused namespace build has replaced the configuration's -13 by its -27.
+        StartRow{"ConfigurationMissing", -1, -1, false, nullptr, false, Thread::None,
+                 {"SOXpSStart: FatalError=-$1B", "SOXpSStart: FALSE; FatalError=-$1B"},
+                 "OPC-Server could not be started!\rErr= -$1B\rMsg= Error before creating names, Abbort!\r(code=-27)"},
+        StartRow{"PortFails", 1, -1, false, PortFails, false, Thread::None,
+                 {"SOXpSStart: Modus=1", "SOXpSStart: FALSE; FatalError=-$21"},
+                 "OPC-Server could not be started!\rErr= -$21\rMsg= Open of RS232 port failed!\r(code=-33)"},
+        StartRow{"ResumeFails", 1, -1, false, Unstartable, false, Thread::Other,
+                 {"SOXpSStart: Modus=1", "SOXpSStart: FALSE; FatalError=-$00"},
+                 "OPC-Server could not be started!\rErr= -$00\rMsg= Unknown Error\r(code=0)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(LifecycleTest, WithoutDisplayTheBoxReturnsAtOnceAndItsTextIsLogged) {
+  QarSetMessageBoxHandler(nullptr);
+  StartLog();
+  host.Initialize();
+  EXPECT_FALSE(host.Start());
+  EXPECT_EQ(LogFrom("SOXpSStart"),
+            (std::vector<std::string>{
+                "SOXpSStart: FatalError=-$0D",
+                "OPC-Server could not be started!|Err= -$0D|Msg= FML: configfile not found!|(code=-13)",
+                "SOXpSStart: FALSE; FatalError=-$0D"}));
+}
+
+struct StopRow {
+  const char* name;
+  int modus;  // -1: no Ostrel.INI
+  DriverThreadFactory factory;
+  std::vector<std::string> lines;
+};
+
+class Stop : public LifecycleTest, public ::testing::WithParamInterface<StopRow> {};
+
+TEST_P(Stop, FreesThreadThenStationList) {
+  const StopRow& row = GetParam();
+  if (row.modus >= 0) WriteIni(kStations, kChannels, row.modus);
+  StartLog();
+  SetDriverThreadFactory(row.factory);
+  Load();
+  host.Start();
+  host.Stop();
+  EXPECT_EQ(LogFrom("SOXpSStop"), row.lines);
+  EXPECT_EQ(TreiberThread(), nullptr);
+  EXPECT_EQ(driver::FML, nullptr);
+  const size_t lines = LogTexts().size();
+  host.Stop();  // nothing left to free
+  EXPECT_EQ(LogTexts().size(), lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lifecycle, Stop,
+    ::testing::Values(StopRow{"Running", 1, nullptr,
+                              {"SOXpSStop: Terminate TreiberThread OK", "SOXpSStop: Free TreiberThread OK",
+                               "SOXpSStop: Free FML (inkl. aller FuMo) OK"}},
+                      StopRow{"ThreadNeverRan", 1, Unstartable,
+                              {"SOXpSStop: Terminate TreiberThread OK", "SOXpSStop: Free TreiberThread OK",
+                               "SOXpSStop: Free FML (inkl. aller FuMo) OK"}},
+                      StopRow{"AfterFailedStart", 1, PortFails, {"SOXpSStop: Free FML (inkl. aller FuMo) OK"}},
+                      StopRow{"NothingLoaded", -1, nullptr, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The debug-window hook: what was opened, with which protocol object, and what was closed.
+struct WindowLog {
+  static inline int opened = 0, closed = 0;
+  static inline void* protocol = reinterpret_cast<void*>(1);
+  static void* Open(void* p) {
+    ++opened;
+    protocol = p;
+    return &opened;
+  }
+  static void Close(void* window) {
+    if (window == &opened) ++closed;
+  }
+};
+
+struct WindowRow {
+  const char* name;
+  const char* debug;
+  bool demo;
+  int modus;  // -1: no Ostrel.INI
+  bool opened;
+};
+
+class DebugWindow : public LifecycleTest, public ::testing::WithParamInterface<WindowRow> {};
+
+TEST_P(DebugWindow, OpensOnlyForAStartedServerWithBit128) {
+  const WindowRow& row = GetParam();
+  WindowLog::opened = WindowLog::closed = 0;
+  QarSetDebugWindowHook(&WindowLog::Open, &WindowLog::Close);
+  if (row.modus >= 0) WriteIni(kStations, kChannels, row.modus);
+  std::vector<std::pair<std::string, std::string>> markers{{"DEBUG", row.debug}};
+  if (row.demo) markers.push_back({"DEMO", ""});
+  StartLog(markers);
+  Load();
+  host.Start();
+  EXPECT_EQ(WindowLog::opened, row.opened ? 1 : 0);
+  if (row.opened && row.demo) {
+    EXPECT_EQ(WindowLog::protocol, nullptr);  // no thread, no protocol object
+  }
+  host.Stop();
+  EXPECT_EQ(WindowLog::closed, WindowLog::opened);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lifecycle, DebugWindow,
+                         ::testing::Values(WindowRow{"Running", "128", false, 1, true},
+                                           WindowRow{"Demo", "129", true, 1, true},
+                                           WindowRow{"WithoutBit128", "127", false, 1, false},
+                                           WindowRow{"StartFailed", "128", false, -1, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(LifecycleTest, UnloadWithoutStopEndsTheDriverThread) {
+  WriteIni(kStations, kChannels);
+  StartLog();
+  Load();
+  ASSERT_TRUE(host.Start());
+  StopExportsUnit();
+  EXPECT_EQ(TreiberThread(), nullptr);
+  EXPECT_EQ(driver::FML, nullptr);
+  EXPECT_TRUE(LogFrom("SOXpSStop").empty());
+}
+
+}  // namespace
+}  // namespace opc::testing
