@@ -4,11 +4,14 @@
 // (register_access.cpp). Every method runs on the one driver thread that owns the object.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/clock.h"
 #include "server/driver/anfrage.h"
@@ -18,6 +21,24 @@ class TComPort;
 }
 
 namespace driver {
+
+// What a debug view shows of the protocol object, all fields of one moment.
+struct TFunkView {
+  int32_t ZS = 0;
+  int32_t AktFM = 0;
+  bool Is3964r = false;
+  int32_t DOfs = 0;
+  int32_t AF = 0, US = 0;
+  int32_t PutKl = 0, PutStart = 0, PutAnz = 0;
+  int32_t GetKl = 0, GetStart = 0, GetAnz = 0;
+  int32_t TOindex = 0, TO = 0;
+};
+
+// A station's answer time-outs and register counts per time-out index, of one moment.
+struct TStationTimeouts {
+  std::array<int32_t, 6> Timeout{};
+  std::array<int32_t, 6> RegCnt{};
+};
 
 class TCustomFunk {
  public:
@@ -76,6 +97,21 @@ class TCustomFunk {
   // Central modem status: ZFMok and its RS_STATUS register (takes RegisterLock).
   void SetZFMStatus(int32_t status);
 
+  // --- Scheduler ---
+
+  // Chooses the next station (AktFM, HZ) and fills Anfrage with its Get and Put ranges and
+  // the answer time-out.
+  void NextAnfrage();
+
+  // --- Debug view ---
+
+  // Copies the fields a debug view shows, and the time-outs of the station just asked, for
+  // other threads to read. Driver thread.
+  void PublishView();
+  // The copies last published; any thread. A station outside the list gives zeros.
+  TFunkView View() const;
+  TStationTimeouts StationView(int32_t station) const;
+
   bool Is3964r = false;  // passive time-slot mode
   int32_t DOfs = 0;      // offset of the register data in an answer (9 after Init)
   TAnfrage Anfrage;
@@ -98,6 +134,11 @@ class TCustomFunk {
 
   platform::Clock& clock_;
   std::unique_ptr<serial::TComPort> port_;
+
+  mutable std::mutex view_mutex_;
+  TFunkView view_;
+  std::vector<TStationTimeouts> station_view_;
+  int32_t view_us_ = 0;  // station of the request at the last copy
 };
 
 }  // namespace driver

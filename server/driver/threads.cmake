@@ -1,2 +1,12 @@
-# The driver threads that the server's start creates.
-target_sources(qar_driver PRIVATE ${CMAKE_CURRENT_LIST_DIR}/driver_thread.cpp)
+# The request scheduler and the driver threads with their time-slot loop.
+target_sources(qar_driver PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/driver_thread.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/funk_view.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/mop_loop.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/scheduler.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/thread_priority.cpp
+)
+
+qar_test(scheduler_tests LABELS unit
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/scheduler_test.cpp
+  LIBS qar_driver)
