@@ -10,3 +10,8 @@ target_sources(qar_driver PRIVATE
 qar_test(scheduler_tests LABELS unit
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/scheduler_test.cpp
   LIBS qar_driver)
+
+# The work loop against the simulator's central modem in-process, on a virtual clock.
+qar_test(mop_loop_tests LABELS unit
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/mop_loop_test.cpp
+  LIBS qar_driver qar_radiosim)
