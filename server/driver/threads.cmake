@@ -8,7 +8,9 @@ target_sources(qar_driver PRIVATE
 )
 
 qar_test(scheduler_tests LABELS unit
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/scheduler_test.cpp
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/tests/scheduler_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tests/driver_thread_test.cpp
   LIBS qar_driver)
 
 # The work loop against the simulator's central modem in-process, on a virtual clock.

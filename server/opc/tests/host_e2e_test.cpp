@@ -13,6 +13,7 @@
 
 #include "platform/registry.h"
 #include "platform/testing/temp_dir.h"
+#include "serial/tests/pty.h"
 #include "server/opc/tests/small_network.h"
 
 namespace opc::testing {
@@ -33,6 +34,7 @@ struct Output {
 // A server folder with the test host program in it, registered as the server's program.
 struct Install {
   TempDir dir;
+  serial::testing::Pty pty;  // the driver thread's serial line, silent
   std::string host = dir / "host";
   std::string registry = dir / "registry";
 
@@ -42,8 +44,9 @@ struct Install {
   }
 
   void WriteIni(int modus = 1) const {
-    dir.Write("Ostrel.INI", "[Zentralfunkmodem]\r\nTyp=ZFM1,ZT\r\nMODUS=" + std::to_string(modus) +
-                                "\r\n\r\n[Unterstationen]\r\n" + kStations + "\r\n" + kChannels);
+    dir.Write("Ostrel.INI", "[Zentralfunkmodem]\r\nTyp=ZFM1,ZT\r\nMODUS=" + std::to_string(modus) + "\r\nRS232=" +
+                                pty.SlavePath() + ",9600,None,8,1\r\n\r\n[Unterstationen]\r\n" + kStations +
+                                "\r\n" + kChannels);
   }
 
   Output Run(const std::string& script, const std::string& argument = "") const {
