@@ -17,3 +17,8 @@ qar_test(scheduler_tests LABELS unit
 qar_test(mop_loop_tests LABELS unit
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/mop_loop_test.cpp
   LIBS qar_driver qar_radiosim)
+
+# The driver thread against the simulator program over a pty, in real time.
+qar_test(driver_e2e_tests LABELS e2e
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/tests/driver_e2e_test.cpp
+  LIBS qar_driver qar_simulator_process)
