@@ -34,6 +34,10 @@ struct TClassLayout {
 };
 TClassLayout ClassLayout(const TFuMo& st, int32_t kl);
 
+// Index of the lowest register of the group with a write pending, -1 when none. The caller
+// holds RegisterLock (either side).
+int32_t FirstPendingWrite(const TFuMo& st, int32_t group);
+
 struct TAnfrage {
   int32_t AF = kAfNone;
   int32_t TOindex = 0;  // time-out class of the request

@@ -88,24 +88,20 @@ std::unique_ptr<TCustomFunk> OpenFunk(const TCustomFunk::PortFactory* factory, p
 
 // --- tMOP ---
 
-std::unique_ptr<tMOP> tMOP::Create() {
+std::unique_ptr<tMOP> tMOP::Make(const TCustomFunk::PortFactory* factory, platform::Clock* clock) {
   return CreateThread<tMOP>(
-      [] {
+      [&] {
         std::unique_ptr<tMOP> t(new tMOP);
-        t->funk_ = OpenFunk<E3964R>(nullptr, nullptr, Options.MODUS == 2);
+        t->funk_ = OpenFunk<E3964R>(factory, clock, Options.MODUS == 2);
         return t;
       },
       {128, "3964R: Create", "3964R: Create ENDE", "3964R: Create, Exception=", kErrMopThreadInit});
 }
 
+std::unique_ptr<tMOP> tMOP::Create() { return Make(nullptr, nullptr); }
+
 std::unique_ptr<tMOP> tMOP::Create(const TCustomFunk::PortFactory& factory, platform::Clock& clock) {
-  return CreateThread<tMOP>(
-      [&] {
-        std::unique_ptr<tMOP> t(new tMOP);
-        t->funk_ = OpenFunk<E3964R>(&factory, &clock, Options.MODUS == 2);
-        return t;
-      },
-      {128, "3964R: Create", "3964R: Create ENDE", "3964R: Create, Exception=", kErrMopThreadInit});
+  return Make(&factory, &clock);
 }
 
 tMOP::~tMOP() {
@@ -120,24 +116,20 @@ void tMOP::Execute() {
 
 // --- TModbus ---
 
-std::unique_ptr<TModbus> TModbus::Create() {
+std::unique_ptr<TModbus> TModbus::Make(const TCustomFunk::PortFactory* factory, platform::Clock* clock) {
   return CreateThread<TModbus>(
-      [] {
+      [&] {
         std::unique_ptr<TModbus> t(new TModbus);
-        t->funk_ = OpenFunk<EModbus>(nullptr, nullptr, false);
+        t->funk_ = OpenFunk<EModbus>(factory, clock, false);
         return t;
       },
       {4, "Modbus: Create START", "Modbus: Create ENDE", "Modbus: Create, Exception=", kErrModbusInit});
 }
 
+std::unique_ptr<TModbus> TModbus::Create() { return Make(nullptr, nullptr); }
+
 std::unique_ptr<TModbus> TModbus::Create(const TCustomFunk::PortFactory& factory, platform::Clock& clock) {
-  return CreateThread<TModbus>(
-      [&] {
-        std::unique_ptr<TModbus> t(new TModbus);
-        t->funk_ = OpenFunk<EModbus>(&factory, &clock, false);
-        return t;
-      },
-      {4, "Modbus: Create START", "Modbus: Create ENDE", "Modbus: Create, Exception=", kErrModbusInit});
+  return Make(&factory, &clock);
 }
 
 TModbus::~TModbus() { TerminateAndWait(); }

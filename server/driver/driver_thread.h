@@ -76,6 +76,8 @@ class tMOP final : public TDriverThread {
 
  private:
   tMOP() = default;
+  // factory nullptr: the server's own port on the tty.
+  static std::unique_ptr<tMOP> Make(const TCustomFunk::PortFactory* factory, platform::Clock* clock);
 };
 
 // MODUS 0.
@@ -96,6 +98,7 @@ class TModbus final : public TDriverThread {
 
  private:
   TModbus() = default;
+  static std::unique_ptr<TModbus> Make(const TCustomFunk::PortFactory* factory, platform::Clock* clock);
   serial::TSyncCall sync_;
 };
 

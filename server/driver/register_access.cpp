@@ -37,6 +37,13 @@ TClassLayout ClassLayout(const TFuMo& st, int32_t kl) {
   return l;
 }
 
+int32_t FirstPendingWrite(const TFuMo& st, int32_t group) {
+  const auto& records = st.Groups.at(size_t(group));
+  for (size_t i = 0; i < records.size(); ++i)
+    if (records[i].bWritePending) return int32_t(i);
+  return -1;
+}
+
 int32_t TCustomFunk::GetRawValue(int32_t us, int32_t group, int32_t index) {
   return RawOf(FML->GetWert(us, group, index), false);
 }

@@ -145,16 +145,9 @@ void TCustomFunk::NextAnfrage() {
     }
   } else if (a.PutKl == 3) {
     std::shared_lock lock(RegisterLock);
-    a.PutStart = 0;
-    a.PutAnz = 0;
-    const auto& group = s.Groups[kGroupRM];
-    for (size_t i = 0; i < group.size(); ++i) {
-      if (group[i].bWritePending) {
-        a.PutStart = int32_t(i);
-        a.PutAnz = 1;
-        break;
-      }
-    }
+    const int32_t first = FirstPendingWrite(s, kGroupRM);
+    a.PutStart = first >= 0 ? first : 0;
+    a.PutAnz = first >= 0 ? 1 : 0;
   } else {
     const ClassSize put = SizeOf(s, a.PutKl);
     a.PutStart = 0;

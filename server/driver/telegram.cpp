@@ -36,13 +36,9 @@ void TCustomFunk::ErzeugeTel() {
     a.PutStart = 0;
     a.PutAnz = 0;
     std::shared_lock lock(RegisterLock);
-    const auto& params = zfm.Groups[kGroupRM];
-    for (size_t i = 0; i < params.size(); ++i) {
-      if (params[i].bWritePending) {
-        a.PutStart = int32_t(i);
-        a.PutAnz = 1;
-        break;
-      }
+    if (const int32_t i = FirstPendingWrite(zfm, kGroupRM); i >= 0) {
+      a.PutStart = i;
+      a.PutAnz = 1;
     }
   }
   if (a.AF == kAfModeMessage) {

@@ -18,6 +18,7 @@
 #include "server/driver/driver_thread.h"
 #include "server/driver/fml.h"
 #include "server/driver/tests/model_fixture.h"
+#include "server/driver/tests/three_stations.h"
 #include "tools/testing/simulator_process.h"
 
 namespace driver {
@@ -25,21 +26,14 @@ namespace {
 
 using radiosim::testing::SimulatorProcess;
 using std::chrono::milliseconds;
+using testing::AllGood;
+using testing::ClientWrite;
+using testing::RegisterQuality;
+using testing::RegisterValue;
+using testing::ThreeStationChannels;
+using testing::kThreeStations;
 
 constexpr int32_t kRsKomOk = 0, kRsKomFail = 2;
-
-std::string Channels(const char* kind, const char* prefix, int n) {
-  std::string out;
-  for (int i = 0; i < n; ++i) out += std::string("KANAL=") + kind + "," + prefix + std::to_string(i) + ",,1,0,0\r\n";
-  return out;
-}
-
-// Station 1 direct with inputs and outputs, station 2 behind a relay, station 3 direct.
-const std::string kStations = "TYP=Pumpe,RM3,1,5,0,0\r\nTYP=Turm,RM3,1,9,7,0\r\nTYP=Brunnen,RM3,1,12,0,0\r\n";
-const std::string kChannels = "[ADR005]\r\n" + Channels("AE", "P", 2) + Channels("BE", "E", 20) +
-                              Channels("AA", "S", 1) + Channels("BA", "A", 10) + "\r\n[ADR009]\r\n" +
-                              Channels("AE", "T", 1) + Channels("BE", "B", 8) + "\r\n[ADR012]\r\n" +
-                              Channels("AE", "W", 3) + "\r\n";
 
 // Waits for a condition that the driver thread makes true; polls, returns as soon as it holds.
 bool Eventually(const std::function<bool()>& condition, milliseconds limit = milliseconds(15000)) {
@@ -67,7 +61,7 @@ class DriverE2ETest : public testing::ModelTest {
 
   // Ostrel.INI on the simulator's port, the simulator, the station list and the running thread.
   void Start(int modus, std::vector<std::string> simArgs = {}, const std::string& options = "") {
-    WriteIni(kStations, kChannels,
+    WriteIni(kThreeStations, ThreeStationChannels(),
              "MODUS=" + std::to_string(modus) + "\r\nTIMEOUT=100\r\nRS232=" +
                  SimulatorProcess::DefaultPortPath(dir.Path()) + ",9600,None,8,1\r\n" + options);
     std::vector<std::string> args{"--radio-delay", "10", "--analog-period", "0", "--slot", "2000",
@@ -81,33 +75,7 @@ class DriverE2ETest : public testing::ModelTest {
     thread->Resume();
   }
 
-  int32_t Value(int32_t station, int32_t group, int32_t index) {
-    std::shared_lock lock(RegisterLock);
-    return FML->Items(station).GetWert(group, index).WertInt;
-  }
-  int32_t ZfmStatus() { return Value(0, kGroupSystem, 0); }
-  // Every input and output register of the stations answered with quality good.
-  bool AllGood(std::vector<int32_t> stations = {1, 2, 3}) {
-    std::shared_lock lock(RegisterLock);
-    for (int32_t s : stations)
-      for (int32_t g = kGroupAE; g <= kGroupBA; ++g)
-        for (const TWert& w : FML->Items(s).Groups[size_t(g)])
-          if (w.Quality != kQualityGood) return false;
-    return true;
-  }
-  void ClientWrite(int32_t station, int32_t group, int32_t index, double value) {
-    std::unique_lock lock(RegisterLock);
-    TFuMo& st = FML->Items(station);
-    TWert& w = st.GetWert(group, index);
-    w.WriteWert = value;
-    w.Quality = kQualityLastKnown;
-    w.bWritePending = true;
-    st.bWantWr[2] = true;
-  }
-  int32_t Quality(int32_t station, int32_t group, int32_t index) {
-    std::shared_lock lock(RegisterLock);
-    return FML->Items(station).GetWert(group, index).Quality;
-  }
+  int32_t ZfmStatus() { return RegisterValue(0, kGroupSystem, 0); }
 
   std::unique_ptr<SimulatorProcess> sim;
   std::unique_ptr<tMOP> thread;
@@ -121,12 +89,12 @@ TEST_P(Modes, EveryStationGoodAndAWriteConfirmed) {
   EXPECT_EQ(ZfmStatus(), 1);
   ClientWrite(1, kGroupAA, 0, 777);
   ClientWrite(1, kGroupBA, 3, 1);
-  EXPECT_EQ(Quality(1, kGroupAA, 0), kQualityLastKnown);
+  EXPECT_EQ(RegisterQuality(1, kGroupAA, 0), kQualityLastKnown);
   ASSERT_TRUE(Eventually([&] {
-    return Quality(1, kGroupAA, 0) == kQualityGood && Quality(1, kGroupBA, 3) == kQualityGood;
+    return RegisterQuality(1, kGroupAA, 0) == kQualityGood && RegisterQuality(1, kGroupBA, 3) == kQualityGood;
   }));
-  EXPECT_EQ(Value(1, kGroupAA, 0), 777);
-  EXPECT_EQ(Value(1, kGroupBA, 3), 1);
+  EXPECT_EQ(RegisterValue(1, kGroupAA, 0), 777);
+  EXPECT_EQ(RegisterValue(1, kGroupBA, 3), 1);
   // The simulated station's outputs follow: output word with bit 3, the analog output.
   EXPECT_EQ(sim->Registers("1", 2), (std::vector<int>{8, 777}));
 }
@@ -136,9 +104,9 @@ TEST_P(Modes, LostModemIsSearchedAgainAndFound) {
   ASSERT_TRUE(Eventually([&] { return AllGood(); })) << LogText();
   ASSERT_EQ(sim->Command("silent"), "ok");
   ASSERT_TRUE(Eventually([&] { return ZfmStatus() == -1; }));
-  const int32_t answered = Value(1, kGroupSystem, kRsKomOk);
+  const int32_t answered = RegisterValue(1, kGroupSystem, kRsKomOk);
   ASSERT_EQ(sim->Command("back"), "ok");
-  EXPECT_TRUE(Eventually([&] { return ZfmStatus() == 1 && Value(1, kGroupSystem, kRsKomOk) > answered; }));
+  EXPECT_TRUE(Eventually([&] { return ZfmStatus() == 1 && RegisterValue(1, kGroupSystem, kRsKomOk) > answered; }));
 }
 
 INSTANTIATE_TEST_SUITE_P(Driver, Modes, ::testing::Values(1, 2),
@@ -148,15 +116,15 @@ TEST_F(DriverE2ETest, SilentStationCountsFailsAndIsVisitedByAuxiliaryCycles) {
   StartLog(3);  // the scheduler's trace lines
   Start(1, {"--silent", "2"}, "HILFSZYKLEN=2\r\nHILFSFAILMAX=99\r\n");
   ASSERT_TRUE(Eventually([&] {
-    return Value(2, kGroupSystem, kRsKomFail) >= 2 && AllGood({1, 3}) &&
+    return RegisterValue(2, kGroupSystem, kRsKomFail) >= 2 && AllGood({1, 3}) &&
            LogText().find(" CF: NextAnfrage FM2(HZy=2)") != std::string::npos;
   })) << LogText();
   const std::string log = LogText();
   EXPECT_NE(log.find(" CF: NextAnfrage FM2(HZy=1)"), std::string::npos);
   for (const char* other : {"FM1(HZy=1)", "FM1(HZy=2)", "FM3(HZy=1)", "FM3(HZy=2)"})
     EXPECT_EQ(log.find(other), std::string::npos) << other;
-  EXPECT_EQ(Value(1, kGroupSystem, kRsKomFail), 0);
-  EXPECT_EQ(Quality(2, kGroupAE, 0), kQualityNotConnected);
+  EXPECT_EQ(RegisterValue(1, kGroupSystem, kRsKomFail), 0);
+  EXPECT_EQ(RegisterQuality(2, kGroupAE, 0), kQualityNotConnected);
 }
 
 TEST_F(DriverE2ETest, VanishedPortDoesNotSpinAndIsTakenBack) {
@@ -173,9 +141,9 @@ TEST_F(DriverE2ETest, VanishedPortDoesNotSpinAndIsTakenBack) {
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
   EXPECT_LT(cpu, 0.25 * wall) << cpu << " s of CPU in " << wall << " s";
 
-  const int32_t answered = Value(1, kGroupSystem, kRsKomOk);
+  const int32_t answered = RegisterValue(1, kGroupSystem, kRsKomOk);
   ASSERT_EQ(sim->Command("open-port").rfind("ok", 0), 0u);
-  EXPECT_TRUE(Eventually([&] { return ZfmStatus() == 1 && Value(1, kGroupSystem, kRsKomOk) > answered; }))
+  EXPECT_TRUE(Eventually([&] { return ZfmStatus() == 1 && RegisterValue(1, kGroupSystem, kRsKomOk) > answered; }))
       << LogText();
 }
 

@@ -22,6 +22,7 @@
 #include "server/driver/tests/hex_bytes.h"
 #include "server/driver/tests/model_fixture.h"
 #include "server/driver/tests/modem_line.h"
+#include "server/driver/tests/three_stations.h"
 #include "server/driver/utilities.h"
 #include "support/error_log.h"
 #include "tools/radiosim/network.h"
@@ -31,25 +32,17 @@ namespace {
 
 using std::chrono::milliseconds;
 using std::chrono::seconds;
+using testing::AllGood;
+using testing::Answered;
+using testing::ClientWrite;
+using testing::Confirmed;
 using testing::ModemLine;
+using testing::RegisterValue;
+using testing::ThreeStationChannels;
+using testing::kThreeStations;
 
 constexpr int32_t kRsKomOk = 0, kRsKomFail = 2;
 constexpr int32_t kRmId = 6, kRmVersion = 7;
-
-// Station 1 direct with inputs and outputs, station 2 behind a relay, station 3 direct.
-const std::string kStations = "TYP=Pumpe,RM3,1,5,0,0\r\nTYP=Turm,RM3,1,9,7,0\r\nTYP=Brunnen,RM3,1,12,0,0\r\n";
-
-std::string Channels(const char* kind, const char* prefix, int n) {
-  std::string out;
-  for (int i = 0; i < n; ++i) out += std::string("KANAL=") + kind + "," + prefix + std::to_string(i) + ",,1,0,0\r\n";
-  return out;
-}
-
-std::string ChannelSections(int analogInputsOf3 = 3) {
-  return "[ADR005]\r\n" + Channels("AE", "P", 2) + Channels("BE", "E", 20) + Channels("AA", "S", 1) +
-         Channels("BA", "A", 10) + "\r\n[ADR009]\r\n" + Channels("AE", "T", 1) + Channels("BE", "B", 8) +
-         "\r\n[ADR012]\r\n" + Channels("AE", "W", analogInputsOf3) + "\r\n";
-}
 
 radiosim::ModemOptions SimOptions() {
   radiosim::ModemOptions o;
@@ -77,8 +70,8 @@ class MopLoopTest : public testing::ModelTest {
   // Ostrel.INI, the simulated network on it, the server's station list and the protocol
   // object on the in-process modem.
   void Start(int modus, const radiosim::ModemOptions& sim = SimOptions(), const std::string& options = "",
-             const std::string& channels = ChannelSections()) {
-    WriteIni(kStations, channels,
+             const std::string& channels = ThreeStationChannels()) {
+    WriteIni(kThreeStations, channels,
              "MODUS=" + std::to_string(modus) + "\r\nTIMEOUT=100\r\nRS232=COM1,9600,None,8,1\r\n" + options);
     radiosim::Network net;
     std::string error;
@@ -114,36 +107,7 @@ class MopLoopTest : public testing::ModelTest {
   }
 
   uint32_t Elapsed() { return clock.TickMs() - start; }
-  int32_t Value(int32_t station, int32_t group, int32_t index) {
-    std::shared_lock lock(RegisterLock);
-    return FML->Items(station).GetWert(group, index).WertInt;
-  }
-  int32_t ZfmStatus() { return Value(0, kGroupSystem, 0); }
-  // Good answers of all stations.
-  int32_t Answered() {
-    int32_t n = 0;
-    for (int32_t s = 1; s < FML->Count(); ++s) n += Value(s, kGroupSystem, kRsKomOk);
-    return n;
-  }
-  // Every input and output register of every station answered with quality good.
-  bool AllGood() {
-    std::shared_lock lock(RegisterLock);
-    for (int32_t s = 1; s < FML->Count(); ++s)
-      for (int32_t g = kGroupAE; g <= kGroupBA; ++g)
-        for (const TWert& w : FML->Items(s).Groups[size_t(g)])
-          if (w.Quality != kQualityGood) return false;
-    return true;
-  }
-  // A client write as the OPC adapter stores it.
-  void ClientWrite(int32_t station, int32_t group, int32_t index, double value) {
-    std::unique_lock lock(RegisterLock);
-    TFuMo& st = FML->Items(station);
-    TWert& w = st.GetWert(group, index);
-    w.WriteWert = value;
-    w.Quality = kQualityLastKnown;
-    w.bWritePending = true;
-    st.bWantWr[group == kGroupAE || group == kGroupBE ? 1 : group == kGroupRM ? 3 : 2] = true;
-  }
+  int32_t ZfmStatus() { return RegisterValue(0, kGroupSystem, 0); }
   // The first 11 bytes of the telegram of a station request: address path, Get and Put ranges.
   std::string Header(const TAnfrage& a) {
     std::string h(1, char(0x60));
@@ -153,11 +117,6 @@ class MopLoopTest : public testing::ModelTest {
     h += WordToStr2(uint16_t(RegBase[size_t(a.PutKl)] + a.PutStart));
     h += char(a.PutAnz);
     return h;
-  }
-  bool Confirmed(int32_t station, int32_t group, int32_t index, int32_t value) {
-    std::shared_lock lock(RegisterLock);
-    const TWert& w = FML->Items(station).GetWert(group, index);
-    return !w.bWritePending && w.Quality == kQualityGood && w.WertInt == value;
   }
 
   platform::ManualClock clock{platform::Clock::TimePoint{seconds{1'700'000'000}}, 5000};
@@ -189,12 +148,12 @@ TEST_P(ModeTest, FindsTheModemPollsEveryStationAndConfirmsWrites) {
                   seconds(60), watch));
   EXPECT_FALSE(requestBeforeSlot) << "a station was asked before the first time slot";
   EXPECT_EQ(ZfmStatus(), 1);
-  EXPECT_EQ(Value(0, kGroupRM, kRmVersion), radiosim::Modem::kVersion);
-  EXPECT_EQ(Value(0, kGroupRM, kRmId), radiosim::Modem::kId);
+  EXPECT_EQ(RegisterValue(0, kGroupRM, kRmVersion), radiosim::Modem::kVersion);
+  EXPECT_EQ(RegisterValue(0, kGroupRM, kRmId), radiosim::Modem::kId);
   EXPECT_EQ(line->Modem().Stats().modeMessages, modus == 2 ? 1 : 0);
   // The station's outputs follow: the output word with bit 3, the analog output.
   EXPECT_EQ(line->Modem().FindStation("1")->Registers(2, line->Now()), (std::vector<uint16_t>{8, 777}));
-  for (int32_t s = 1; s <= 3; ++s) EXPECT_EQ(Value(s, kGroupSystem, kRsKomFail), 0) << s;
+  for (int32_t s = 1; s <= 3; ++s) EXPECT_EQ(RegisterValue(s, kGroupSystem, kRsKomFail), 0) << s;
 }
 
 INSTANTIATE_TEST_SUITE_P(Modus, ModeTest, ::testing::Values(1, 2),
@@ -313,11 +272,11 @@ TEST_F(MopLoopTest, LostModemSendsTheLoopBackToDetection) {
                      {"modem lost",
                       [&] { return ZfmStatus() == -1; },
                       [&] {
-                        answered = Value(1, kGroupSystem, kRsKomOk);
+                        answered = RegisterValue(1, kGroupSystem, kRsKomOk);
                         line->Modem().ComeBack(line->Now());
                       }},
                      {"polling again",
-                      [&] { return ZfmStatus() == 1 && Value(1, kGroupSystem, kRsKomOk) > answered; }, nullptr}},
+                      [&] { return ZfmStatus() == 1 && RegisterValue(1, kGroupSystem, kRsKomOk) > answered; }, nullptr}},
                     seconds(120)));
     // Six unanswered sends, each waiting TIMEOUT and the answer time-out.
     EXPECT_LT(reached[1] - reached[0], 10'000u);
@@ -341,11 +300,11 @@ TEST_F(MopLoopTest, VanishedPortDoesNotSpinAndIsTakenBackWhenItReturns) {
                       // Every pass waits at least TIMEOUT: a minute holds at most 600 of them.
                       EXPECT_LT(passes - passesWhenGone, 600);
                       EXPECT_EQ(ZfmStatus(), -1);
-                      answered = Value(1, kGroupSystem, kRsKomOk);
+                      answered = RegisterValue(1, kGroupSystem, kRsKomOk);
                       line->Plug();
                     }},
                    {"polling again",
-                    [&] { return ZfmStatus() == 1 && Value(1, kGroupSystem, kRsKomOk) > answered; }, nullptr}},
+                    [&] { return ZfmStatus() == 1 && RegisterValue(1, kGroupSystem, kRsKomOk) > answered; }, nullptr}},
                   seconds(120)));
 }
 
@@ -377,11 +336,11 @@ TEST_F(MopLoopTest, ExceptionStartsAgainFromDetection) {
     explicit LogOff(const std::string& dir) { support::StartErrorLog(support::LogBuild::Server, dir); }
     ~LogOff() { support::StopErrorLog(); }
   } log(dir.Path());
-  Start(1, SimOptions(), "", ChannelSections(130));
+  Start(1, SimOptions(), "", ThreeStationChannels(130));
   int32_t answered = 0;
   ASSERT_TRUE(Run({{"exception", [&] { return dir.Read("Problem2.TXT").find("MoP: WorkLoop") != std::string::npos; },
-                    [&] { answered = Value(1, kGroupSystem, kRsKomOk); }},
-                   {"polling again", [&] { return ZfmStatus() == 1 && Value(1, kGroupSystem, kRsKomOk) > answered; },
+                    [&] { answered = RegisterValue(1, kGroupSystem, kRsKomOk); }},
+                   {"polling again", [&] { return ZfmStatus() == 1 && RegisterValue(1, kGroupSystem, kRsKomOk) > answered; },
                     nullptr}},
                   seconds(60)));
   EXPECT_NE(dir.Read("Problem2.TXT").find("MoP: WorkLoop: iPos=6 Exception "), std::string::npos)
