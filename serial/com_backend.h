@@ -9,6 +9,7 @@
 // shared state.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -36,6 +37,9 @@ struct IoResult {
 };
 
 enum class WaitEventResult { Event, Stopped, Failed };
+
+// The errors with which a device reports that it is gone or hung up.
+inline bool IsDeviceLostError(int error) { return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE; }
 
 class ComBackend {
  public:

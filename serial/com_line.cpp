@@ -56,15 +56,21 @@ void ComLine::Close() {
   lost_ = false;
 }
 
-// While the device is lost, settings are only remembered; the reopen applies them.
 bool ComLine::Detached() const { return lost_.load() && !backend_->IsOpen(); }
 
+int ComLine::Checked(int result) {
+  if (result == 0 || !IsDeviceLostError(result)) return result;
+  MarkLost(result);
+  return 0;
+}
+
+// While the device is lost, settings are only remembered; the reopen applies them.
 int ComLine::SetState(const TDeviceControl& dcb) {
   {
     std::lock_guard lock(mutex_);
     dcb_ = dcb;
   }
-  return Detached() ? 0 : backend_->SetState(dcb);
+  return lost_ ? 0 : Checked(backend_->SetState(dcb));
 }
 
 int ComLine::SetTimeouts(const TCommTimeouts& t) {
@@ -79,7 +85,7 @@ int ComLine::SetupQueues(int32_t inputSize, int32_t outputSize) {
     std::lock_guard lock(mutex_);
     queues_ = {uint32_t(inputSize), uint32_t(outputSize)};
   }
-  return Detached() ? 0 : backend_->SetupQueues(uint32_t(inputSize), uint32_t(outputSize));
+  return lost_ ? 0 : Checked(backend_->SetupQueues(uint32_t(inputSize), uint32_t(outputSize)));
 }
 
 int ComLine::Escape(uint32_t function) {
@@ -89,7 +95,7 @@ int ComLine::Escape(uint32_t function) {
     if (function == kSetDtr || function == kClrDtr) dtr_ = function == kSetDtr;
     if (function == kSetRts || function == kClrRts) rts_ = function == kSetRts;
   }
-  return Detached() ? 0 : backend_->Escape(function);
+  return lost_ ? 0 : Checked(backend_->Escape(function));
 }
 
 int ComLine::Reapply() {
@@ -235,8 +241,9 @@ size_t ComLine::Write(const uint8_t* buffer, size_t n, int* error) {
 int ComLine::ClearError(uint32_t& errors, uint32_t& inQueue, uint32_t& outQueue) {
   errors = inQueue = outQueue = 0;
   if (!open_) return EBADF;
-  int result = Detached() ? 0 : backend_->ClearError(errors, inQueue, outQueue);
+  int result = lost_ ? 0 : Checked(backend_->ClearError(errors, inQueue, outQueue));
   if (result) return result;
+  if (lost_) errors = inQueue = outQueue = 0;
   std::lock_guard lock(mutex_);
   errors |= std::exchange(lost_flags_, 0);
   return 0;
@@ -245,12 +252,14 @@ int ComLine::ClearError(uint32_t& errors, uint32_t& inQueue, uint32_t& outQueue)
 int ComLine::GetModemStatus(uint32_t& status) {
   status = 0;
   if (!open_) return EBADF;
-  return Detached() ? 0 : backend_->GetModemStatus(status);
+  int result = lost_ ? 0 : Checked(backend_->GetModemStatus(status));
+  if (lost_) status = 0;
+  return result;
 }
 
 int ComLine::Purge(uint32_t flags) {
   if (!open_) return EBADF;
-  return Detached() ? 0 : backend_->Purge(flags);
+  return lost_ ? 0 : Checked(backend_->Purge(flags));
 }
 
 int ComLine::SetEventMask(uint32_t mask) {
@@ -258,7 +267,7 @@ int ComLine::SetEventMask(uint32_t mask) {
     std::lock_guard lock(mutex_);
     event_mask_ = mask;
   }
-  return Detached() ? 0 : backend_->SetEventMask(mask);
+  return lost_ ? 0 : Checked(backend_->SetEventMask(mask));
 }
 
 WaitEventResult ComLine::WaitEvent(const TStopEvent& stop, uint32_t& events) {

@@ -3,7 +3,9 @@
 // the recovery of a lost device. When a device hangs up (a USB adapter pulled), a read still
 // waits out its time-out, so that a polling loop never spins; on the way it reopens the same
 // device name once, re-applies the last settings and modem lines, and goes on if that worked.
-// The loss and the recovery are logged once each.
+// Status and settings calls on a lost device succeed (settings are kept for the reopen), and
+// the first clear-error call afterwards reports the I/O error flag. The loss and the recovery
+// are logged once each.
 #pragma once
 
 #include <atomic>
@@ -64,6 +66,9 @@ class ComLine {
   void MarkLost(int error);
   // Lost and closed after a failed reopen.
   bool Detached() const;
+  // A status or settings call's result: a lost device's error marks it lost and is no failure,
+  // so that a pulled adapter never fails the port's user outside its reads.
+  int Checked(int result);
   int Reapply();
   void Log(const std::string& text);
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <thread>
-
 #include <utility>
 
 #include "serial/com_texts.h"
@@ -14,16 +13,6 @@
 namespace serial {
 
 // --- asynchronous transfer records ---
-
-struct TAsyncTransfer {
-  uint8_t Kind = 0;  // 0 write, 1 read
-  std::unique_ptr<uint8_t[]> Data;
-  int32_t Size = 0;
-  // The transfer under way: it runs in a thread of its own, as an overlapped one would.
-  std::thread worker;
-  size_t result = 0;
-  int error = 0;
-};
 
 void CreateAsyncRecord(PAsync& record) { record = std::make_unique<TAsyncTransfer>(); }
 

@@ -50,7 +50,15 @@ class TComPortObserver {
 inline constexpr uint32_t WM_COMPORT_EVENT = 0x0400 + 1;
 
 // A transfer record of the configurator build's asynchronous reading.
-struct TAsyncTransfer;
+struct TAsyncTransfer {
+  uint8_t Kind = 0;  // 0 write, 1 read
+  std::unique_ptr<uint8_t[]> Data;
+  int32_t Size = 0;
+  // The transfer under way: it runs in a thread of its own, as an overlapped one would.
+  std::thread worker;
+  size_t result = 0;
+  int error = 0;
+};
 using PAsync = std::unique_ptr<TAsyncTransfer>;
 // A fresh record: not busy, no data.
 void CreateAsyncRecord(PAsync& record);
@@ -85,7 +93,8 @@ class TCustomComPort {
   ComBackend& Backend() { return line_.Backend(); }
   // Where the port logs the loss and the recovery of its device (default: the error log).
   void SetLog(LogSink log) { line_.SetLog(std::move(log)); }
-  // Dispatcher of this port's main-thread calls; nullptr: the process-wide one.
+  // Dispatcher of this port's main-thread calls; nullptr: the process-wide one. Set it
+  // before Open: the event thread reads it.
   void SetDispatcher(TMainThreadDispatcher* dispatcher) { dispatcher_ = dispatcher; }
   TMainThreadDispatcher* Dispatcher() const;
 

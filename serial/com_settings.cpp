@@ -6,14 +6,8 @@ namespace serial {
 
 // --- TComTimeouts ---
 
-void TComTimeouts::Set(int32_t& field, int32_t value) {
-  if (field == value) return;
-  field = value;
-  Changed();
-}
-
 void TComTimeouts::Changed() {
-  if (com_port_) com_port_->ApplyTimeoutSettings();
+  if (ComPort()) ComPort()->ApplyTimeoutSettings();
 }
 
 void TComTimeouts::SetReadInterval(int32_t ms) { Set(read_interval_, ms); }
@@ -33,15 +27,8 @@ void TComTimeouts::Assign(const TComTimeouts& s) {
 
 // --- TComFlowControl ---
 
-template <class T>
-void TComFlowControl::Set(T& field, T value) {
-  if (field == value) return;
-  field = value;
-  Changed();
-}
-
 void TComFlowControl::Changed() {
-  if (com_port_) com_port_->ApplyLineSettings();
+  if (ComPort()) ComPort()->ApplyLineSettings();
 }
 
 void TComFlowControl::SetOutCTSFlow(bool v) { Set(out_cts_flow_, v); }
@@ -96,15 +83,8 @@ void TComFlowControl::Assign(const TComFlowControl& s) {
 
 // --- TComParity ---
 
-template <class T>
-void TComParity::Set(T& field, T value) {
-  if (field == value) return;
-  field = value;
-  Changed();
-}
-
 void TComParity::Changed() {
-  if (com_port_) com_port_->ApplyLineSettings();
+  if (ComPort()) ComPort()->ApplyLineSettings();
 }
 
 void TComParity::SetBits(TParityBits v) { Set(bits_, v); }
@@ -122,7 +102,7 @@ void TComParity::Assign(const TComParity& s) {
 
 // --- TComBuffer ---
 
-void TComBuffer::Set(int32_t& field, int32_t value) {
+void TComBuffer::SetSize(int32_t& field, int32_t value) {
   if (field == value) return;
   field = value;
   if (field > 0 && field % 2 == 1) --field;
@@ -130,11 +110,11 @@ void TComBuffer::Set(int32_t& field, int32_t value) {
 }
 
 void TComBuffer::Changed() {
-  if (com_port_) com_port_->ApplyQueueSizes();
+  if (ComPort()) ComPort()->ApplyQueueSizes();
 }
 
-void TComBuffer::SetInputSize(int32_t v) { Set(input_size_, v); }
-void TComBuffer::SetOutputSize(int32_t v) { Set(output_size_, v); }
+void TComBuffer::SetInputSize(int32_t v) { SetSize(input_size_, v); }
+void TComBuffer::SetOutputSize(int32_t v) { SetSize(output_size_, v); }
 
 void TComBuffer::Assign(const TComBuffer& s) {
   input_size_ = s.input_size_;

@@ -12,13 +12,33 @@ namespace serial {
 
 class TCustomComPort;
 
-class TComTimeouts {
+// What the four have in common: the back reference and the compare-store-reapply setter.
+class TComSettingsObject {
  public:
-  TComTimeouts() = default;
-  TComTimeouts(const TComTimeouts&) = delete;
-  TComTimeouts& operator=(const TComTimeouts&) = delete;
+  TComSettingsObject() = default;
+  TComSettingsObject(const TComSettingsObject&) = delete;
+  TComSettingsObject& operator=(const TComSettingsObject&) = delete;
+  virtual ~TComSettingsObject() = default;
 
   TCustomComPort* ComPort() const { return com_port_; }
+
+ protected:
+  template <class T>
+  void Set(T& field, T value) {
+    if (field == value) return;
+    field = value;
+    Changed();
+  }
+  // Asks the owning port (when there is one) to re-apply this object's group.
+  virtual void Changed() = 0;
+
+ private:
+  friend class TCustomComPort;
+  TCustomComPort* com_port_ = nullptr;
+};
+
+class TComTimeouts : public TComSettingsObject {
+ public:
   void Assign(const TComTimeouts& source);
 
   int32_t ReadInterval() const { return read_interval_; }
@@ -33,11 +53,8 @@ class TComTimeouts {
   void SetWriteTotalConstant(int32_t ms);
 
  private:
-  friend class TCustomComPort;
-  void Set(int32_t& field, int32_t value);
-  void Changed();
+  void Changed() override;
 
-  TCustomComPort* com_port_ = nullptr;
   int32_t read_interval_ = -1;
   int32_t read_total_multiplier_ = 0;
   int32_t read_total_constant_ = 0;
@@ -45,13 +62,8 @@ class TComTimeouts {
   int32_t write_total_constant_ = 1000;
 };
 
-class TComFlowControl {
+class TComFlowControl : public TComSettingsObject {
  public:
-  TComFlowControl() = default;
-  TComFlowControl(const TComFlowControl&) = delete;
-  TComFlowControl& operator=(const TComFlowControl&) = delete;
-
-  TCustomComPort* ComPort() const { return com_port_; }
   void Assign(const TComFlowControl& source);
 
   bool OutCTSFlow() const { return out_cts_flow_; }
@@ -82,12 +94,8 @@ class TComFlowControl {
   void SetFlowControl(TFlowControl v);
 
  private:
-  friend class TCustomComPort;
-  template <class T>
-  void Set(T& field, T value);
-  void Changed();
+  void Changed() override;
 
-  TCustomComPort* com_port_ = nullptr;
   bool out_cts_flow_ = false;
   bool out_dsr_flow_ = false;
   TDTRFlowControl control_dtr_ = dtrDisable;
@@ -100,13 +108,8 @@ class TComFlowControl {
   uint8_t xoff_char_ = 19;
 };
 
-class TComParity {
+class TComParity : public TComSettingsObject {
  public:
-  TComParity() = default;
-  TComParity(const TComParity&) = delete;
-  TComParity& operator=(const TComParity&) = delete;
-
-  TCustomComPort* ComPort() const { return com_port_; }
   void Assign(const TComParity& source);
 
   TParityBits Bits() const { return bits_; }
@@ -119,25 +122,16 @@ class TComParity {
   void SetReplaceChar(uint8_t v);
 
  private:
-  friend class TCustomComPort;
-  template <class T>
-  void Set(T& field, T value);
-  void Changed();
+  void Changed() override;
 
-  TCustomComPort* com_port_ = nullptr;
   TParityBits bits_ = prNone;
   bool check_ = false;
   bool replace_ = false;
   uint8_t replace_char_ = 0;
 };
 
-class TComBuffer {
+class TComBuffer : public TComSettingsObject {
  public:
-  TComBuffer() = default;
-  TComBuffer(const TComBuffer&) = delete;
-  TComBuffer& operator=(const TComBuffer&) = delete;
-
-  TCustomComPort* ComPort() const { return com_port_; }
   void Assign(const TComBuffer& source);
 
   int32_t InputSize() const { return input_size_; }
@@ -147,11 +141,9 @@ class TComBuffer {
   void SetOutputSize(int32_t v);
 
  private:
-  friend class TCustomComPort;
-  void Set(int32_t& field, int32_t value);
-  void Changed();
+  void SetSize(int32_t& field, int32_t value);
+  void Changed() override;
 
-  TCustomComPort* com_port_ = nullptr;
   int32_t input_size_ = 1024;
   int32_t output_size_ = 1024;
 };

@@ -143,58 +143,24 @@ void FakeComBackend::FailWith(FakeOp op, int error) {
 
 // --- inspection ---
 
-std::string FakeComBackend::Written() const {
-  std::lock_guard lock(mutex_);
-  return written_;
-}
+std::string FakeComBackend::Written() const { return Locked([&] { return written_; }); }
 std::string FakeComBackend::TakeWritten() {
   std::lock_guard lock(mutex_);
   return std::exchange(written_, {});
 }
-TDeviceControl FakeComBackend::State() const {
-  std::lock_guard lock(mutex_);
-  return dcb_;
-}
-int FakeComBackend::StateCount() const {
-  std::lock_guard lock(mutex_);
-  return state_count_;
-}
-uint32_t FakeComBackend::InputQueueSize() const {
-  std::lock_guard lock(mutex_);
-  return input_size_;
-}
-uint32_t FakeComBackend::OutputQueueSize() const {
-  std::lock_guard lock(mutex_);
-  return output_size_;
-}
-bool FakeComBackend::Dtr() const {
-  std::lock_guard lock(mutex_);
-  return dtr_;
-}
-bool FakeComBackend::Rts() const {
-  std::lock_guard lock(mutex_);
-  return rts_;
-}
-int FakeComBackend::OpenCount() const {
-  std::lock_guard lock(mutex_);
-  return open_count_;
-}
-std::string FakeComBackend::OpenedPath() const {
-  std::lock_guard lock(mutex_);
-  return path_;
-}
-std::vector<uint32_t> FakeComBackend::Purges() const {
-  std::lock_guard lock(mutex_);
-  return purges_;
-}
-uint32_t FakeComBackend::EventMask() const {
-  std::lock_guard lock(mutex_);
-  return event_mask_;
-}
-size_t FakeComBackend::Queued() const {
-  std::lock_guard lock(mutex_);
-  return queue_.size();
-}
+TDeviceControl FakeComBackend::State() const { return Locked([&] { return dcb_; }); }
+int FakeComBackend::StateCount() const { return Locked([&] { return state_count_; }); }
+uint32_t FakeComBackend::InputQueueSize() const { return Locked([&] { return input_size_; }); }
+uint32_t FakeComBackend::OutputQueueSize() const { return Locked([&] { return output_size_; }); }
+bool FakeComBackend::Dtr() const { return Locked([&] { return dtr_; }); }
+bool FakeComBackend::Rts() const { return Locked([&] { return rts_; }); }
+int FakeComBackend::OpenCount() const { return Locked([&] { return open_count_; }); }
+std::string FakeComBackend::OpenedPath() const { return Locked([&] { return path_; }); }
+std::vector<uint32_t> FakeComBackend::Purges() const { return Locked([&] { return purges_; }); }
+uint32_t FakeComBackend::EventMask() const { return Locked([&] { return event_mask_; }); }
+size_t FakeComBackend::Queued() const { return Locked([&] { return queue_.size(); }); }
+bool FakeComBackend::IsOpen() const { return Locked([&] { return open_; }); }
+int FakeComBackend::Handle() const { return Locked([&] { return open_ ? kFakeHandleBase + open_count_ : -1; }); }
 
 // --- ComBackend ---
 
@@ -224,16 +190,6 @@ void FakeComBackend::Close() {
   Wake();
 }
 
-bool FakeComBackend::IsOpen() const {
-  std::lock_guard lock(mutex_);
-  return open_;
-}
-
-int FakeComBackend::Handle() const {
-  std::lock_guard lock(mutex_);
-  return open_ ? kFakeHandleBase + open_count_ : -1;
-}
-
 int FakeComBackend::SetState(const TDeviceControl& dcb) {
   std::lock_guard lock(mutex_);
   if (int e = Failure(FakeOp::SetState)) return e;
@@ -246,7 +202,7 @@ int FakeComBackend::SetState(const TDeviceControl& dcb) {
 int FakeComBackend::SetupQueues(uint32_t inputSize, uint32_t outputSize) {
   std::lock_guard lock(mutex_);
   if (int e = Failure(FakeOp::SetupQueues)) return e;
-  if (lost_) return EIO;
+  if (lost_) return EIO;  // as a hung-up tty answers
   input_size_ = inputSize;
   output_size_ = outputSize;
   return 0;
@@ -308,6 +264,7 @@ IoResult FakeComBackend::WriteSome(const uint8_t* buffer, size_t n, uint32_t wai
 int FakeComBackend::ClearError(uint32_t& errors, uint32_t& inQueue, uint32_t& outQueue) {
   std::lock_guard lock(mutex_);
   if (int e = Failure(FakeOp::ClearError)) return e;
+  if (lost_) return EIO;  // as a hung-up tty answers
   DeliverDue();
   errors = std::exchange(errors_, 0);
   inQueue = uint32_t(queue_.size());
@@ -318,6 +275,7 @@ int FakeComBackend::ClearError(uint32_t& errors, uint32_t& inQueue, uint32_t& ou
 int FakeComBackend::GetModemStatus(uint32_t& status) {
   std::lock_guard lock(mutex_);
   if (int e = Failure(FakeOp::GetModemStatus)) return e;
+  if (lost_) return EIO;  // as a hung-up tty answers
   status = modem_;
   return 0;
 }
@@ -325,6 +283,7 @@ int FakeComBackend::GetModemStatus(uint32_t& status) {
 int FakeComBackend::Escape(uint32_t function) {
   std::lock_guard lock(mutex_);
   if (int e = Failure(FakeOp::Escape)) return e;
+  if (lost_) return EIO;  // as a hung-up tty answers
   switch (function) {
     case kSetDtr: dtr_ = true; break;
     case kClrDtr: dtr_ = false; break;
@@ -338,6 +297,7 @@ int FakeComBackend::Escape(uint32_t function) {
 int FakeComBackend::Purge(uint32_t flags) {
   std::lock_guard lock(mutex_);
   if (int e = Failure(FakeOp::Purge)) return e;
+  if (lost_) return EIO;  // as a hung-up tty answers
   purges_.push_back(flags);
   DeliverDue();
   if (flags & (kPurgeRxClear | kPurgeRxAbort)) queue_.clear();
@@ -348,6 +308,7 @@ int FakeComBackend::SetEventMask(uint32_t mask) {
   {
     std::lock_guard lock(mutex_);
     if (int e = Failure(FakeOp::SetEventMask)) return e;
+    if (lost_) return EIO;
     event_mask_ = mask;
     pending_events_ = 0;
   }

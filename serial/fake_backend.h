@@ -100,6 +100,11 @@ class FakeComBackend : public ComBackend {
     bool isBreak;
   };
   int Failure(FakeOp op) const;
+  template <class F>
+  auto Locked(F f) const {
+    std::lock_guard lock(mutex_);
+    return f();
+  }
   uint32_t Now() const;
   void Schedule(Arrival a);
   void DeliverDue();  // moves arrivals due by now into the queue

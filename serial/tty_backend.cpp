@@ -24,9 +24,6 @@ platform::SystemClock& RealClock() {
   return clock.value;
 }
 
-// The errors with which a tty reports that its device is gone or hung up.
-bool IsLostError(int error) { return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE; }
-
 bool ReadCounters(int fd, LineCounters& c) {
   serial_icounter_struct ic{};
   if (ioctl(fd, TIOCGICOUNT, &ic) != 0) return false;
@@ -153,7 +150,7 @@ IoResult TtyBackend::ReadSome(uint8_t* buffer, size_t n, uint32_t waitMs) {
         return {IoStatus::Ok, k, 0};
       }
       if (fill == Fill::HangUp) return {IoStatus::Lost, 0, EIO};
-      if (error) return {IsLostError(error) ? IoStatus::Lost : IoStatus::Error, 0, error};
+      if (error) return {IsDeviceLostError(error) ? IoStatus::Lost : IoStatus::Error, 0, error};
       if (waitMs == 0) return {IoStatus::Ok, 0, 0};
       fd = fd_;
     }
@@ -174,7 +171,7 @@ IoResult TtyBackend::WriteSome(const uint8_t* buffer, size_t n, uint32_t waitMs)
         return {IoStatus::Ok, size_t(k), 0};
       }
       if (errno == EINTR) continue;
-      if (errno != EAGAIN) return {IsLostError(errno) ? IoStatus::Lost : IoStatus::Error, 0, errno};
+      if (errno != EAGAIN) return {IsDeviceLostError(errno) ? IoStatus::Lost : IoStatus::Error, 0, errno};
       if (waitMs == 0) return {IoStatus::Ok, 0, 0};
       fd = fd_;
     }

@@ -291,6 +291,9 @@ void StopErrorLog(int exitCode, uint32_t errorAddress, bool runtimeError) {
     log = global_log.get();
   }
   if (log) log->Shutdown(exitCode, errorAddress, runtimeError);
+  // Freed, not kept: the server library may be unloaded and its globals with it.
+  std::lock_guard lock(global_mutex);
+  if (nesting == 0) global_log.reset();
 }
 
 void LogMessage(std::string_view text) { Log().Message(text); }

@@ -96,6 +96,7 @@ class ErrorLog {
 // (a nesting counter); the last matching StopErrorLog runs the shutdown.
 ErrorLog& Log();
 void StartErrorLog(LogBuild build, std::string progDir = {});
+// Writes the end line and frees the log; a later Log() starts from a fresh, silent one.
 void StopErrorLog(int exitCode = 0, uint32_t errorAddress = 0, bool runtimeError = false);
 
 void LogMessage(std::string_view text);

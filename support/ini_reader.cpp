@@ -273,6 +273,11 @@ void StartIniReader(IniBuild build) {
   reader = std::make_unique<IniReader>(build);
 }
 
+void StopIniReader() {
+  std::lock_guard lock(reader_mutex);
+  reader.reset();
+}
+
 void Set_INI_File(const std::string& name) { Ini().Set_INI_File(name); }
 void Set_INI_Section(const std::string& name) { Ini().Set_INI_Section(name); }
 std::string Read_Parameter(const std::string& key) { return Ini().Read_Parameter(key); }

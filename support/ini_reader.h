@@ -63,6 +63,8 @@ void Trim_Blanks(std::string& text, int maxLength = 255);  // character 32 only;
 // The program's reader (the unit state is global in every program).
 IniReader& Ini();
 void StartIniReader(IniBuild build);
+// Frees the reader's state (the server library's unload).
+void StopIniReader();
 void Set_INI_File(const std::string& name);
 void Set_INI_Section(const std::string& name);
 std::string Read_Parameter(const std::string& key);

@@ -7,11 +7,13 @@
 #include "serial/com_port.h"
 #include "serial/fake_backend.h"
 #include "serial/main_thread.h"
+#include "serial/tests/expect_com_error.h"
 #include "serial/tests/fake_port.h"
 
 namespace serial {
 namespace {
 
+using testing::ExpectComError;
 using testing::FakePortTest;
 
 TDeviceControl DefaultState() {
@@ -193,12 +195,7 @@ TEST_F(FakePortTest, BufferSizesRoundDownOddValues) {
 
 TEST_F(FakePortTest, NegativeQueueSizeFailsWithCode9AndIsKept) {
   port.Open();
-  try {
-    port.Buffer().SetInputSize(-2);
-    FAIL() << "no exception";
-  } catch (const EComPort& e) {
-    EXPECT_EQ(e.Code, CError_SetupComFailed);
-  }
+  ExpectComError([&] { port.Buffer().SetInputSize(-2); }, CError_SetupComFailed, EINVAL);
   EXPECT_EQ(port.Buffer().InputSize(), -2) << "the new value stays stored";
 }
 
@@ -310,14 +307,7 @@ TEST_F(FakePortTest, SyncMethodCannotChangeWhileConnected) {
   EXPECT_EQ(port.SyncMethod(), smNone);
   port.Open();
   EXPECT_NO_THROW(port.SetSyncMethod(smNone));
-  try {
-    port.SetSyncMethod(smWindowSync);
-    FAIL() << "no exception";
-  } catch (const EComPort& e) {
-    EXPECT_EQ(e.Code, 14);
-    EXPECT_EQ(e.OsErrorCode, -1);
-    EXPECT_STREQ(e.what(), "Cannot set SyncMethod while connected");
-  }
+  ExpectComError([&] { port.SetSyncMethod(smWindowSync); }, CError_SyncMeth, -1);
   EXPECT_EQ(port.SyncMethod(), smNone);
 }
 
@@ -339,13 +329,7 @@ TEST_F(FakePortTest, ChangingThePortNameReopens) {
 TEST_F(FakePortTest, SecondPortOnTheSameDeviceFailsWithCode1) {
   port.Open();
   TComPort second(dev);
-  try {
-    second.Open();
-    FAIL() << "no exception";
-  } catch (const EComPort& e) {
-    EXPECT_EQ(e.Code, 1);
-    EXPECT_EQ(e.OsErrorCode, EBUSY);
-  }
+  ExpectComError([&] { second.Open(); }, CError_OpenFailed, EBUSY);
   EXPECT_FALSE(second.Connected());
   EXPECT_TRUE(port.Connected());
 }
@@ -353,14 +337,7 @@ TEST_F(FakePortTest, SecondPortOnTheSameDeviceFailsWithCode1) {
 TEST(Port, MissingDeviceRaisesCode1WithFileNotFound) {
   TComPort port;  // the tty backend
   port.SetPort("/dev/qar-no-such-port");
-  try {
-    port.Open();
-    FAIL() << "no exception";
-  } catch (const EComPort& e) {
-    EXPECT_EQ(e.Code, 1);
-    EXPECT_EQ(e.OsErrorCode, 2);
-    EXPECT_STREQ(e.what(), "Unable to open com port (win error code: 2)");
-  }
+  ExpectComError([&] { port.Open(); }, CError_OpenFailed, ENOENT);
   EXPECT_FALSE(port.Connected());
   EXPECT_EQ(port.DeviceHandle(), -1);
 }

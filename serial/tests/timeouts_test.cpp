@@ -7,6 +7,7 @@
 
 #include "serial/com_port.h"
 #include "serial/fake_backend.h"
+#include "serial/tests/expect_com_error.h"
 #include "serial/tests/fake_port.h"
 
 namespace serial {
@@ -116,9 +117,14 @@ TEST_F(FakePortTest, LostDeviceWaitsOutReadsAndRecovers) {
   port.Open();
   port.SetDtrLine(true);
   port.SetRtsLine(true);
-  const TDeviceControl state = dev->State();
+  TDeviceControl state = dev->State();
 
   dev->Unplug();
+  // Calls before any read noticed the loss: none fails, the new rate waits for the device.
+  EXPECT_NO_THROW(port.PurgeQueues(true, true));
+  EXPECT_NO_THROW(port.SetBaudRate(br38400));
+  state.BaudRate = 38400;
+  EXPECT_EQ(port.ReadLineSignals(), TModemSignals{});
   for (int i = 1; i <= 3; ++i) {
     const uint32_t start = Now();
     EXPECT_EQ(ReadText(4), "");
@@ -161,6 +167,35 @@ TEST_F(FakePortTest, LostDeviceWithImmediateReadsDoesNotWait) {
   dev->Receive("y");
   EXPECT_EQ(ReadText(4), "y");
   EXPECT_EQ(log.size(), 2u);
+}
+
+TEST(ConfiguratorBuild, ReadsThroughTransferRecords) {
+  using testing::ExpectComError;
+  auto dev = std::make_shared<FakeComBackend>();
+  TComPort port(dev, TComPortBuild::Configurator);
+  port.SetEvents({});
+  port.Timeouts().SetReadTotalConstant(100);
+  port.Open();
+  char b[4] = {};
+  dev->Receive("abc", 30);
+  EXPECT_EQ(port.Read(b, 3), 3);
+  EXPECT_EQ(std::string(b, 3), "abc");
+
+  ExpectComError([&] { port.StartRead(b, 1, nullptr); }, CError_InvalidAsync, -1);
+  ExpectComError([&] { port.WaitForTransfer(nullptr); }, CError_InvalidAsync, -1);
+  PAsync record;
+  CreateAsyncRecord(record);
+  dev->Receive("xy", 10);
+  EXPECT_EQ(port.StartRead(b, 2, record.get()), 0) << "under way";
+  EXPECT_EQ(port.WaitForTransfer(record.get()), 2);
+  EXPECT_EQ(std::string(b, 2), "xy");
+
+  dev->FailWith(FakeOp::Read, EPROTO);
+  port.StartRead(b, 2, record.get());
+  ExpectComError([&] { port.WaitForTransfer(record.get()); }, CError_ReadFailed, EPROTO);
+  ExpectComError([&] { port.Read(b, 2); }, CError_ReadFailed, EPROTO);
+  FreeAsyncRecord(record);
+  EXPECT_EQ(record, nullptr);
 }
 
 }  // namespace

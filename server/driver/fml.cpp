@@ -13,10 +13,10 @@ namespace driver {
 
 namespace {
 constinit platform::NoDestroy<std::unique_ptr<TFML>> fml_storage;
-constinit platform::NoDestroy<std::shared_mutex> register_lock_storage;
+constinit platform::NoDestroy<platform::RwLock> register_lock_storage;
 }  // namespace
 constinit std::unique_ptr<TFML>& FML = fml_storage.value;
-constinit std::shared_mutex& RegisterLock = register_lock_storage.value;
+constinit platform::RwLock& RegisterLock = register_lock_storage.value;
 
 TFML::~TFML() {
   if (support::TestDbgFlag(4)) WriteLog("FML: Destroy");

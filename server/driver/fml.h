@@ -5,10 +5,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <shared_mutex>
 #include <string>
 #include <vector>
 
+#include "platform/rw_lock.h"
 #include "server/driver/fumo.h"
 
 namespace driver {
@@ -42,8 +42,9 @@ class TFML {
 
 // The station list; empty until CreateFML builds it, freed by the stop export.
 extern std::unique_ptr<TFML>& FML;
-// Guards every register record of every station and the setting of the request marks.
-extern std::shared_mutex& RegisterLock;
+// Guards every register record of every station and the setting of the request marks. A
+// waiting writer (the driver storing an answer) goes before readers that come after it.
+extern platform::RwLock& RegisterLock;
 
 // Unit start-up (FML empty) and shutdown (FML freed if the stop export left it).
 void StartStationListUnit();

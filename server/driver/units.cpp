@@ -21,6 +21,7 @@ void StartServerUnits() {
 void StopServerUnits() {
   StopUtilities();
   StopStationListUnit();
+  support::StopIniReader();
   support::StopErrorLog();
 }
 

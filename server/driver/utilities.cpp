@@ -119,7 +119,10 @@ void StartUtilities() {
 
 void StopUtilities() {
   WriteDebugLog(false, "Stop  OPC-Server V070226");
-  ServerDir.clear();
+  // Released, not just emptied: the library's globals go away when it is unloaded.
+  std::string().swap(ServerDir);
+  std::lock_guard lock(fail_item_mutex);
+  std::string().swap(fail_item_name);
 }
 
 }  // namespace driver

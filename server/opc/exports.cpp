@@ -150,6 +150,9 @@ void StopExportsUnit() {
   // A host that unloads without SOXpSStop must not leave the driver thread running in code
   // that is about to go away.
   FreeAll(false);
+  std::string().swap(trace_file1);
+  std::string().swap(trace_file2);
+  init_data_filled = false;
 }
 
 TServerInitData& ServerInitData() { return init_data; }

@@ -141,8 +141,27 @@ void TNameSpaceBuilder::Property(uint32_t tag, uint32_t id, const char* descript
   com::RawVariantClear(&raw);
 }
 
-int32_t TNameSpaceBuilder::BuildProperties(uint32_t tag, const driver::TWert* w, int32_t itemHandle, int32_t kind) {
+namespace {
+
+// A property build never throws: a failure is logged under the operation's name and returned.
+template <class Build>
+int32_t PropertyGuard(const char* operation, Build build) {
   try {
+    build();
+    return 0;
+  } catch (const ENamespace& e) {
+    WriteLog(std::string(operation) + ", Exception=-$" + NegHex2(e.Code) + ", " + e.what());
+    return e.Code;
+  } catch (const std::exception& e) {
+    WriteLog(std::string(operation) + ", Exception=" + e.what());
+    return driver::kErrNsProperty;
+  }
+}
+
+}  // namespace
+
+int32_t TNameSpaceBuilder::BuildProperties(uint32_t tag, const driver::TWert* w, int32_t itemHandle, int32_t kind) {
+  return PropertyGuard("NS: BuildProperties", [&] {
     if (!w) throw ENamespace(driver::kErrNsProperty);
     if (TraceItems())
       WriteLog(" NS: BuildProperties  .Einheit=" + w->Einheit + " .Faktor=" + RealText(w->Faktor) +
@@ -153,18 +172,11 @@ int32_t TNameSpaceBuilder::BuildProperties(uint32_t tag, const driver::TWert* w,
     if (w->NKs < INT16_MIN || w->NKs > INT16_MAX) throw std::range_error("Range check error");
     Property(tag, 5004, "Item Decimals", com::Variant::I2(int16_t(w->NKs)), itemHandle + 4);
     Property(tag, 5007, "Item Infos", com::Variant::I2(int16_t(kind)), itemHandle + 5);
-    return 0;
-  } catch (const ENamespace& e) {
-    WriteLog("NS: BuildProperties, Exception=-$" + NegHex2(e.Code) + ", " + e.what());
-    return e.Code;
-  } catch (const std::exception& e) {
-    WriteLog(std::string("NS: BuildProperties, Exception=") + e.what());
-    return driver::kErrNsProperty;
-  }
+  });
 }
 
 int32_t TNameSpaceBuilder::BuildSystemProperties(uint32_t tag, const driver::TFuMo* st, int32_t itemHandle) {
-  try {
+  return PropertyGuard("NS: BuildSystemProperties", [&] {
     if (!st) throw ENamespace(driver::kErrNsProperty);
     const std::string type = st->TypeName.substr(0, kPropertyText);
     if (TraceItems()) WriteLog(" NS: BuildProperties.Typ " + type);
@@ -172,14 +184,7 @@ int32_t TNameSpaceBuilder::BuildSystemProperties(uint32_t tag, const driver::TFu
     const std::string address = AddressText(*st).substr(0, kPropertyText);
     if (TraceItems()) WriteLog(" NS: BuildProperties.Adressen " + address);
     Property(tag, 5006, "Adress", Text(address), itemHandle + 6);
-    return 0;
-  } catch (const ENamespace& e) {
-    WriteLog("NS: BuildSystemProperties, Exception=-$" + NegHex2(e.Code) + ", " + e.what());
-    return e.Code;
-  } catch (const std::exception& e) {
-    WriteLog(std::string("NS: BuildSystemProperties, Exception=") + e.what());
-    return driver::kErrNsProperty;
-  }
+  });
 }
 
 }  // namespace opc

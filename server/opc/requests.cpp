@@ -36,7 +36,6 @@ enum Step : int32_t {
   kBatchDone = 9,
 };
 
-constexpr int32_t kQualityWritePending = 20;
 constexpr int32_t kFirstWordRegister = 5;  // group-0 registers 5..12 carry the DIN/DOUT words
 constexpr int32_t kLastWordRegister = 12;
 
@@ -107,7 +106,7 @@ void SpreadWord(driver::TFuMo& st, int32_t reg, int32_t bits) {
   const int32_t word = k < n ? k : k - n;
   for (int32_t b = 0; b < 16; ++b) {
     const int32_t r = word * 16 + b;
-    if (r < st.RegCount(target)) st.SetWriteRaw(target, r, (bits >> b) & 1, kQualityWritePending);
+    if (r < st.RegCount(target)) st.SetWriteRaw(target, r, (bits >> b) & 1, driver::kQualityLastKnown);
   }
   st.bWantWr[target == driver::kGroupBE ? 1 : 2] = true;
 }
@@ -129,7 +128,7 @@ void Write(TDARequest& r, const ItemHandle& h, const Flags& flags, int32_t& step
       const double value = VariantAsDouble(v);
       if (word) bits = VariantAsInt(v);
       w.WriteWert = value;
-      w.Quality = kQualityWritePending;
+      w.Quality = driver::kQualityLastKnown;
       w.bWritePending = true;
       if (int32_t k = WriteClass(h)) st.bWantWr[size_t(k)] = true;
     }

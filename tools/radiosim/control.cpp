@@ -29,7 +29,8 @@ const char kCommandHelp[] =
     "  set STATION CLASS REG VALUE set a register (class 1 inputs from -1, the status word;\n"
     "                              2 outputs; 3 parameters); an analog input stops moving\n"
     "  regs STATION CLASS          the registers of a class in decimal (inputs: status word first)\n"
-    "  stats                       counters as name=value\n"
+    "  stats                       counters as name=value (outside-slot: station requests in\n"
+    "                              time-slot mode while the server held no slot)\n"
     "  help                        this list\n"
     "  quit                        stops the simulator\n"
     "STATION is the index in the station list (1..), 0 for the central modem, or a station name.\n";
@@ -140,12 +141,12 @@ CommandResult Stats(Modem& modem) {
     << " central-queries=" << m.centralQueries << " answers=" << m.answers << " empty-answers=" << m.emptyAnswers
     << " mode-messages=" << m.modeMessages << " slots=" << m.slots << " writes=" << m.writes
     << " bad-telegrams=" << m.badTelegrams << " crc-errors=" << m.crcErrors
-    << " unknown-stations=" << m.unknownStations << " out-of-range=" << m.outOfRange
+    << " unknown-stations=" << m.unknownStations << " out-of-range=" << m.outOfRange << " outside-slot=" << m.outsideSlot
     << " frames-received=" << l.framesReceived << " bad-frames=" << l.badFrames
     << " char-timeouts=" << l.charTimeouts << " frames-sent=" << l.framesSent << " refusals=" << l.refusals
     << " dropped=" << l.dropped << " conflicts=" << l.conflicts << " stray=" << l.stray
     << " silent=" << (modem.Silent() ? 1 : 0) << " time-slots=" << (modem.TimeSlotMode() ? 1 : 0)
-    << " slot-open=" << (modem.SlotOpen() ? 1 : 0);
+    << " slot-open=" << (modem.SlotOpen() ? 1 : 0) << " server-in-slot=" << (modem.ServerInSlot() ? 1 : 0);
   return Ok(o.str());
 }
 

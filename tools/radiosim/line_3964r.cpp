@@ -62,6 +62,7 @@ void Line3964R::OnByte(char b, Duration now) {
     case State::AwaitFrameAck:
       if (b == kDLE) {
         ++stats_.framesSent;
+        sent_.push_back(std::move(queue_.front().telegram));
         queue_.pop_front();
         state_ = State::Idle;
         deadline_ = kNever;
@@ -178,26 +179,21 @@ void Line3964R::StartSend(Duration now) {
 
 void Line3964R::SendBody(Duration now) {
   std::string frame = Frame(queue_.front().telegram);
-  if (spoils_.empty()) {
-    out_ += frame;
-    state_ = State::AwaitFrameAck;
-    deadline_ = now + timing_.ackTimeout;
-    return;
-  }
+  const bool spoiled = !spoils_.empty();
   const Spoil spoil = Next(spoils_, Spoil::BadBcc);
-  if (spoil == Spoil::BadBcc) {
-    frame.back() = char(frame.back() ^ 0x01);
-    out_ += frame;
-    state_ = State::AwaitFrameAck;
-    deadline_ = now + timing_.ackTimeout;
+  if (spoiled && spoil == Spoil::Gap) {
+    const size_t half = std::max<size_t>(1, (frame.size() - 3) / 2);
+    out_ += frame.substr(0, half);
+    rest_ = frame.substr(half);
+    held_.clear();
+    state_ = State::InGap;
+    deadline_ = now + timing_.gap;
     return;
   }
-  const size_t half = std::max<size_t>(1, (frame.size() - 3) / 2);
-  out_ += frame.substr(0, half);
-  rest_ = frame.substr(half);
-  held_.clear();
-  state_ = State::InGap;
-  deadline_ = now + timing_.gap;
+  if (spoiled) frame.back() = char(frame.back() ^ 0x01);
+  out_ += frame;
+  state_ = State::AwaitFrameAck;
+  deadline_ = now + timing_.ackTimeout;
 }
 
 void Line3964R::Refused(Duration now) {
@@ -283,11 +279,18 @@ std::vector<std::string> Line3964R::TakeTelegrams() {
   return t;
 }
 
+std::vector<std::string> Line3964R::TakeSent() {
+  std::vector<std::string> t;
+  t.swap(sent_);
+  return t;
+}
+
 void Line3964R::Reset() {
   state_ = State::Idle;
   deadline_ = kNever;
   out_.clear();
   telegrams_.clear();
+  sent_.clear();
   queue_.clear();
   rx_.clear();
   rest_.clear();

@@ -74,6 +74,8 @@ class Line3964R {
   std::string TakeOutput();
   // Telegrams of the good frames received since the last call (DLE pairs undone).
   std::vector<std::string> TakeTelegrams();
+  // Telegrams of ours that the server acknowledged since the last call.
+  std::vector<std::string> TakeSent();
   // When Advance has something to do next; kNever when nothing waits.
   Duration NextDeadline() const;
   bool Idle() const { return state_ == State::Idle && queue_.empty(); }
@@ -125,6 +127,7 @@ class Line3964R {
   Duration deadline_ = kNever;
   std::string out_;
   std::vector<std::string> telegrams_;
+  std::vector<std::string> sent_;
   std::deque<Outgoing> queue_;
   std::string rx_;  // the server's frame as it came, doubled DLEs included
   bool afterDle_ = false;

@@ -30,6 +30,8 @@ namespace {
 
 using std::chrono::milliseconds;
 
+constexpr size_t kMaxCommand = 4096;
+
 const char kUsage[] =
     "Usage: radio-sim [options]\n"
     "Plays the central radio modem and the stations of the network that Ostrel.INI describes,\n"
@@ -256,6 +258,11 @@ int Program::Run(std::vector<PlanEntry> plan) {
           input.erase(0, eol + 1);
           if (!line.empty() && line.back() == '\r') line.pop_back();
           if (line.find_first_not_of(" \t") != std::string::npos) quit = Command(line, now);
+        }
+        if (input.size() > kMaxCommand) {
+          input.clear();
+          std::printf("error line too long\n");
+          std::fflush(stdout);
         }
       }
     }

@@ -32,8 +32,14 @@ Modem::Modem(const Network& net, ModemOptions options, platform::Clock& wallCloc
 void Modem::Receive(std::string_view bytes, Duration now) {
   if (silent_) return;
   Advance(now);
-  line_.Receive(bytes, now);
-  for (const std::string& tel : line_.TakeTelegrams()) OnTelegram(tel, now);
+  // Byte by byte, so that the server's acknowledgement of a slot message and a request that
+  // follows it are seen in their order.
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    line_.Receive(bytes.substr(i, 1), now);
+    for (const std::string& sent : line_.TakeSent())
+      if (sent.size() == 4 && sent.compare(0, 2, "*Z") == 0) serverSlot_ = sent[3] == '1';
+    for (const std::string& tel : line_.TakeTelegrams()) OnTelegram(tel, now);
+  }
   Advance(now);
 }
 
@@ -44,6 +50,7 @@ void Modem::OnTelegram(const std::string& tel, Duration now) {
     // Passive time-slot mode from now on: the version first, the first slot after a pause.
     line_.Send(VersionMessage(kVersion, kId), kSlotAttempts, now);
     slot_ = SlotState::Pause;
+    serverSlot_ = false;
     slotDue_ = now + options_.slotPause;
     return;
   }
@@ -55,6 +62,7 @@ void Modem::OnTelegram(const std::string& tel, Duration now) {
   }
   ++stats_.requests;
   if (r->crc) ++stats_.crcRequests;
+  if (slot_ != SlotState::Off && !serverSlot_ && !r->ToCentralModem()) ++stats_.outsideSlot;
   if (r->ToCentralModem()) {
     ++stats_.centralQueries;
     Answer({now, std::move(*r), nullptr}, now);
@@ -172,6 +180,7 @@ Duration Modem::NextDeadline() const {
 }
 
 void Modem::GoSilent() {
+  serverSlot_ = false;
   silent_ = true;
   line_.Reset();
   inFlight_.clear();
@@ -179,6 +188,7 @@ void Modem::GoSilent() {
 }
 
 void Modem::ComeBack(Duration now) {
+  serverSlot_ = false;
   silent_ = false;
   line_.Reset();
   inFlight_.clear();

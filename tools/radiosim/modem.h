@@ -43,6 +43,7 @@ struct ModemStats {
   int64_t crcErrors = 0;        // requests whose CRC-16 did not match
   int64_t unknownStations = 0;  // requests to an address path no station has
   int64_t outOfRange = 0;       // registers asked for or written that the station lacks
+  int64_t outsideSlot = 0;      // station requests in time-slot mode while the server held no slot
 };
 
 class Modem {
@@ -79,6 +80,8 @@ class Modem {
   const ModemStats& Stats() const { return stats_; }
   bool TimeSlotMode() const { return slot_ != SlotState::Off; }
   bool SlotOpen() const { return slot_ == SlotState::Open; }
+  // The server holds a slot: it has acknowledged a grant and not yet an end message.
+  bool ServerInSlot() const { return serverSlot_; }
 
  private:
   enum class SlotState { Off, Pause, Open };
@@ -105,6 +108,7 @@ class Modem {
   Duration upAt_{0};
   SlotState slot_ = SlotState::Off;
   Duration slotDue_ = kNever;
+  bool serverSlot_ = false;
   int garble_ = 0;
   ModemStats stats_;
 };

@@ -1,5 +1,10 @@
 #include "tools/radiosim/network.h"
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
 #include "platform/files.h"
 #include "server/driver/config_loader.h"
 #include "server/driver/error_codes.h"
@@ -26,10 +31,43 @@ StationShape ShapeOf(driver::TFuMo& st) {
   return s;
 }
 
+// The loader may write into its folder (an empty station-state file with PERMANENTDATEN), so
+// it reads copies in a folder of our own: the simulator leaves the server's folder untouched.
+class PrivateCopy {
+ public:
+  explicit PrivateCopy(const std::string& dir) {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "radio-sim-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) return;
+    path_ = tmpl + "/";
+    for (const char* name : {"Ostrel.INI", "Ostrel.PAR"}) {
+      const std::string found = platform::FindFileNoCase(dir + name);
+      std::error_code ec;
+      if (!found.empty()) std::filesystem::copy_file(found, path_ + name, ec);
+    }
+  }
+  ~PrivateCopy() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  PrivateCopy(const PrivateCopy&) = delete;
+  PrivateCopy& operator=(const PrivateCopy&) = delete;
+  // The folder with a trailing "/", or "" when it could not be made.
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 }  // namespace
 
-bool LoadNetwork(const std::string& dir, Network& net, std::string& error) {
-  driver::ServerDir = platform::WithTrailingSlash(dir.empty() ? "." : dir);
+bool LoadNetwork(const std::string& folder, Network& net, std::string& error) {
+  const std::string dir = platform::WithTrailingSlash(folder.empty() ? "." : folder);
+  const PrivateCopy copy(dir);
+  if (copy.Path().empty()) {
+    error = std::string("cannot make a temporary folder: ") + std::strerror(errno);
+    return false;
+  }
+  driver::ServerDir = copy.Path();
   driver::ResetOptions();
   driver::FML.reset();
   const int32_t code = driver::CreateFML();
@@ -38,7 +76,7 @@ bool LoadNetwork(const std::string& dir, Network& net, std::string& error) {
     std::string text = driver::GetErrorText(code);
     for (char& c : text)
       if (c == '\r') c = ' ';
-    error = "cannot load " + driver::ServerDir + "Ostrel.INI: " + text;
+    error = "cannot load " + dir + "Ostrel.INI: " + text;
   } else {
     net = Network{};
     net.modus = driver::Options.MODUS;

@@ -16,17 +16,8 @@ using testing::ToHex;
 Network SmallNetwork() {
   Network net;
   net.central.params = 44;
-  StationShape s;
-  s.name = "Pumpe1";
-  s.index = 1;
-  s.adr1 = 12;
-  s.path = {12, 0, 0, 0};
-  s.binaryInputs = 16;
-  s.analogInputs = 2;
-  s.binaryOutputs = 8;
-  s.analogOutputs = 1;
-  s.params = 36;
-  net.stations.push_back(s);
+  net.stations.push_back({.name = "Pumpe1", .index = 1, .adr1 = 12, .path = {12, 0, 0, 0}, .binaryInputs = 16,
+                          .analogInputs = 2, .binaryOutputs = 8, .analogOutputs = 1, .params = 36});
   return net;
 }
 
@@ -154,7 +145,8 @@ TEST_F(ControlTest, StatsNameEveryCounter) {
   for (const char* name : {"telegrams", "requests", "crc-requests", "central-queries", "answers", "empty-answers",
                            "mode-messages", "slots", "writes", "bad-telegrams", "crc-errors", "unknown-stations",
                            "out-of-range", "frames-received", "bad-frames", "char-timeouts", "frames-sent",
-                           "refusals", "dropped", "conflicts", "stray", "silent", "time-slots", "slot-open"}) {
+                           "refusals", "dropped", "conflicts", "stray", "outside-slot", "silent", "time-slots",
+                           "slot-open", "server-in-slot"}) {
     SCOPED_TRACE(name);
     EXPECT_NE(reply.find(std::string(" ") + name + "="), std::string::npos);
   }

@@ -15,18 +15,10 @@ using std::chrono::milliseconds;
 using testing::Hex;
 using testing::ToHex;
 
-StationShape Station(const char* name, int index, std::array<uint8_t, 4> path, int be, int ae, int ba, int aa) {
-  StationShape s;
-  s.name = name;
-  s.index = index;
-  s.adr1 = path[size_t(std::max(0, int(std::find(path.begin(), path.end(), 0) - path.begin()) - 1))];
-  s.path = path;
-  s.binaryInputs = be;
-  s.analogInputs = ae;
-  s.binaryOutputs = ba;
-  s.analogOutputs = aa;
-  s.params = 36;
-  return s;
+StationShape Station(const char* name, int index, int adr1, std::array<uint8_t, 4> path, int be, int ae, int ba,
+                     int aa) {
+  return {.name = name, .index = index, .adr1 = adr1, .path = path, .binaryInputs = be, .analogInputs = ae,
+          .binaryOutputs = ba, .analogOutputs = aa, .params = 36};
 }
 
 Network TestNetwork() {
@@ -36,9 +28,9 @@ Network TestNetwork() {
   net.central.adr1 = -1;
   net.central.params = 56;
   net.stations = {
-      Station("Direct", 1, {12, 0, 0, 0}, 20, 1, 16, 1),
-      Station("OneRelay", 2, {3, 12, 0, 0}, 16, 0, 0, 0),
-      Station("TwoRelays", 3, {5, 7, 40, 0}, 0, 2, 0, 0),
+      Station("Direct", 1, 12, {12, 0, 0, 0}, 20, 1, 16, 1),
+      Station("OneRelay", 2, 12, {3, 12, 0, 0}, 16, 0, 0, 0),
+      Station("TwoRelays", 3, 40, {5, 7, 40, 0}, 0, 2, 0, 0),
   };
   return net;
 }
@@ -288,6 +280,42 @@ TEST_F(ModemTest, TimeSlotsAfterTheModeMessage) {
   }
   EXPECT_EQ(modem->Stats().slots, 2);
   EXPECT_EQ(modem->Stats().modeMessages, 1);
+}
+
+TEST_F(ModemTest, StationRequestsOutsideTheServersSlotAreCounted) {
+  Make();
+  const std::string request = Hex("60 0C 00 00 00 00 01 01 00 00 00");
+  auto exchange = [&](const std::string& tel) {
+    Send(tel);
+    ASSERT_TRUE(Await());
+  };
+  exchange(request);
+  EXPECT_EQ(modem->Stats().outsideSlot, 0) << "no time slots before \"*W1\"";
+  Send("*W1");
+  EXPECT_EQ(Await(Duration(0)), "*V 01.07 0042");
+  exchange(request);
+  EXPECT_EQ(modem->Stats().outsideSlot, 1) << "station request before the first grant";
+  exchange(Hex(kCentralQuery));
+  EXPECT_EQ(modem->Stats().outsideSlot, 1) << "the central-modem query is no station request";
+  EXPECT_EQ(Await(), "*Z11");
+  EXPECT_TRUE(modem->ServerInSlot());
+  exchange(request);
+  EXPECT_EQ(modem->Stats().outsideSlot, 1) << "inside the slot";
+
+  // The end message; the DLE to it and the STX of a request come in one read.
+  while (modem->TakeOutput().empty()) {
+    now = modem->NextDeadline();
+    modem->Advance(now);
+  }
+  modem->Receive("\x10", now);
+  EXPECT_EQ(modem->TakeOutput().substr(0, 4), "*Z10");
+  modem->Receive(std::string("\x10\x02", 2), now);
+  EXPECT_FALSE(modem->ServerInSlot());
+  EXPECT_EQ(ToHex(modem->TakeOutput()), "10");
+  std::string body = request + "\x10\x03";
+  body += char(BlockCheck(body));
+  modem->Receive(body, now);
+  EXPECT_EQ(modem->Stats().outsideSlot, 2) << "after the server acknowledged the end";
 }
 
 TEST_F(ModemTest, ModemMessagesAreRetriedAnswersAreNot) {

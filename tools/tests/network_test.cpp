@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/testing/temp_dir.h"
 
 namespace radiosim {
@@ -53,6 +55,17 @@ TEST(Network, ReadsWhatTheServerReads) {
     EXPECT_EQ(s.analogOutputs, r.aa);
     EXPECT_EQ(s.params, r.params);
   }
+}
+
+TEST(Network, LeavesTheServersFolderAsItWas) {
+  platform::testing::TempDir dir;
+  dir.Write("Ostrel.INI", "[Zentralfunkmodem]\r\nTyp=Z,T\r\nMODUS=1\r\nPERMANENTDATEN=1\r\n");
+  Network net;
+  std::string error;
+  ASSERT_TRUE(LoadNetwork(dir.Path(), net, error)) << error;
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir.Path())) names.push_back(e.path().filename());
+  EXPECT_EQ(names, std::vector<std::string>{"Ostrel.INI"}) << "no station-state file or anything else";
 }
 
 TEST(Network, ReportsAFolderWithoutConfiguration) {

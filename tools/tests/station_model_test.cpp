@@ -9,18 +9,9 @@ namespace {
 
 using std::chrono::milliseconds;
 
-StationShape Shape(int be, int ae, int ba, int aa, int params = 36) {
-  StationShape s;
-  s.name = "S";
-  s.index = 1;
-  s.adr1 = 12;
-  s.path = {12, 0, 0, 0};
-  s.binaryInputs = be;
-  s.analogInputs = ae;
-  s.binaryOutputs = ba;
-  s.analogOutputs = aa;
-  s.params = params;
-  return s;
+StationShape Shape(int be, int ae, int ba, int aa) {
+  return {.name = "S", .index = 1, .adr1 = 12, .path = {12, 0, 0, 0}, .binaryInputs = be, .analogInputs = ae,
+          .binaryOutputs = ba, .analogOutputs = aa, .params = 36};
 }
 
 TEST(StationModel, RegisterSpaceOfEachClass) {

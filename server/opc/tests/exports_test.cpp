@@ -49,18 +49,18 @@ INSTANTIATE_TEST_SUITE_P(
                       InitRow{"OtherSwitch", "-embedding", false, -13, "SOXpSInitialize: iFatalError=-$0D)", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(LifecycleTest, DebugBit16RaisesTheHostTraceLevels) {
-  for (const char* debug : {"1", "16"}) {
-    SCOPED_TRACE(debug);
-    TearDown();
-    SetUp();
-    StartLog({{"DEBUG", debug}});
-    const int32_t expected = std::string(debug) == "16" ? 0x10000003 : 0;
-    platform::toolkit::TServerInitData* d = host.Initialize();
-    EXPECT_EQ(d->TraceLevel1, expected);
-    EXPECT_EQ(d->TraceLevel2, expected);
-  }
+class TraceLevels : public LifecycleTest, public ::testing::WithParamInterface<std::pair<const char*, int32_t>> {};
+
+TEST_P(TraceLevels, FollowDebugBit16) {
+  StartLog({{"DEBUG", GetParam().first}});
+  platform::toolkit::TServerInitData* d = host.Initialize();
+  EXPECT_EQ(int32_t{d->TraceLevel1}, GetParam().second);  // unaligned fields: copied out
+  EXPECT_EQ(int32_t{d->TraceLevel2}, GetParam().second);
 }
+
+INSTANTIATE_TEST_SUITE_P(Lifecycle, TraceLevels,
+                         ::testing::Values(std::pair{"1", 0}, std::pair{"16", 0x10000003},
+                                           std::pair{"17", 0x10000003}));
 
 // A thread that cannot be started.
 class UnstartableThread : public driver::TDriverThread {

@@ -2,28 +2,18 @@
 // units' start-up and shutdown around the exports, what the library exports, the host services
 // shared across the library boundary, and the registration switch from the real command line.
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <sstream>
 
-#include "platform/registry.h"
-#include "platform/testing/temp_dir.h"
 #include "serial/tests/pty.h"
+#include "server/opc/tests/server_folder.h"
 #include "server/opc/tests/small_network.h"
+#include "tools/testing/simulator_process.h"
 
 namespace opc::testing {
 namespace {
-
-namespace fs = std::filesystem;
-using platform::testing::TempDir;
-
-const std::string kServerKey =
-    std::string(platform::kClassesRoot) + "\\CLSID\\{5D2C8E71-0B4F-4A96-9E3D-71C4A2B8F605}\\LocalServer32";
 
 struct Output {
   int exit_code = -1;
@@ -32,17 +22,10 @@ struct Output {
 };
 
 // A server folder with the test host program in it, registered as the server's program.
-struct Install {
-  TempDir dir;
-  serial::testing::Pty pty;  // the driver thread's serial line, silent
-  std::string host = dir / "host";
-  std::string registry = dir / "registry";
+struct Install : ServerFolder {
+  Install() : ServerFolder(TEST_HOST) { Register(); }
 
-  Install() {
-    fs::copy_file(TEST_HOST, host);
-    EXPECT_TRUE(platform::Registry(registry).SetValue(kServerKey, "", host));
-  }
-
+  // The driver thread's serial line is a pty that nobody answers on.
   void WriteIni(int modus = 1) const {
     dir.Write("Ostrel.INI", "[Zentralfunkmodem]\r\nTyp=ZFM1,ZT\r\nMODUS=" + std::to_string(modus) + "\r\nRS232=" +
                                 pty.SlavePath() + ",9600,None,8,1\r\n\r\n[Unterstationen]\r\n" + kStations +
@@ -50,36 +33,10 @@ struct Install {
   }
 
   Output Run(const std::string& script, const std::string& argument = "") const {
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) return {};
-    pid_t pid = fork();
-    if (pid == 0) {
-      dup2(out[1], 1);
-      dup2(err[1], 2);
-      close(out[0]);
-      close(err[0]);
-      setenv("QAR_REGISTRY", registry.c_str(), 1);
-      setenv("OSTREL_LIBRARY", OSTREL_LIBRARY, 1);
-      setenv("OSTREL_SCRIPT", script.c_str(), 1);
-      if (chdir("/") != 0) _exit(125);
-      if (argument.empty())
-        execl(host.c_str(), host.c_str(), (char*)nullptr);
-      else
-        execl(host.c_str(), host.c_str(), argument.c_str(), (char*)nullptr);
-      _exit(126);
-    }
-    close(out[1]);
-    close(err[1]);
     Output o;
     std::string text;
-    char buf[4096];
-    for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) text.append(buf, size_t(n));
-    for (ssize_t n; (n = read(err[0], buf, sizeof buf)) > 0;) o.errors.append(buf, size_t(n));
-    close(out[0]);
-    close(err[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    o.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    o.exit_code = ServerFolder::Run(argument.empty() ? std::vector<std::string>{} : std::vector<std::string>{argument},
+                                    {{"OSTREL_LIBRARY", OSTREL_LIBRARY}, {"OSTREL_SCRIPT", script}}, &text, &o.errors);
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) o.lines.push_back(line);
     return o;
@@ -95,6 +52,8 @@ struct Install {
     }
     return texts;
   }
+
+  serial::testing::Pty pty;
 };
 
 bool Has(const std::vector<std::string>& lines, const std::string& line) {
@@ -176,10 +135,29 @@ TEST(HostEndToEnd, DemoMarkerRunsWithoutDriverThread) {
 }
 
 // Initialise, namespace, start, read until good, write an output, read its confirmation, stop,
-// unload, with the simulator behind the configured pty. Needs the driver thread's line work and
-// the simulator, which are not on this branch yet.
+// unload, with the simulator behind the configured pty.
 TEST(HostEndToEnd, FullRoundAgainstTheSimulator) {
-  GTEST_SKIP() << "needs the driver thread (tMOP with the 3964R procedure) and the radio-network simulator";
+  Install in;
+  const std::string port = radiosim::testing::SimulatorProcess::DefaultPortPath(in.dir.Path());
+  in.dir.Write("Ostrel.INI", "[Zentralfunkmodem]\r\nTyp=ZFM1,ZT\r\nRS232=" + port +
+                                 ",9600,Even,8,1\r\nMODUS=1\r\n\r\n[Unterstationen]\r\n" + kStations + "\r\n" +
+                                 kChannels);
+  radiosim::testing::SimulatorProcess sim(in.dir.Path(), {"--radio-delay", "0"});
+  ASSERT_TRUE(sim.Start()) << sim.Error();
+
+  Output o = in.Run(
+      "init;ns;start;wait-good ZFM1.Pumpe.Druck 30;write ZFM1.Pumpe.A3 1;wait-good ZFM1.Pumpe.A3 30;"
+      "read ZFM1.Pumpe.A3;stop;unload");
+  ASSERT_EQ(o.exit_code, 0) << o.errors;
+  EXPECT_TRUE(Has(o.lines, "start 1"));
+  EXPECT_TRUE(Has(o.lines, "good ZFM1.Pumpe.Druck 1"));
+  EXPECT_TRUE(Has(o.lines, "write ZFM1.Pumpe.A3 0"));
+  EXPECT_TRUE(Has(o.lines, "good ZFM1.Pumpe.A3 1"));
+  EXPECT_TRUE(Has(o.lines, "read ZFM1.Pumpe.A3 3 1 192"));
+  // The simulated station's first output word follows the write: output 3 is on.
+  const std::vector<int> outputs = sim.Registers("Pumpe", 2);
+  ASSERT_FALSE(outputs.empty());
+  EXPECT_EQ(outputs[0] & 8, 8);
 }
 
 }  // namespace

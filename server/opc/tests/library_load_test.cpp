@@ -1,44 +1,14 @@
 // Loads libOstrel.so into a small host program copied into a temporary folder, as an
 // installation would have it, and checks what the library's start-up and shutdown leave there.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <filesystem>
-
-#include "platform/registry.h"
-#include "platform/testing/temp_dir.h"
+#include "server/opc/tests/server_folder.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using platform::testing::TempDir;
-
-const std::string kServerKey =
-    std::string(platform::kClassesRoot) + "\\CLSID\\{5D2C8E71-0B4F-4A96-9E3D-71C4A2B8F605}\\LocalServer32";
-
-struct Install {
-  TempDir dir;      // the host program's folder
-  TempDir workdir;  // the current directory the host is started in
-  std::string host = dir / "host";
-  std::string registry = dir / "registry";
-
-  Install() { fs::copy_file(LOAD_CHECK, host); }
-
-  void Register() const { ASSERT_TRUE(platform::Registry(registry).SetValue(kServerKey, "", host)); }
-
-  int Run() const {
-    pid_t pid = fork();
-    if (pid == 0) {
-      setenv("QAR_REGISTRY", registry.c_str(), 1);
-      if (chdir(workdir.Path().c_str()) != 0) _exit(125);
-      execl(host.c_str(), host.c_str(), OSTREL_LIBRARY, (char*)nullptr);
-      _exit(126);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
+struct Install : opc::testing::ServerFolder {
+  Install() : ServerFolder(LOAD_CHECK) {}
+  int Run() const { return ServerFolder::Run({OSTREL_LIBRARY}); }
 };
 
 TEST(LibraryLoad, DebugMarkerStartsLogAndTraceInServerFolder) {

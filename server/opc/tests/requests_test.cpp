@@ -196,9 +196,9 @@ TEST_F(RequestsTest, PropertyHandleIsNeitherReadNorWritten) {
   for (int32_t op : {tk::kRequestRead, tk::kRequestWrite}) {
     SCOPED_TRACE(op);
     auto out = host.Requests(op, {Filled(kStell + 1)});
-    EXPECT_EQ(out[0].State, 2);
-    EXPECT_EQ(out[0].Quality, 0);
-    EXPECT_EQ(out[0].Result, 55);
+    EXPECT_EQ(Decode(out[0]).state, 2);
+    EXPECT_EQ(Decode(out[0]).quality, 0);
+    EXPECT_EQ(Decode(out[0]).result, 55);
     EXPECT_EQ(tk::RequestValue(out[0]).lVal, 99);
     EXPECT_FALSE(Record(kStell).bWritePending);
     EXPECT_EQ(Pumpe().iWantRd[2], 0);
@@ -211,9 +211,9 @@ TEST_F(RequestsTest, OtherOperationOnlyTakesTheRecordsUp) {
   ClearMarks();
   auto out = host.Requests(2, {Filled(kDruck), Filled(kStell)});
   for (const auto& r : out) {
-    EXPECT_EQ(r.State, 2);
-    EXPECT_EQ(r.Quality, 0);
-    EXPECT_EQ(r.Result, 0);
+    EXPECT_EQ(Decode(r).state, 2);
+    EXPECT_EQ(Decode(r).quality, 0);
+    EXPECT_EQ(Decode(r).result, 0);
     EXPECT_EQ(tk::RequestValue(r).lVal, 99);
   }
   EXPECT_FALSE(Record(kStell).bWritePending);
@@ -235,12 +235,12 @@ TEST_P(BadStation, EndsTheBatchAndLeavesTheRestAlone) {
   for (int i = 0; i < 8; ++i) in.push_back(Filled(i == 4 ? 9 * 256 + 48 : kStell));
   auto out = host.Requests(GetParam().operation, in);
   for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(out[size_t(i)].State, 2) << i;
-    EXPECT_EQ(out[size_t(i)].Result, 0) << i;
+    EXPECT_EQ(Decode(out[size_t(i)]).state, 2) << i;
+    EXPECT_EQ(Decode(out[size_t(i)]).result, 0) << i;
   }
-  EXPECT_EQ(out[4].State, 2);
-  EXPECT_EQ(out[4].Quality, 0);
-  EXPECT_EQ(out[4].Result, 55);
+  EXPECT_EQ(Decode(out[4]).state, 2);
+  EXPECT_EQ(Decode(out[4]).quality, 0);
+  EXPECT_EQ(Decode(out[4]).result, 55);
   EXPECT_EQ(tk::RequestValue(out[4]).lVal, 99);
   for (int i = 5; i < 8; ++i) EXPECT_EQ(std::memcmp(&out[size_t(i)], &in[size_t(i)], sizeof in[0]), 0) << i;
   EXPECT_EQ(LogTexts(), std::vector<std::string>{"Except in HandleDSRequest! 4/8 at " +
@@ -265,8 +265,8 @@ TEST_F(RequestsTest, WriteThatDoesNotConvertChangesNothing) {
   ASSERT_EQ(com::VariantToRaw(com::Variant::Str("abc"), &text), 0);
   tk::SetRequestValue(r, text);
   auto out = host.Requests(tk::kRequestWrite, {r});
-  EXPECT_EQ(out[0].State, 2);
-  EXPECT_EQ(out[0].Result, 55);
+  EXPECT_EQ(Decode(out[0]).state, 2);
+  EXPECT_EQ(Decode(out[0]).result, 55);
   EXPECT_FALSE(Record(kStell).bWritePending);
   EXPECT_EQ(Record(kStell).Quality, 8);
   EXPECT_EQ(LogTexts(),
@@ -298,27 +298,23 @@ struct TraceRow {
   std::vector<std::string> lines;
 };
 
-TEST_F(RequestsTest, TraceLines) {
-  const TraceRow rows[] = {
-      {"16",
-       {"  DArequest0 Anz=2", "   OPC-RW:1:1-0: PropIndex=1", "  DArequest1 Anz=1"}},
-      {"17",
-       {"  DArequest0 Anz=2", "   OPC-Read:1:1-0 =12.5 Q=$C0", "   OPC-RW:1:1-0: PropIndex=1", "  DArequest1 Anz=1",
-        "   OPC-Write:1:3-0 =42"}},
-  };
-  for (const TraceRow& row : rows) {
-    SCOPED_TRACE(row.debug);
-    TearDown();
-    dir.Write("Problem2.TXT", "");
-    SetUp();
-    StartLog({{"DEBUG", row.debug}});
-    Load();
-    driver::FML->Items(1).SetWertInt(1, 0, 125, 0xC0);
-    host.Read({kDruck, kDruck + 1});
-    host.Write(kStell, com::Variant::I4(42));
-    EXPECT_EQ(LogFrom("  DArequest"), row.lines);
-  }
+class TraceLines : public RequestsTest, public ::testing::WithParamInterface<TraceRow> {};
+
+TEST_P(TraceLines, FollowDebugBits16And1) {
+  StartLog({{"DEBUG", GetParam().debug}});
+  Load();
+  driver::FML->Items(1).SetWertInt(1, 0, 125, 0xC0);
+  host.Read({kDruck, kDruck + 1});
+  host.Write(kStell, com::Variant::I4(42));
+  EXPECT_EQ(LogFrom("  DArequest"), GetParam().lines);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, TraceLines,
+    ::testing::Values(TraceRow{"16", {"  DArequest0 Anz=2", "   OPC-RW:1:1-0: PropIndex=1", "  DArequest1 Anz=1"}},
+                      TraceRow{"17",
+                               {"  DArequest0 Anz=2", "   OPC-Read:1:1-0 =12.5 Q=$C0", "   OPC-RW:1:1-0: PropIndex=1",
+                                "  DArequest1 Anz=1", "   OPC-Write:1:3-0 =42"}}));
 
 }  // namespace
 }  // namespace opc::testing

@@ -23,14 +23,14 @@ bool Resolve(void* library, const char* name, F& fn, std::string* error) {
   return fn != nullptr;
 }
 
+}  // namespace
+
 Answer Decode(const tk::TDARequest& r) {
   Answer a{r.State, r.Result, {}, r.Quality, r.TimeStamp};
   com::RawVariant raw = tk::RequestValue(r);
   if (com::FAILED(com::VariantFromRaw(raw, &a.value))) a.value = com::Variant::Error(-1);
   return a;
 }
-
-}  // namespace
 
 tk::TDARequest Request(int32_t handle) {
   tk::TDARequest r{};

@@ -115,6 +115,10 @@ class TestHost {
   std::string fail_tag_;
 };
 
+// The fields of a record. Records sit 50 bytes apart, so their fields are unaligned: copy
+// them out rather than bind references to them.
+Answer Decode(const platform::toolkit::TDARequest& r);
+
 // The request record for a handle with an empty value.
 platform::toolkit::TDARequest Request(int32_t handle);
 
