@@ -169,6 +169,11 @@ void TMopLoop::Slot(uint32_t start) {
   }
 }
 
+void TMopLoop::Restart(const char* message) {
+  support::LogMessageForced("MoP: WorkLoop: iPos=" + S(step_) + " Exception " + message);
+  if (!Terminated()) f_.Clock().SleepMs(kRestartPauseMs);
+}
+
 void TMopLoop::WorkLoop() {
   TAnfrage& a = f_.Anfrage;
   while (!Terminated()) {
@@ -192,8 +197,9 @@ void TMopLoop::WorkLoop() {
       }
       if (!f_.ZFMok && support::TestDbgFlag(4)) WriteLog(" Ende Zentrale ok");
     } catch (const std::exception& e) {
-      support::LogMessageForced("MoP: WorkLoop: iPos=" + S(step_) + " Exception " + e.what());
-      if (!Terminated()) f_.Clock().SleepMs(kRestartPauseMs);
+      Restart(e.what());
+    } catch (...) {
+      Restart("unknown exception");
     }
   }
   StationStates(true);

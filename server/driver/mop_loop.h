@@ -32,6 +32,8 @@ class TMopLoop {
   void WaitForSlot();
   void Slot(uint32_t start);
   int32_t FunkLayer() const;
+  // After an exception: the forced log line, then a pause before detection starts again.
+  void Restart(const char* message);
 
   TCustomFunk& f_;
   TerminatedFn terminated_;
