@@ -124,6 +124,15 @@ TEST_F(StationWindowTest, ThreeAnalogInputsShowThreeGauges) {
   EXPECT_EQ(window->Picture().Rendered().pixelColor(kAnalogX + 5, kAnalogY + 100), analog.pixelColor(5, 100));
 }
 
+TEST_F(StationWindowTest, APictureInTheProgramFolderReplacesTheDrawnOne) {
+  QImage own(kPictureWidth, kPictureHeight, QImage::Format_RGB32);
+  own.fill(QColor(0x12, 0x34, 0x56));
+  ASSERT_TRUE(own.save(QString::fromStdString(program / "station.PNG")));
+  OpenTwoStations();
+  EXPECT_EQ(Pixel(300, 20), QColor(0x12, 0x34, 0x56));
+  EXPECT_EQ(Pixel(37, 112), QColor(0, 0x60, 0));  // the LEDs are drawn over it
+}
+
 TEST_F(StationWindowTest, ValuePanelAndGaugeColours) {
   OpenTwoStations();
   Send("BINPUT", "Druck", Variant::R8(409.5));
