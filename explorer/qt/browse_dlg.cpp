@@ -74,7 +74,8 @@ TKoplDlgBrowse::TKoplDlgBrowse(kopl::TKoplBrowser& browser, bool start_at_root, 
   layout->addLayout(buttons);
   resize(480, 400);
 
-  connect(filter_, &QLineEdit::editingFinished, this, [this] { UpdateEvent(); });
+  // Leaving the filter field applies it; Enter there goes to "&Open", which does the same.
+  filter_->installEventFilter(this);
   connect(data_type_, qOverload<int>(&QComboBox::activated), this, [this] { UpdateEvent(); });
   connect(writable_, &QCheckBox::clicked, this, [this] { UpdateEvent(); });
   connect(readable_, &QCheckBox::clicked, this, [this] { UpdateEvent(); });
@@ -101,6 +102,7 @@ void TKoplDlgBrowse::showEvent(QShowEvent* event) {
 }
 
 bool TKoplDlgBrowse::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == filter_ && event->type() == QEvent::FocusOut) UpdateEvent();
   if (watched == list_ && event->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(event);
     if (key->key() == Qt::Key_Backspace) {

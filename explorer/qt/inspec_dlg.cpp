@@ -36,9 +36,8 @@ TInspecDlg::TInspecDlg(TInspecModel& model, QWidget* parent) : QWidget(parent), 
   items_->setContextMenuPolicy(Qt::CustomContextMenu);
   items_->setHeaderLabels({"ItemId", "Accesspath", "Active", "Value", "HexVal", "Time", "Quality"});
   items_->headerItem()->setTextAlignment(kHexColumn, Qt::AlignRight | Qt::AlignVCenter);
-  items_->setColumnWidth(0, 220);
-  items_->setColumnWidth(kValueColumn, kNarrowColumnMax);
-  items_->setColumnWidth(kHexColumn, kNarrowColumnMax);
+  const int widths[] = {220, 90, 50, kNarrowColumnMax, kNarrowColumnMax, 70, 60};
+  for (int c = 0; c < 7; ++c) items_->setColumnWidth(c, widths[c]);
   connect(items_->header(), &QHeaderView::sectionResized, this, [this](int section, int, int size) {
     if ((section == kValueColumn || section == kHexColumn) && size > kNarrowColumnMax)
       items_->setColumnWidth(section, kNarrowColumnMax);

@@ -3,13 +3,13 @@
 // connection (through its logic) and docks the explorer and inspector windows.
 #pragma once
 
+#include <QComboBox>
 #include <QMainWindow>
 #include <memory>
 
 #include "explorer/main_model.h"
 
 class QAction;
-class QComboBox;
 class QLabel;
 class QPushButton;
 class QTabWidget;
