@@ -50,13 +50,6 @@ TItemRow* TInspecModel::RowAt(int index) {
   return rows_[size_t(index)].get();
 }
 
-int TInspecModel::RowIndex(const TItemRow* row) const {
-  for (size_t i = 0; i < rows_.size(); ++i) {
-    if (rows_[i].get() == row) return int(i);
-  }
-  return -1;
-}
-
 void TInspecModel::DropRows() {
   // Only the rows set an item's Data, so every live item that holds one points at a row. The
   // rows' own item references are not followed: the items may already be gone.
@@ -75,6 +68,7 @@ void TInspecModel::AddRow(kopl::TKoplItem& item) {
   FillItemRow(*row, item);
   if (HasData(item)) UpdateItemRow(*row, item);
   row->Item = &item;
+  row->Index = int(rows_.size());
   item.Data = row.get();
   rows_.push_back(std::move(row));
 }
@@ -148,7 +142,7 @@ void TInspecModel::DataChange(const kopl::TKoplItemList& items) {
     auto* row = static_cast<TItemRow*>(item->Data);
     if (!row) continue;
     UpdateItemRow(*row, *item);
-    View().RowChanged(RowIndex(row));
+    View().RowChanged(row->Index);
   }
 }
 
@@ -307,6 +301,7 @@ void TInspecModel::RemoveItem(int row) {
   kopl::TKoplItem* item = r->Item;
   item->Data = nullptr;
   rows_.erase(rows_.begin() + row);
+  for (size_t i = size_t(row); i < rows_.size(); ++i) rows_[i]->Index = int(i);
   View().RowRemoved(row);
   item->Collection().Delete(*item);
 }

@@ -23,6 +23,7 @@ namespace explorer {
 
 struct TItemRow : TItemRowTexts {
   kopl::TKoplItem* Item = nullptr;
+  int Index = -1;  // its position in the list, so a data change finds it at once
 };
 
 // The value labels of the group-state panel.
@@ -111,7 +112,6 @@ class TInspecModel {
   // Clears the Data of every live item that points at one of the rows, then drops the rows.
   void DropRows();
   void AddRow(kopl::TKoplItem& item);
-  int RowIndex(const TItemRow* row) const;
   void ShowRows();
   TItemRow* RowAt(int index);
 
