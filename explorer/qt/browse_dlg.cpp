@@ -13,6 +13,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "explorer/qt/dialog_buttons.h"
 #include "explorer/qt/qt_text.h"
 #include "opcclient/kopl_server.h"
 
@@ -59,19 +60,13 @@ TKoplDlgBrowse::TKoplDlgBrowse(kopl::TKoplBrowser& browser, bool start_at_root, 
   list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   list_->installEventFilter(this);
 
-  open_ = new QPushButton("&Open");
-  open_->setDefault(true);
-  auto* cancel = new QPushButton("&Cancel");
-  cancel->setAutoDefault(false);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(open_);
-  buttons->addWidget(cancel);
+  TDialogButtons buttons = DialogButtons(this, "&Open");
+  open_ = buttons.Default;
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(fields);
   layout->addWidget(list_, 1);
-  layout->addLayout(buttons);
+  layout->addLayout(buttons.Row);
   resize(480, 400);
 
   // Leaving the filter field applies it; Enter there goes to "&Open", which does the same.
@@ -87,7 +82,6 @@ TKoplDlgBrowse::TKoplDlgBrowse(kopl::TKoplBrowser& browser, bool start_at_root, 
   });
   connect(open_, &QPushButton::clicked, this, [this] { Guard([this] { Open(); }); });
   connect(list_, &QListWidget::itemDoubleClicked, this, [this] { Guard([this] { Open(); }); });
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void TKoplDlgBrowse::showEvent(QShowEvent* event) {

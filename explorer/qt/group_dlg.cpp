@@ -11,6 +11,7 @@
 
 #include "explorer/group_dlg_model.h"
 #include "explorer/inspec_model.h"
+#include "explorer/qt/dialog_buttons.h"
 #include "explorer/qt/qt_text.h"
 #include "platform/message_service.h"
 
@@ -29,21 +30,14 @@ TEditGroupDlg::TEditGroupDlg(platform::MessageService& messages, QWidget* parent
   fields->addRow("DeadBand", dead_band_);
   fields->addRow("", active_);
 
-  ok_ = new QPushButton("&Ok");
-  ok_->setDefault(true);
-  auto* cancel = new QPushButton("&Cancel");
-  cancel->setAutoDefault(false);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(ok_);
-  buttons->addWidget(cancel);
+  TDialogButtons buttons = DialogButtons(this, "&Ok");
+  ok_ = buttons.Default;
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(fields);
-  layout->addLayout(buttons);
+  layout->addLayout(buttons.Row);
 
   connect(ok_, &QPushButton::clicked, this, [this] { Guard([this] { Ok(); }); });
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void TEditGroupDlg::showEvent(QShowEvent* event) {
@@ -78,21 +72,13 @@ TSelGroupDlg::TSelGroupDlg(const std::vector<std::string>& names, QWidget* paren
   setWindowTitle("Items to Group");
   list_ = new QListWidget;
   for (const std::string& name : names) list_->addItem(Q(name));
-  auto* ok = new QPushButton("&OK");
-  ok->setDefault(true);
-  auto* cancel = new QPushButton("&Cancel");
-  cancel->setAutoDefault(false);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
+  TDialogButtons buttons = DialogButtons(this, "&OK");
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel("Possible Groups"));
   layout->addWidget(list_, 1);
-  layout->addLayout(buttons);
+  layout->addLayout(buttons.Row);
 
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(buttons.Default, &QPushButton::clicked, this, &QDialog::accept);
   connect(list_, &QListWidget::itemDoubleClicked, this, &QDialog::accept);
 }
 

@@ -50,6 +50,10 @@ class ExplorerTransportTest : public ::testing::Test {
                   com::testing::kFakeClsid, [d = device] { return d->NewServer(); }, options, &endpoint, &error),
               com::S_OK)
         << error;
+    StartExplorer();
+  }
+  // The program as it starts: its window shown.
+  void StartExplorer() {
     TMainModel::Options o;
     o.settings_path = dir / "Feddra.ini";
     o.apartment = &apartment;
@@ -124,14 +128,8 @@ TEST_F(ExplorerTransportTest, LastConfigurationReconnects) {
   Inspector().AddItemsToGroup("Default", {"Zentrale.Station2.AE1"});
   main->Close();
   main.reset();
-  EXPECT_EQ(device->ServerCount(), 0u);
 
-  TMainModel::Options o;
-  o.settings_path = dir / "Feddra.ini";
-  o.apartment = &apartment;
-  o.clock = &clock;
-  main = std::make_unique<TMainModel>(dialogs, messages, o);
-  main->FormShow();
+  StartExplorer();
   EXPECT_EQ(main->ServerText(), kProgId);
   main->LoadLastConfig();
   ASSERT_TRUE(main->OPCServer().Active());
