@@ -129,11 +129,23 @@ void TInspecDlg::ItemPopupPopup() {
 
 void TInspecDlg::GroupsChanged() {
   rendering_ = true;
-  tree_->clear();
-  for (const std::string& name : model_.GroupNodes()) tree_->addTopLevelItem(new QTreeWidgetItem(QStringList{Q(name)}));
-  if (QTreeWidgetItem* selected = tree_->topLevelItem(model_.SelectedNode())) {
+  QStringList names;
+  for (const std::string& name : model_.GroupNodes()) names << Q(name);
+  QStringList shown;
+  for (int i = 0; i < tree_->topLevelItemCount(); ++i) shown << tree_->topLevelItem(i)->text(0);
+  // A click on a node changes only the selection: the nodes stay as they are.
+  if (shown != names) {
+    tree_->clear();
+    for (const QString& name : names) tree_->addTopLevelItem(new QTreeWidgetItem(QStringList{name}));
+  }
+  QTreeWidgetItem* selected = tree_->topLevelItem(model_.SelectedNode());
+  if (selected && tree_->currentItem() != selected) {
     tree_->setCurrentItem(selected);
     tree_->setFocus();
+  } else if (selected) {
+    selected->setSelected(true);
+  } else {
+    tree_->clearSelection();
   }
   rendering_ = false;
 }

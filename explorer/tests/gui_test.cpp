@@ -221,6 +221,26 @@ TEST_F(GuiTest, ItemsToInspectorArePostedThenAddedToThePickedGroup) {
   EXPECT_EQ(inspector->ItemView()->topLevelItem(1)->text(6), "good");
 }
 
+TEST_F(GuiTest, GroupClicksShowTheirItems) {
+  Connect();
+  Model().Inspector().AddItems(Model().Inspector().SelectedGroup(), {"Zentrale.Station1.AE1"});
+  dialogs.edit_group = [](kopl::tGroupStateRec& s) {
+    s.Name = "Second";
+    return true;
+  };
+  window->Pages()->setCurrentIndex(1);
+  inspector->GroupPopup()->actions()[0]->trigger();  // "Add Group..."
+  EXPECT_EQ(Column(inspector->Groups(), 0), (QStringList{"Default", "Second"}));
+  EXPECT_EQ(inspector->Groups()->currentItem()->text(0), "Second");
+  EXPECT_EQ(inspector->ItemView()->topLevelItemCount(), 0);
+
+  QTreeWidget* groups = inspector->Groups();
+  QTest::mouseClick(groups->viewport(), Qt::LeftButton, {}, groups->visualItemRect(groups->topLevelItem(0)).center());
+  EXPECT_EQ(Model().Inspector().SelectedNode(), 0);
+  EXPECT_EQ(Column(inspector->ItemView(), 0), QStringList{"Zentrale.Station1.AE1"});
+  EXPECT_EQ(groups->topLevelItemCount(), 2);
+}
+
 TEST_F(GuiTest, ItemPopupIsEnabledOnlyWithAGroup) {
   Connect();
   Model().Inspector().AddItems(Model().Inspector().SelectedGroup(), {"Zentrale.Station1.AE1"});
