@@ -62,6 +62,7 @@ class TStationEditor {
   void Cancel();
 
   TFuMo& Station() { return *station_; }
+  TProject& Project() { return project_; }
   // The new station after OK when inserting (the caller puts it into the tree).
   std::unique_ptr<TFuMo> TakeNewStation() { return std::move(new_); }
   bool Editing() const { return editing_; }

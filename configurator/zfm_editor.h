@@ -35,6 +35,7 @@ class TZFMEditor {
   bool Ok();
 
   TZFM& Object() { return *object_; }
+  TProject& Project() { return project_; }
   // The new object after OK when there was no current node (the caller makes it the root).
   std::unique_ptr<TZFM> TakeNew() { return std::move(new_); }
 
