@@ -86,6 +86,8 @@ TfrmMain::TfrmMain(TConfiguratorCore& core, const std::string& programPath, TShe
   if (!background.isNull()) pnlBackground->setPixmap(QPixmap::fromImage(background));
 
   connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) { GridExit(old, now); });
+  // The hint of any control of the program, dialogs included, goes to the status bar.
+  qApp->installEventFilter(this);
   timer_.setInterval(10);
   connect(&timer_, &QTimer::timeout, this, [this] { MainTimer(); });
   if (runTimer) timer_.start();
@@ -96,6 +98,12 @@ TfrmMain::TfrmMain(TConfiguratorCore& core, const std::string& programPath, TShe
 TfrmMain::~TfrmMain() {
   timer_.stop();
   disconnect(qApp, nullptr, this, nullptr);
+  qApp->removeEventFilter(this);
+  // The controls go after the logic: nothing they signal on the way may reach it.
+  tvFML->blockSignals(true);
+  sgKanal->blockSignals(true);
+  tvFML->viewport()->removeEventFilter(this);
+  tvFML->removeEventFilter(this);
 }
 
 void TfrmMain::CreateMenus() {
@@ -260,14 +268,6 @@ void TfrmMain::showEvent(QShowEvent* event) {
   AboutBox1.Copyright = "V060829\t" + AboutBox1.Copyright;
   logic_->Show();
   Sync();
-}
-
-bool TfrmMain::event(QEvent* event) {
-  if (event->type() == QEvent::StatusTip) {
-    StatusPanel0->setText(static_cast<QStatusTipEvent*>(event)->tip());
-    return true;
-  }
-  return QMainWindow::event(event);
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
@@ -466,6 +466,10 @@ void TfrmMain::GridExit(QWidget* old, QWidget* now) {
 }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::StatusTip) {
+    StatusPanel0->setText(static_cast<QStatusTipEvent*>(event)->tip());
+    return false;
+  }
   if (watched == tvFML && event->type() == QEvent::KeyPress) {
     TTreeKey key = TTreeKey::Other;
     switch (static_cast<QKeyEvent*>(event)->key()) {
@@ -483,8 +487,10 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
   if (watched == tvFML->viewport()) {
     // A station is dragged with the left button; the drop is not signalled as accepted, but
     // the station moves where the button is released.
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove && type != QEvent::MouseButtonRelease) return false;
     auto* mouse = static_cast<QMouseEvent*>(event);
-    switch (event->type()) {
+    switch (type) {
       case QEvent::MouseButtonPress:
         if (mouse->button() == Qt::LeftButton) {
           drag_pressed_ = true;

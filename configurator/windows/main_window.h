@@ -91,7 +91,6 @@ class TfrmMain : public QMainWindow, public TMainView {
   TAboutBox AboutBox1;
 
  protected:
-  bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;

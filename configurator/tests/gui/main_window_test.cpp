@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStatusTipEvent>
 #include <QTest>
 
 #include "configurator/tests/gui/gui_fixture.h"
@@ -205,6 +206,8 @@ TEST_F(ProjectWindowTest, KeysDoubleClickAndContextMenu) {
   std::string shown;
   OnModal<TfrmFuMo>([&](TfrmFuMo* d) {
     shown = Cp(d->editName->text());
+    QStatusTipEvent hint(d->cbTyp->statusTip());  // the mouse over the type box
+    QApplication::sendEvent(d->cbTyp, &hint);
     d->btnAbbrechen->click();
   });
   // The events of a real double click: press, release, double click, release.
@@ -214,6 +217,7 @@ TEST_F(ProjectWindowTest, KeysDoubleClickAndContextMenu) {
   Mouse(QEvent::MouseButtonDblClick, pumpwerk, Qt::LeftButton);
   Mouse(QEvent::MouseButtonRelease, pumpwerk, Qt::NoButton);
   EXPECT_EQ(shown, "Pumpwerk");
+  EXPECT_EQ(window->StatusPanel0->text(), "Typ des Funkmodems") << "a dialog's hint shows in the status bar";
 
   // The context menu acts on the current node, whichever node it opens over.
   struct Row {
