@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 
+#include "configurator/windows/controls.h"
 #include "configurator/windows/qt_text.h"
 #include "configurator/windows/shell.h"
 #include "platform/message_service.h"
@@ -26,13 +27,6 @@ class ClickFilter : public QObject {
  private:
   std::function<void()> on_click_;
 };
-
-QLabel* NewLabel(QWidget* parent, const std::string& text, QRect geometry) {
-  auto* l = new QLabel(Q(text), parent);
-  l->setTextFormat(Qt::PlainText);
-  l->setGeometry(geometry);
-  return l;
-}
 
 }  // namespace
 

@@ -17,6 +17,7 @@
 #include "configurator/core.h"
 #include "configurator/station_editor.h"
 #include "configurator/windows/channel_grid_widget.h"
+#include "configurator/windows/controls.h"
 #include "configurator/windows/picture.h"
 #include "configurator/windows/project_name_dialog.h"
 #include "configurator/windows/qt_text.h"
@@ -48,22 +49,16 @@ QString HintOf(QString text) {
 }
 
 QLabel* StaticBox(QWidget* parent, QRect geometry) {
-  auto* l = new QLabel(parent);
-  l->setTextFormat(Qt::PlainText);
+  QLabel* l = NewLabel(parent, "", geometry);
   l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   l->setAutoFillBackground(true);
   QPalette p = l->palette();
   p.setColor(QPalette::Window, Qt::white);
   l->setPalette(p);
-  l->setGeometry(geometry);
   return l;
 }
 
-QLabel* Caption(QWidget* parent, const char* text, QRect geometry) {
-  auto* l = new QLabel(Q(text), parent);
-  l->setGeometry(geometry);
-  return l;
-}
+QLabel* Caption(QWidget* parent, const char* text, QRect geometry) { return NewLabel(parent, text, geometry); }
 
 }  // namespace
 

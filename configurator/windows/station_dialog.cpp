@@ -5,17 +5,14 @@
 #include "configurator/language.h"
 #include "configurator/project.h"
 #include "configurator/station_editor.h"
+#include "configurator/windows/controls.h"
 #include "configurator/windows/qt_text.h"
 #include "configurator/windows/translate_form.h"
 
 namespace configurator::windows {
 
 namespace {
-QLabel* Label(QWidget* parent, const char* caption, int x, int y, int w) {
-  auto* l = new QLabel(Q(caption), parent);
-  l->setGeometry(x, y, w, 17);
-  return l;
-}
+QLabel* Label(QWidget* parent, const char* caption, int x, int y, int w) { return NewLabel(parent, caption, {x, y, w, 17}); }
 void Hint(QWidget* w, const char* hint) {
   w->setToolTip(Q(hint));
   w->setStatusTip(Q(hint));
@@ -25,15 +22,9 @@ void Hint(QWidget* w, const char* hint) {
 TfrmFuMo::TfrmFuMo(QWidget* parent, TStationEditor& editor) : QDialog(parent), editor_(editor) {
   setFixedSize(440, 470);
   setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
-  QLabel* lblName = Label(this, "@2&Name des Funkmodems:", 12, 10, 200);
-  editName = new QLineEdit(this);
-  editName->setGeometry(12, 30, 200, 24);
-  lblName->setBuddy(editName);
-  QLabel* lblTyp = Label(this, "@3&Typ des Funkmodems:", 228, 10, 200);
-  cbTyp = new QComboBox(this);
-  cbTyp->setGeometry(228, 30, 200, 24);
+  editName = Labelled<QLineEdit>(this, "@2&Name des Funkmodems:", {12, 10, 200, 17}, {12, 30, 200, 24});
+  cbTyp = Labelled<QComboBox>(this, "@3&Typ des Funkmodems:", {228, 10, 200, 17}, {228, 30, 200, 24});
   Hint(cbTyp, "Typ des Funkmodems");
-  lblTyp->setBuddy(cbTyp);
   Label(this, "@5Adresse des Funkmodems:", 12, 66, 200);
   cbAdresse = new QComboBox(this);
   cbAdresse->setGeometry(12, 86, 80, 24);

@@ -5,6 +5,7 @@
 #include "configurator/device_types.h"
 #include "configurator/language.h"
 #include "configurator/project.h"
+#include "configurator/windows/controls.h"
 #include "configurator/windows/qt_text.h"
 #include "configurator/windows/translate_form.h"
 #include "configurator/zfm_editor.h"
@@ -12,23 +13,13 @@
 namespace configurator::windows {
 
 namespace {
-QLabel* Label(QWidget* parent, const char* caption, int x, int y, int w = 160) {
-  auto* l = new QLabel(Q(caption), parent);
-  l->setGeometry(x, y, w, 17);
-  return l;
-}
+QLabel* Label(QWidget* parent, const char* caption, int x, int y, int w = 160) { return NewLabel(parent, caption, {x, y, w, 17}); }
 }  // namespace
 
 TfrmZFM::TfrmZFM(QWidget* parent, TZFMEditor& editor, const TDeviceTable& types) : QDialog(parent), editor_(editor) {
   setFixedSize(420, 352);
-  QLabel* lblName = Label(this, "@2&Name des Zentralfunkmodems:", 12, 10, 196);
-  editName = new QLineEdit(this);
-  editName->setGeometry(12, 30, 190, 24);
-  lblName->setBuddy(editName);
-  QLabel* lblTyp = Label(this, "@3&Typ des Zentralfunkmodems:", 216, 10, 196);
-  cbTyp = new QComboBox(this);
-  cbTyp->setGeometry(216, 30, 192, 24);
-  lblTyp->setBuddy(cbTyp);
+  editName = Labelled<QLineEdit>(this, "@2&Name des Zentralfunkmodems:", {12, 10, 196, 17}, {12, 30, 190, 24});
+  cbTyp = Labelled<QComboBox>(this, "@3&Typ des Zentralfunkmodems:", {216, 10, 196, 17}, {216, 30, 192, 24});
 
   gbBetriebsart = new QGroupBox(Q("@10Betriebsart"), this);
   gbBetriebsart->setGeometry(12, 64, 396, 52);
