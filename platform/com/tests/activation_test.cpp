@@ -148,15 +148,18 @@ TEST_F(ActivationTest, ThisComputerByNameIsLocal) {
 TEST_F(ActivationTest, GivesUpOnAServerThatNeverServes) {
   // The program lives on but never serves; the wait is measured on a clock that moves only
   // as the activation sleeps, so the test does not sit through the time-out.
-  Register("/bin/sh -c \"sleep 3\"");
+  const std::string pid_file = dir_ / "pid";
+  Register("/bin/sh -c \"echo $$ > " + pid_file + "; exec sleep 60\"");
   platform::ManualClock clock;
-  rpc::ActivationOptions o = Options(5000);
+  rpc::ActivationOptions o = Options(1000);
   o.clock = &clock;
   std::shared_ptr<IUnknown> unk;
   std::string error;
   EXPECT_EQ(rpc::CreateServer(kFakeClsid, o, &unk, &error), CO_E_SERVER_EXEC_FAILURE);
-  EXPECT_NE(error.find("within 5000 ms"), std::string::npos) << error;
-  EXPECT_GE(clock.TickMs(), 5000u);
+  EXPECT_NE(error.find("within 1000 ms"), std::string::npos) << error;
+  EXPECT_GE(clock.TickMs(), 1000u);
+  ASSERT_TRUE(Eventually([&] { return !dir_.Read("pid").empty(); }));
+  kill(std::stoi(dir_.Read("pid")), SIGKILL);
 }
 
 TEST_F(TransportTest, ClientProcessDeathRemovesItsGroups) {

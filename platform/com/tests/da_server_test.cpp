@@ -1,0 +1,295 @@
+// The server model against a backend that records what it is asked, on a clock moved by hand.
+#include "platform/com/da_server.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "platform/com/data_object.h"
+#include "platform/com/opc_stream.h"
+#include "platform/com/testing/recording_sink.h"
+
+namespace platform::com {
+namespace {
+
+using testing::RecordingSink;
+
+class RecordingBackend final : public DaBackend {
+ public:
+  void Read(const std::vector<uint32_t>& handles, std::vector<Reading>* readings) override {
+    reads.push_back(handles);
+    for (uint32_t h : handles) readings->push_back(values[h]);
+  }
+  void Write(const std::vector<uint32_t>& handles, const std::vector<Variant>& vs,
+             std::vector<HRESULT>* results) override {
+    for (size_t i = 0; i < handles.size(); ++i) {
+      writes.emplace_back(handles[i], vs[i]);
+      results->push_back(handles[i] == 99 ? E_FAIL : S_OK);
+    }
+  }
+  void Set(uint32_t h, Variant v, WORD q = OPC_QUALITY_GOOD) {
+    values[h] = {std::move(v), q, U64ToFileTime(FileTimeToU64(values[h].stamp) + 1)};
+  }
+  std::map<uint32_t, Reading> values;
+  std::vector<std::vector<uint32_t>> reads;
+  std::vector<std::pair<uint32_t, Variant>> writes;
+};
+
+class DaServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto root = space_.AddNode(AddressSpace::kTop, "Zentrale");
+    auto s1 = space_.AddNode(*root, "Station1");
+    space_.AddTag(*s1, "AE1", VT_R8, OPC_READABLE, 10);
+    space_.AddTag(*s1, "BA1", VT_I4, OPC_READABLE | OPC_WRITEABLE, 11);
+    space_.AddTag(*s1, "Bad", VT_I4, OPC_READABLE | OPC_WRITEABLE, 99);
+    backend_.Set(10, Variant::R8(1.5));
+    backend_.Set(11, Variant::I4(0));
+    backend_.Set(99, Variant::I4(0), OPC_QUALITY_NOT_CONNECTED);
+    DaServerOptions o;
+    o.vendor_info = "model";
+    model_ = DaServerModel::Create(space_, backend_, clock_, o);
+    server_ = Query<IOPCServer>(model_->NewServer());
+  }
+
+  struct Group {
+    OPCHANDLE handle = 0;
+    std::shared_ptr<IUnknown> unk;
+    std::vector<OPCHANDLE> items;
+  };
+  Group AddGroup(DWORD rate, std::vector<std::string> ids, BOOL active = TRUE) {
+    Group g;
+    DWORD revised;
+    EXPECT_TRUE(SUCCEEDED(server_->AddGroup("", active, rate, 7, nullptr, nullptr, 0, &g.handle, &revised,
+                                            IID_IOPCItemMgt, &g.unk)));
+    std::vector<OPCITEMDEF> defs(ids.size());
+    for (size_t i = 0; i < ids.size(); ++i) {
+      defs[i].szItemID = "Zentrale.Station1." + ids[i];
+      defs[i].hClient = static_cast<OPCHANDLE>(100 + i);
+    }
+    std::vector<OPCITEMRESULT> results;
+    std::vector<HRESULT> errors;
+    EXPECT_EQ(Query<IOPCItemMgt>(g.unk)->AddItems(static_cast<DWORD>(defs.size()), defs.data(), &results, &errors),
+              S_OK);
+    for (auto& r : results) g.items.push_back(r.hServer);
+    return g;
+  }
+  std::shared_ptr<RecordingSink> Advise(const Group& g) {
+    auto sink = std::make_shared<RecordingSink>();
+    std::shared_ptr<IConnectionPoint> point;
+    EXPECT_EQ(Query<IConnectionPointContainer>(g.unk)->FindConnectionPoint(IID_IOPCDataCallback, &point), S_OK);
+    DWORD cookie;
+    EXPECT_EQ(point->Advise(std::static_pointer_cast<IOPCDataCallback>(sink), &cookie), S_OK);
+    return sink;
+  }
+  void Step(uint32_t ms) {
+    clock_.Advance(std::chrono::milliseconds(ms));
+    model_->Poll();
+  }
+
+  AddressSpace space_;
+  RecordingBackend backend_;
+  platform::ManualClock clock_;
+  std::shared_ptr<DaServerModel> model_;
+  std::shared_ptr<IOPCServer> server_;
+};
+
+TEST_F(DaServerTest, PollsActiveItemsOncePerRateAndReportsChanges) {
+  Group g = AddGroup(250, {"AE1", "BA1"});
+  EXPECT_EQ(Query<IOPCItemMgt>(g.unk)->SetActiveState(1, &g.items[1], FALSE, nullptr), E_INVALIDARG);
+  std::vector<HRESULT> errors;
+  ASSERT_EQ(Query<IOPCItemMgt>(g.unk)->SetActiveState(1, &g.items[1], FALSE, &errors), S_OK);
+  auto sink = Advise(g);
+  model_->Poll();
+  ASSERT_EQ(backend_.reads.size(), 1u);
+  EXPECT_EQ(backend_.reads[0], std::vector<uint32_t>{10});  // the inactive item is never read
+  ASSERT_EQ(sink->events.size(), 1u);                        // the full callback after advise
+  EXPECT_EQ(sink->events[0].handles, std::vector<OPCHANDLE>{100});
+
+  Step(100);  // not due yet: revised rate 300
+  EXPECT_EQ(backend_.reads.size(), 1u);
+  Step(200);
+  EXPECT_EQ(backend_.reads.size(), 2u);
+  EXPECT_EQ(sink->events.size(), 1u);  // nothing changed, nothing sent
+  backend_.Set(10, Variant::R8(2.5));
+  Step(300);
+  ASSERT_EQ(sink->events.size(), 2u);
+  EXPECT_EQ(sink->events[1].values, std::vector<Variant>{Variant::R8(2.5)});
+
+  // Activating the item brings it in at the next poll, in full.
+  ASSERT_EQ(Query<IOPCItemMgt>(g.unk)->SetActiveState(1, &g.items[1], TRUE, &errors), S_OK);
+  model_->Poll();
+  ASSERT_EQ(sink->events.size(), 3u);
+  EXPECT_EQ(sink->events[2].handles, std::vector<OPCHANDLE>{101});
+
+  // An inactive group reads nothing at all.
+  BOOL off = FALSE;
+  DWORD revised;
+  ASSERT_EQ(Query<IOPCGroupStateMgt>(g.unk)->SetState(nullptr, &revised, &off, nullptr, nullptr, nullptr, nullptr),
+            S_OK);
+  size_t reads = backend_.reads.size();
+  Step(1000);
+  EXPECT_EQ(backend_.reads.size(), reads);
+  // Activated again: a full callback of every item.
+  BOOL on = TRUE;
+  ASSERT_EQ(Query<IOPCGroupStateMgt>(g.unk)->SetState(nullptr, &revised, &on, nullptr, nullptr, nullptr, nullptr),
+            S_OK);
+  model_->Poll();
+  ASSERT_EQ(sink->events.size(), 4u);
+  EXPECT_EQ(sink->events[3].handles.size(), 2u);
+}
+
+TEST_F(DaServerTest, WritesAreCheckedThenConvertedToTheCanonicalType) {
+  Group g = AddGroup(100, {"BA1", "AE1", "Bad"});
+  struct Row {
+    const char* label;
+    OPCHANDLE handle;
+    Variant value;
+    HRESULT error;
+  } rows[] = {
+      {"text to an integer output", g.items[0], Variant::Str("5"), S_OK},
+      {"read-only item", g.items[1], Variant::R8(1), OPC_E_BADRIGHTS},
+      {"no number", g.items[0], Variant::Str("five"), OPC_E_BADTYPE},
+      {"unknown handle", 12345, Variant::I4(1), OPC_E_INVALIDHANDLE},
+      {"refused by the backend", g.items[2], Variant::I4(1), E_FAIL},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    std::vector<HRESULT> errors;
+    Query<IOPCSyncIO>(g.unk)->Write(1, &row.handle, &row.value, &errors);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], row.error);
+  }
+  ASSERT_EQ(backend_.writes.size(), 2u);  // only what passed the checks reached the backend
+  EXPECT_EQ(backend_.writes[0], std::make_pair(uint32_t{11}, Variant::I4(5)));
+}
+
+TEST_F(DaServerTest, AsynchronousCallsCompleteAtThePoll) {
+  Group g = AddGroup(1000, {"BA1", "AE1"});
+  auto io = Query<IOPCAsyncIO2>(g.unk);
+  DWORD cancel = 0;
+  std::vector<HRESULT> errors;
+  const Variant v[] = {Variant::I4(3), Variant::R8(1)};
+  EXPECT_EQ(io->Write(2, g.items.data(), v, 1, &cancel, &errors), CONNECT_E_NOCONNECTION);  // no callback yet
+  auto sink = Advise(g);
+  model_->Poll();  // the full callback
+  ASSERT_EQ(io->Write(2, g.items.data(), v, 1, &cancel, &errors), S_FALSE);
+  EXPECT_EQ(errors, (std::vector<HRESULT>{S_OK, OPC_E_BADRIGHTS}));
+  EXPECT_TRUE(backend_.writes.empty());  // written at the poll, not in the call
+  ASSERT_EQ(io->Read(1, &g.items[1], 2, &cancel, &errors), S_OK);
+  DWORD refresh;
+  ASSERT_EQ(io->Refresh2(OPC_DS_CACHE, 3, &refresh), S_OK);
+  EXPECT_EQ(io->Cancel2(refresh), S_OK);
+  EXPECT_EQ(io->Cancel2(refresh), E_FAIL);
+  model_->Poll();
+  ASSERT_EQ(sink->events.size(), 4u);
+  EXPECT_EQ(sink->events[1].kind, "cancel");
+  EXPECT_EQ(sink->events[2].kind, "write");
+  EXPECT_EQ(sink->events[2].handles, std::vector<OPCHANDLE>{100});
+  EXPECT_EQ(sink->events[3].kind, "read");
+  EXPECT_EQ(sink->events[3].transaction, 2u);
+  EXPECT_EQ(backend_.writes.size(), 1u);
+}
+
+TEST_F(DaServerTest, ServerCallsAndProperties) {
+  OPCHANDLE h;
+  DWORD revised;
+  std::shared_ptr<IUnknown> g;
+  EXPECT_EQ(server_->AddGroup("A", TRUE, 50, 1, nullptr, nullptr, 0, &h, &revised, IID_IOPCItemMgt, &g),
+            OPC_S_UNSUPPORTEDRATE);
+  EXPECT_EQ(revised, 100u);
+  EXPECT_EQ(server_->AddGroup("A", TRUE, 100, 1, nullptr, nullptr, 0, &h, &revised, IID_IOPCItemMgt, &g),
+            OPC_E_DUPLICATENAME);
+  // Another client's server object has groups of its own.
+  auto other = Query<IOPCServer>(model_->NewServer());
+  OPCHANDLE theirs;
+  EXPECT_EQ(other->AddGroup("A", TRUE, 100, 1, nullptr, nullptr, 0, &theirs, &revised, IID_IOPCItemMgt, &g), S_OK);
+  EXPECT_EQ(server_->RemoveGroup(theirs, FALSE), E_INVALIDARG);
+  EXPECT_EQ(model_->GroupCount(), 2u);
+  other.reset();  // the client is gone, and its groups with it
+  EXPECT_EQ(model_->GroupCount(), 1u);
+
+  model_->SetProperties("Zentrale.Station1.AE1", {{5001, "Item Unit", VT_BSTR, Variant::Str("mA")}});
+  auto props = Query<IOPCItemProperties>(server_);
+  DWORD count;
+  std::vector<DWORD> ids;
+  std::vector<std::string> descriptions;
+  std::vector<VARTYPE> types;
+  ASSERT_EQ(props->QueryAvailableProperties("Zentrale.Station1.AE1", &count, &ids, &descriptions, &types), S_OK);
+  EXPECT_EQ(ids, (std::vector<DWORD>{1, 2, 3, 4, 5, 6, 5001}));
+  const DWORD wanted[] = {1, 2, 3, 5, 5001, 5002};
+  std::vector<Variant> values;
+  std::vector<HRESULT> errors;
+  ASSERT_EQ(props->GetItemProperties("Zentrale.Station1.AE1", 6, wanted, &values, &errors), S_FALSE);
+  EXPECT_EQ(values[0], Variant::I2(VT_R8));
+  EXPECT_EQ(values[1], Variant::R8(1.5));
+  EXPECT_EQ(values[2], Variant::I2(OPC_QUALITY_GOOD));
+  EXPECT_EQ(values[3], Variant::I4(OPC_READABLE));
+  EXPECT_EQ(values[4], Variant::Str("mA"));
+  EXPECT_EQ(errors[5], OPC_E_INVALID_PID);
+  EXPECT_EQ(props->QueryAvailableProperties("Zentrale.Nope", &count, &ids, &descriptions, &types),
+            OPC_E_UNKNOWNITEMID);
+
+  std::shared_ptr<IEnumString> e;
+  ASSERT_EQ(Query<IOPCBrowseServerAddressSpace>(server_)->BrowseOPCItemIDs(OPC_FLAT, "*1", VT_EMPTY, 0, &e), S_OK);
+  EXPECT_EQ(ReadAll<std::string>(e.get()), (std::vector<std::string>{"Zentrale.Station1.AE1", "Zentrale.Station1.BA1"}));
+}
+
+TEST_F(DaServerTest, CacheReadsOfInactiveItemsAreOutOfService) {
+  Group g = AddGroup(100, {"AE1", "BA1"}, FALSE);
+  std::vector<OPCITEMSTATE> states;
+  std::vector<HRESULT> errors;
+  ASSERT_EQ(Query<IOPCSyncIO>(g.unk)->Read(OPC_DS_CACHE, 2, g.items.data(), &states, &errors), S_OK);
+  EXPECT_EQ(states[0].wQuality, 0x1C);
+  EXPECT_TRUE(backend_.reads.empty());
+  ASSERT_EQ(Query<IOPCSyncIO>(g.unk)->Read(OPC_DS_DEVICE, 2, g.items.data(), &states, &errors), S_OK);
+  EXPECT_EQ(states[0].vDataValue, Variant::R8(1.5));
+  EXPECT_EQ(states[1].hClient, 101u);
+}
+
+TEST_F(DaServerTest, DataObjectStreamsWithoutConnectionPoints) {
+  DaServerOptions o;
+  o.connection_points = false;
+  auto model = DaServerModel::Create(space_, backend_, clock_, o);
+  auto server = model->NewServer();
+  EXPECT_EQ(Query<IConnectionPointContainer>(server), nullptr);
+  OPCHANDLE h;
+  DWORD revised;
+  std::shared_ptr<IUnknown> g;
+  ASSERT_EQ(Query<IOPCServer>(server)->AddGroup("G", TRUE, 100, 3, nullptr, nullptr, 0, &h, &revised,
+                                                 IID_IDataObject, &g),
+            S_OK);
+  EXPECT_EQ(Query<IConnectionPointContainer>(g), nullptr);
+  OPCITEMDEF def;
+  def.szItemID = "Zentrale.Station1.BA1";
+  def.hClient = 5;
+  std::vector<OPCITEMRESULT> results;
+  std::vector<HRESULT> errors;
+  ASSERT_EQ(Query<IOPCItemMgt>(g)->AddItems(1, &def, &results, &errors), S_OK);
+  auto sink = std::make_shared<RecordingSink>();
+  FORMATETC data, done;
+  data.cfFormat = RegisterClipboardFormat(kOpcStmFormatData);
+  done.cfFormat = RegisterClipboardFormat(kOpcStmFormatWriteComplete);
+  DWORD c1, c2;
+  ASSERT_EQ(Query<IDataObject>(g)->DAdvise(&data, ADVF_PRIMEFIRST, sink, &c1), S_OK);
+  ASSERT_EQ(Query<IDataObject>(g)->DAdvise(&done, 0, sink, &c2), S_OK);
+  DWORD transaction;
+  const Variant one = Variant::I4(1);
+  EXPECT_EQ(Query<IOPCAsyncIO>(g)->Write(c1, 1, &results[0].hServer, &one, &transaction, &errors),
+            CONNECT_E_NOCONNECTION);  // the data sink takes no completions
+  ASSERT_EQ(Query<IOPCAsyncIO>(g)->Write(c2, 1, &results[0].hServer, &one, &transaction, &errors), S_OK);
+  model->Poll();
+  ASSERT_EQ(sink->events.size(), 2u);
+  OpcStreamHeader header;
+  std::vector<OpcStreamWriteResult> done_rows;
+  ASSERT_TRUE(ParseOpcWriteCompleteStream(sink->events[0].block, &header, &done_rows));
+  EXPECT_EQ(header.dwTransactionID, transaction);
+  std::vector<OpcStreamItem> items;
+  ASSERT_TRUE(ParseOpcDataStream(sink->events[1].block, false, &header, &items));
+  EXPECT_EQ(header.hClientGroup, 3u);
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(items[0].hClient, 5u);
+}
+
+}  // namespace
+}  // namespace platform::com
