@@ -152,7 +152,9 @@ std::optional<ChannelLine> ParseChannelLine(const std::string& value) {
   ChannelLine c;
   c.kind = FieldAt(f, 0);
   c.name = FieldAt(f, 1);
-  if (c.name.empty()) return std::nullopt;
+  // The server publishes "&Name" as item "Name" and "#" as no item at all.
+  if (!c.name.empty() && c.name[0] == '&') c.name.erase(0, 1);
+  if (c.name.empty() || c.name == "#") return std::nullopt;
   c.unit = FieldAt(f, 2);
   if (c.unit.empty()) c.unit = "%";
   if (!ParseReal(FieldAt(f, 3), c.factor) || c.factor == 0) c.factor = 1.0;

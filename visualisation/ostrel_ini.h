@@ -76,8 +76,9 @@ struct ChannelLine {
   double offset = 0.0;  // 0 when the file has no number
   int32_t decimals = 0;
 };
-// nullopt for a line with an empty name (it makes no channel). Throws BadIniLine when the
-// decimals are not an integer.
+// The name is the server's item name: a leading "&" (writable mark) is dropped. nullopt for a
+// line whose name is empty or "#" (the server has no item for it, so it makes no channel).
+// Throws BadIniLine when the decimals are not an integer.
 std::optional<ChannelLine> ParseChannelLine(const std::string& value);
 
 // "ADR" + the address with at least three digits ("ADR007", "ADR123").

@@ -100,9 +100,13 @@ TEST(ChannelLine, DefaultsAndRules) {
   }
 }
 
-TEST(ChannelLine, EmptyNameMakesNoChannelAndBadDecimalsFail) {
-  EXPECT_FALSE(ParseChannelLine("BE,,,0,0,0").has_value());
-  EXPECT_FALSE(ParseChannelLine("BE").has_value());
+TEST(ChannelLine, NamesWithoutAnItemMakeNoChannelAndBadDecimalsFail) {
+  for (const char* none : {"BE,,,0,0,0", "BE", "AE,#,,1,0,0", "AE,&,,1,0,0"}) {
+    SCOPED_TRACE(none);
+    EXPECT_FALSE(ParseChannelLine(none).has_value());
+  }
+  // The writable mark is not part of the server's item name.
+  EXPECT_EQ(ParseChannelLine("AE,&Frei,,1,0,0")->name, "Frei");
   for (const char* bad : {"BE,T,,0,0,", "BE,T,,0,0,1.5", "BE,T,,0,0,x", "BE,T,,0,0"}) {
     SCOPED_TRACE(bad);
     EXPECT_THROW(ParseChannelLine(bad), BadIniLine);

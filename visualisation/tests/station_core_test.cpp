@@ -143,6 +143,21 @@ TEST_F(StationCoreTest, EmptyNamesAndEmptyUnits) {
   EXPECT_EQ(core->LogColumns()[6], "Taster");
 }
 
+TEST_F(StationCoreTest, ChannelsNamedAsTheServerNamesItsItems) {
+  // "&Frei" is the server's writable item "Frei"; "#" is a register without an item.
+  Know({"Zentrale.Pumpe.Frei", "Zentrale.Pumpe.Taster"});
+  Open("[ADR007]\r\nKANAL=AE,&Frei,,1,0,0\r\nKANAL=AE,#,,1,0,0\r\nKANAL=BE,Taster,,0,0,0\r\n");
+  EXPECT_TRUE(core->Active());
+  EXPECT_TRUE(messages.boxes.empty());
+  ASSERT_EQ(core->AnalogCount(), 1u);
+  EXPECT_EQ(core->AnalogInput(0).ItemID(), "Zentrale.Pumpe.Frei");
+  EXPECT_EQ(core->Analog(1).caption, "Frei");
+  EXPECT_EQ(core->InputCount(), 1u);
+  EXPECT_EQ(Remote("BINPUT").items.size(), 2u);
+  EXPECT_EQ(core->LogColumns(), (std::vector<std::string>{"RS_STATUS", "RS_KOM_OK", "RS_KOM_FAIL", "RM_RECPOWER",
+                                                          "Frei", "", "Taster"}));
+}
+
 TEST_F(StationCoreTest, AnUnknownChannelDeactivatesTheWindowAndStopsTheBuild) {
   Know({"Zentrale.Pumpe.Taster", "Zentrale.Pumpe.Danach"});
   Open(
