@@ -169,6 +169,8 @@ void SetDriverThreadFactory(DriverThreadFactory factory) { thread_factory = fact
 
 driver::TDriverThread* TreiberThread() { return treiber_thread.get(); }
 
+void* DebugWindow() { return debug_window; }
+
 }  // namespace opc
 
 using driver::WriteLog;

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QThreadPool>
 #include <algorithm>
 #include <clocale>
 #include <cstdint>
@@ -148,6 +149,9 @@ void TGuiThread::Main(std::string platforms, std::vector<std::string> wanted) {
     state_ = State::Stopping;
   }
   RunPending();  // nobody waits for ever on work queued while the loop ended
+  // Painting hands image conversions to Qt's worker threads, which would idle on for half a
+  // minute after the window has gone.
+  QThreadPool::globalInstance()->waitForDone();
 }
 
 }  // namespace opc

@@ -8,11 +8,15 @@
 //   wait-good ITEMID S    reads until the quality is good, at most S seconds: "good ITEMID 0|1"
 //   write ITEMID VALUE    writes an integer: "write ITEMID RESULT"
 //   stop, unload          "stop", "unload"
+//   threads [MAX]         "threads N": the threads of the process; with MAX, waits up to 5 s
+//                         for threads that have just ended to leave the kernel's list
 // The host's first command-line argument is its own, so "-REGSERVER" reaches the library.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 
 #include "platform/clock.h"
@@ -71,6 +75,19 @@ void Run(TestHost& host, const std::string& command) {
   } else if (verb == "stop") {
     host.Stop();
     std::cout << "stop\n";
+  } else if (verb == "threads") {
+    long most = -1;
+    in >> most;
+    auto count = [] {
+      std::error_code ec;
+      auto tasks = std::filesystem::directory_iterator("/proc/self/task", ec);
+      return long(std::distance(tasks, std::filesystem::directory_iterator()));
+    };
+    platform::Clock& clock = platform::DefaultClock();
+    const uint32_t start = clock.TickMs();
+    long n;
+    while ((n = count()) > most && most >= 0 && clock.TickMs() - start < 5000) clock.SleepMs(1);
+    std::cout << "threads " << n << "\n";
   } else if (verb == "unload") {
     host.Unload();
     std::cout << "unload\n";
