@@ -16,6 +16,13 @@
 namespace opc::testing {
 namespace {
 
+// The library's own GUI thread opens the offscreen platform unless another is asked for.
+class Offscreen : public ::testing::Environment {
+ public:
+  void SetUp() override { setenv("QT_QPA_PLATFORM", "offscreen", 0); }
+};
+[[maybe_unused]] ::testing::Environment* const offscreen = ::testing::AddGlobalTestEnvironment(new Offscreen);
+
 TEST_F(DebugWindowTest, OwnGuiThreadLivesAsLongAsTheWindow) {
   const int threads = ThreadCount();
   StartDemo();
