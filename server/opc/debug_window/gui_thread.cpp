@@ -1,5 +1,6 @@
 #include "server/opc/debug_window/gui_thread.h"
 
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -115,6 +116,7 @@ void TGuiThread::RunPending() {
 }
 
 void TGuiThread::Main(std::string platforms, std::vector<std::string> wanted) {
+  pthread_setname_np(pthread_self(), kGuiThreadName);
   // QApplication sets the process's locale from the environment; the server formats its numbers
   // and texts in the locale it had.
   const std::string locale = std::setlocale(LC_ALL, nullptr);

@@ -14,6 +14,9 @@
 
 namespace opc {
 
+// The name the thread shows in the process's thread list.
+inline constexpr const char* kGuiThreadName = "ostrel-debugwin";
+
 // The platforms a new QApplication may use: QT_QPA_PLATFORM when set, else Wayland and X11 when
 // their display variables are set; none when there is no display. Names without plugin options.
 std::vector<std::string> WantedPlatforms();

@@ -8,15 +8,15 @@
 //   wait-good ITEMID S    reads until the quality is good, at most S seconds: "good ITEMID 0|1"
 //   write ITEMID VALUE    writes an integer: "write ITEMID RESULT"
 //   stop, unload          "stop", "unload"
-//   threads [MAX]         "threads N": the threads of the process; with MAX, waits up to 5 s
-//                         for threads that have just ended to leave the kernel's list
+//   threads NAME MAX      "threads NAME N": the threads of the process with that name, once at
+//                         most MAX or after 5 s (an ended thread leaves the list late)
 // The host's first command-line argument is its own, so "-REGSERVER" reaches the library.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <sstream>
 
 #include "platform/clock.h"
@@ -76,18 +76,24 @@ void Run(TestHost& host, const std::string& command) {
     host.Stop();
     std::cout << "stop\n";
   } else if (verb == "threads") {
-    long most = -1;
-    in >> most;
-    auto count = [] {
+    std::string name;
+    long most = 0;
+    in >> name >> most;
+    auto named = [&name] {
+      long n = 0;
       std::error_code ec;
-      auto tasks = std::filesystem::directory_iterator("/proc/self/task", ec);
-      return long(std::distance(tasks, std::filesystem::directory_iterator()));
+      for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
+        std::ifstream comm(task.path() / "comm");
+        std::string line;
+        if (std::getline(comm, line) && line == name) ++n;
+      }
+      return n;
     };
     platform::Clock& clock = platform::DefaultClock();
     const uint32_t start = clock.TickMs();
     long n;
-    while ((n = count()) > most && most >= 0 && clock.TickMs() - start < 5000) clock.SleepMs(1);
-    std::cout << "threads " << n << "\n";
+    while ((n = named()) > most && clock.TickMs() - start < 5000) clock.SleepMs(1);
+    std::cout << "threads " << name << " " << n << "\n";
   } else if (verb == "unload") {
     host.Unload();
     std::cout << "unload\n";

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "server/opc/debug_window/gui_thread.h"
 #include "server/opc/debug_window/tests/window_fixture.h"
 #include "server/opc/tests/server_folder.h"
 
@@ -23,10 +24,12 @@ class Offscreen : public ::testing::Environment {
 };
 [[maybe_unused]] ::testing::Environment* const offscreen = ::testing::AddGlobalTestEnvironment(new Offscreen);
 
+// Ours, and those of Qt's pool that painting starts.
+int WindowThreads(int most) { return ThreadsNamed(kGuiThreadName, most) + ThreadsNamed("Thread (pooled)", most); }
+
 TEST_F(DebugWindowTest, OwnGuiThreadLivesAsLongAsTheWindow) {
-  const int threads = ThreadCount();
   StartDemo();
-  EXPECT_GE(ThreadCount(), threads + 1);
+  EXPECT_EQ(ThreadsNamed(kGuiThreadName, 1), 1);
   WindowTexts t = Texts([](TfrmDebug& w) {
     EXPECT_FALSE(w.close());  // the user's close is refused
     w.SpinButton1->UpButton->click();
@@ -36,7 +39,7 @@ TEST_F(DebugWindowTest, OwnGuiThreadLivesAsLongAsTheWindow) {
   EXPECT_EQ(t.caption, "Turm  (40:3:0)");
   EXPECT_EQ(t.fm, QuietStation());
   host.Stop();
-  EXPECT_EQ(ThreadCountSettled(threads), threads) << ThreadNames();
+  EXPECT_EQ(WindowThreads(0), 0);
 
   // A second start gets a new thread and a new application.
   Load();
@@ -44,7 +47,7 @@ TEST_F(DebugWindowTest, OwnGuiThreadLivesAsLongAsTheWindow) {
   ASSERT_NE(DebugWindow(), nullptr);
   EXPECT_EQ(Texts().caption, "Pumpe  (12:0:0)");
   host.Stop();
-  EXPECT_EQ(ThreadCountSettled(threads), threads) << ThreadNames();
+  EXPECT_EQ(WindowThreads(0), 0);
 }
 
 struct CountingSource : TDebugSource {
@@ -91,10 +94,9 @@ class WithoutDisplay : public ::testing::TestWithParam<DisplayRow> {};
 
 TEST_P(WithoutDisplay, NoWindowAndNoThread) {
   Environment env({{"QT_QPA_PLATFORM", GetParam().qpa}, {"DISPLAY", GetParam().x11}, {"WAYLAND_DISPLAY", ""}});
-  const int threads = ThreadCount();
   CountingSource source;
   EXPECT_EQ(OstrelDebugOpen(&source), nullptr);
-  EXPECT_EQ(ThreadCount(), threads);
+  EXPECT_EQ(ThreadsNamed(kGuiThreadName, 0), 0);
   EXPECT_EQ(source.calls, 0);
 }
 
@@ -114,10 +116,13 @@ struct Install : ServerFolder {
     dir.Write("DEBUG", "128");
   }
 
-  std::vector<std::string> Run(const std::string& library, const std::string& qpa) const {
-    std::string text, errors;
-    ServerFolder::Run({}, {{"OSTREL_LIBRARY", library}, {"OSTREL_SCRIPT", "init;start;threads;stop;threads 1;unload"},
-                           {"QT_QPA_PLATFORM", qpa}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}},
+  // The host's output lines; errors gets its standard error.
+  std::vector<std::string> Run(const std::string& library, const std::string& qpa, std::string& errors) const {
+    std::string text;
+    const std::string script = "init;start;threads ostrel-debugwin 1;stop;threads ostrel-debugwin 0;unload";
+    ServerFolder::Run({},
+                      {{"OSTREL_LIBRARY", library}, {"OSTREL_SCRIPT", script}, {"QT_QPA_PLATFORM", qpa},
+                       {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}},
                       &text, &errors);
     std::vector<std::string> lines;
     std::istringstream in(text);
@@ -154,13 +159,13 @@ TEST_P(LoadsTheWindowLibrary, WhenTheHostHasNoHook) {
     library = in.dir / "libOstrel.so";
     std::filesystem::copy_file(OSTREL_LIBRARY, library);
   }
-  auto out = in.Run(library, row.qpa);
-  ASSERT_EQ(out.size(), 6u) << ::testing::PrintToString(out);
+  std::string errors;
+  auto out = in.Run(library, row.qpa, errors);
+  ASSERT_EQ(out.size(), 6u) << ::testing::PrintToString(out) << errors;
   EXPECT_EQ(out[1], "start 1");
-  // The window's thread runs while the server runs (DEMO: there is no driver thread), and is
-  // gone after the stop.
-  EXPECT_EQ(out[2] != "threads 1", row.opened) << out[2];
-  EXPECT_EQ(out[4], "threads 1");
+  // The window's thread runs while the server runs, and is gone after the stop.
+  EXPECT_EQ(out[2], row.opened ? "threads ostrel-debugwin 1" : "threads ostrel-debugwin 0");
+  EXPECT_EQ(out[4], "threads ostrel-debugwin 0");
   auto log = in.WindowLog();
   if (row.opened) {
     EXPECT_TRUE(log.empty()) << log.front();

@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,32 +20,24 @@
 
 namespace opc::testing {
 
-inline int ThreadCount() {
-  std::error_code ec;
-  auto tasks = std::filesystem::directory_iterator("/proc/self/task", ec);
-  return int(std::distance(tasks, std::filesystem::directory_iterator()));
-}
-
-// The number of threads once those that have just been joined are gone: the kernel lists a
-// thread a little longer than pthread_join waits for it.
-inline int ThreadCountSettled(int expected) {
+// The threads of the process with that name, once there are at most most of them or after 5 s:
+// the kernel lists a thread a little longer than pthread_join waits for it.
+inline int ThreadsNamed(const std::string& name, int most) {
+  auto named = [&name] {
+    int n = 0;
+    std::error_code ec;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
+      std::ifstream comm(task.path() / "comm");
+      std::string line;
+      if (std::getline(comm, line) && line == name) ++n;
+    }
+    return n;
+  };
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   int n;
-  while ((n = ThreadCount()) > expected && std::chrono::steady_clock::now() < end)
+  while ((n = named()) > most && std::chrono::steady_clock::now() < end)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   return n;
-}
-
-inline std::string ThreadNames() {
-  std::string names;
-  std::error_code ec;
-  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
-    std::ifstream comm(task.path() / "comm");
-    std::string name;
-    std::getline(comm, name);
-    names += name + ";";
-  }
-  return names;
 }
 
 inline std::vector<std::string> MemoLines(const QPlainTextEdit* memo) {

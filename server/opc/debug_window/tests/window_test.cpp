@@ -98,9 +98,10 @@ bool Matches(const std::vector<std::string>& lines, size_t i, const char* patter
 
 TEST_F(DebugWindowTest, DriverAgainstTheSimulatorShowsItsRequests) {
   dir.Write("Ostrel.INI", "[Zentralfunkmodem]\r\nTyp=ZFM1,ZT\r\nMODUS=1\r\nTIMEOUT=100\r\nRS232=" +
-                              SimulatorProcess::DefaultPortPath(dir.Path()) + ",9600,None,8,1\r\n\r\n[Unterstationen]\r\n" +
-                              kStations + "\r\n" + kChannels);
-  SimulatorProcess sim(dir.Path(), {"--radio-delay", "10", "--analog-period", "0", "--slot", "2000", "--slot-pause", "200"});
+                              SimulatorProcess::DefaultPortPath(dir.Path()) +
+                              ",9600,None,8,1\r\n\r\n[Unterstationen]\r\n" + kStations + "\r\n" + kChannels);
+  SimulatorProcess sim(dir.Path(),
+                       {"--radio-delay", "10", "--analog-period", "0", "--slot", "2000", "--slot-pause", "200"});
   ASSERT_TRUE(sim.Start()) << sim.Error();
   StartLog({{"DEBUG", "128"}});
   Load();
@@ -168,7 +169,8 @@ TEST_P(FromAnotherThread, NeverWaitsForTheGuiThread) {
 }
 
 INSTANTIATE_TEST_SUITE_P(DebugWindow, FromAnotherThread,
-                         ::testing::Values(ForeignRow{"OpenedThenClosed", true}, ForeignRow{"ClosedBeforeItsTurn", false}),
+                         ::testing::Values(ForeignRow{"OpenedThenClosed", true},
+                                           ForeignRow{"ClosedBeforeItsTurn", false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
