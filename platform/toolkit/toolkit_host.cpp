@@ -67,9 +67,11 @@ void QarSetDebugWindowHook(TQarDebugWindowOpen open, TQarDebugWindowClose close)
   window_close = close;
 }
 
-void* QarOpenDebugWindow(void* protocol) {
+int32_t QarDebugWindowHookInstalled(void) { return window_open.load() ? 1 : 0; }
+
+void* QarOpenDebugWindow(void* source) {
   TQarDebugWindowOpen open = window_open.load();
-  return open ? open(protocol) : nullptr;
+  return open ? open(source) : nullptr;
 }
 
 void QarCloseDebugWindow(void* window) {

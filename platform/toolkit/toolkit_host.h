@@ -147,12 +147,15 @@ typedef int32_t (*TQarMessageBoxHandler)(const char* caption, const char* text);
 // Host side: how boxes are shown; nullptr when there is no display.
 void QarSetMessageBoxHandler(TQarMessageBoxHandler handler);
 
-// The debug window of a started server: the library asks the host to open it for its protocol
-// object (nullptr when there is none) and to close what it opened. Without a hook nothing opens
-// and QarOpenDebugWindow returns nullptr.
-typedef void* (*TQarDebugWindowOpen)(void* protocol);
+// The debug window of a started server: the library asks the host to open it for what the
+// window may read of the driver (an opc::TDebugSource*, server/opc/debug_source.h) and to close
+// what it opened. Without a hook nothing opens and QarOpenDebugWindow returns nullptr; the
+// library then installs the entry points of its own window library.
+typedef void* (*TQarDebugWindowOpen)(void* source);
 typedef void (*TQarDebugWindowClose)(void* window);
 void QarSetDebugWindowHook(TQarDebugWindowOpen open, TQarDebugWindowClose close);
+// 1 when a hook is installed, else 0.
+int32_t QarDebugWindowHookInstalled(void);
 void* QarOpenDebugWindow(void* protocol);
 void QarCloseDebugWindow(void* window);
 

@@ -14,6 +14,7 @@
 #include "server/driver/fml.h"
 #include "server/driver/options.h"
 #include "server/driver/utilities.h"
+#include "server/opc/debug_window.h"
 #include "server/opc/log_codes.h"
 #include "support/error_log.h"
 #include "support/log_text.h"
@@ -38,6 +39,9 @@ constinit bool init_data_filled = false;
 constinit platform::NoDestroy<std::unique_ptr<driver::TDriverThread>> thread_storage;
 constinit std::unique_ptr<driver::TDriverThread>& treiber_thread = thread_storage.value;
 constinit void* debug_window = nullptr;
+// Lives as long as the library: the window may read it until it has closed.
+constinit platform::NoDestroy<TDriverDebugSource> debug_source_storage;
+constinit TDriverDebugSource& debug_source = debug_source_storage.value;
 
 std::unique_ptr<driver::TDriverThread> MakeDriverThread(int32_t modus) {
   if (modus == 0) return driver::TModbus::Create();
@@ -79,12 +83,15 @@ void FreeAll(bool log) {
   if (treiber_thread) {
     treiber_thread->Terminate();
     treiber_thread->WaitFor();
+    // The window may still refresh until it is closed below; it must not read the protocol
+    // object that is freed now.
+    debug_source.SetProtocol(nullptr);
     if (log) WriteLog("SOXpSStop: Terminate TreiberThread OK");
     treiber_thread.reset();
     if (log) WriteLog("SOXpSStop: Free TreiberThread OK");
   }
   if (debug_window) {
-    QarCloseDebugWindow(debug_window);
+    CloseDebugWindow(debug_window);
     debug_window = nullptr;
   }
   std::unique_ptr<driver::TFML> fml;
@@ -133,7 +140,8 @@ int32_t Start() {
     driver::TCustomFunk* protocol = nullptr;
     if ((modus == 1 || modus == 2) && dynamic_cast<driver::tMOP*>(treiber_thread.get()))
       protocol = treiber_thread->Funk();
-    debug_window = QarOpenDebugWindow(protocol);
+    debug_source.SetProtocol(protocol);
+    debug_window = OpenDebugWindow(debug_source);
   }
   if (started)
     WriteLog("SOXpSStart: OPC-Server erfolgreich gestartet!");
@@ -160,6 +168,8 @@ TServerInitData& ServerInitData() { return init_data; }
 void SetDriverThreadFactory(DriverThreadFactory factory) { thread_factory = factory ? factory : MakeDriverThread; }
 
 driver::TDriverThread* TreiberThread() { return treiber_thread.get(); }
+
+void* DebugWindow() { return debug_window; }
 
 }  // namespace opc
 

@@ -31,5 +31,7 @@ void SetDriverThreadFactory(DriverThreadFactory factory);
 
 // The running driver thread, or nullptr (before start, in DEMO mode, after stop).
 driver::TDriverThread* TreiberThread();
+// The open debug window's handle (what the hook's open returned), or nullptr.
+void* DebugWindow();
 
 }  // namespace opc

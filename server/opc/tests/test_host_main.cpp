@@ -8,10 +8,14 @@
 //   wait-good ITEMID S    reads until the quality is good, at most S seconds: "good ITEMID 0|1"
 //   write ITEMID VALUE    writes an integer: "write ITEMID RESULT"
 //   stop, unload          "stop", "unload"
+//   threads NAME MAX      "threads NAME N": the threads of the process with that name, once at
+//                         most MAX or after 5 s (an ended thread leaves the list late)
 // The host's first command-line argument is its own, so "-REGSERVER" reaches the library.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <sstream>
 
@@ -71,6 +75,25 @@ void Run(TestHost& host, const std::string& command) {
   } else if (verb == "stop") {
     host.Stop();
     std::cout << "stop\n";
+  } else if (verb == "threads") {
+    std::string name;
+    long most = 0;
+    in >> name >> most;
+    auto named = [&name] {
+      long n = 0;
+      std::error_code ec;
+      for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
+        std::ifstream comm(task.path() / "comm");
+        std::string line;
+        if (std::getline(comm, line) && line == name) ++n;
+      }
+      return n;
+    };
+    platform::Clock& clock = platform::DefaultClock();
+    const uint32_t start = clock.TickMs();
+    long n;
+    while ((n = named()) > most && clock.TickMs() - start < 5000) clock.SleepMs(1);
+    std::cout << "threads " << name << " " << n << "\n";
   } else if (verb == "unload") {
     host.Unload();
     std::cout << "unload\n";
