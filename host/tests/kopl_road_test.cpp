@@ -45,7 +45,6 @@ TEST(OstrelHostWithClientLibrary, OneReadFromItemIdToDataChangeAndOneWriteBack) 
   };
   s.OnWriteComplete = [&](TKoplServer*, TKoplItemList& l) { events.push_back("written " + l[0].ItemID()); };
   // The library passes no reason on.
-  // The library passes no reason on.
   s.OnServerShutdown = [&](TKoplServer*, const std::string& reason) { events.push_back("shutdown " + reason); };
   auto await = [&](const std::function<bool()>& done) { return apartment.RunUntil(done, 30s); };
   auto has = [&](const std::string& e) { return std::find(events.begin(), events.end(), e) != events.end(); };
