@@ -111,9 +111,15 @@ int Main(int argc, char** argv) {
   if (!library) return Fail(error);
   int rc;
   switch (line->mode) {
-    case CommandLine::Mode::kRegister: rc = Register(library->exports(), true); break;
-    case CommandLine::Mode::kUnregister: rc = Register(library->exports(), false); break;
-    default: rc = Serve(library->exports(), *line, signals); break;
+    case CommandLine::Mode::kRegister:
+      rc = Register(library->exports(), true);
+      break;
+    case CommandLine::Mode::kUnregister:
+      rc = Register(library->exports(), false);
+      break;
+    default:
+      rc = Serve(library->exports(), *line, signals);
+      break;
   }
   library->Unload();
   return rc;

@@ -26,6 +26,10 @@ int32_t Guarded(Fn fn) {
   }
 }
 
+uint32_t LastError(com::AddressSpace::Refusal why) {
+  return why == com::AddressSpace::Refusal::kUnknownParent ? tk::kErrorInvalidHandle : tk::kErrorInvalidParameter;
+}
+
 bool ValueType(com::VARTYPE vt) { return com::IsScalarType(vt) && vt != com::VT_EMPTY && vt != com::VT_NULL; }
 
 }  // namespace
@@ -54,8 +58,7 @@ int32_t NameSpace::CreateNode(uint32_t parent, const char* name, uint32_t* node)
     com::AddressSpace::Refusal why;
     auto made = ns->space_.AddNode(parent, Text(name), &why);
     if (!made) {
-      QarSetLastError(why == com::AddressSpace::Refusal::kUnknownParent ? tk::kErrorInvalidHandle
-                                                                         : tk::kErrorInvalidParameter);
+      QarSetLastError(LastError(why));
       return 0;
     }
     *node = *made;
@@ -77,11 +80,10 @@ int32_t NameSpace::CreateTag(uint32_t node, const char* name, com::VARTYPE canon
       return 0;
     }
     com::AddressSpace::Refusal why;
-    const com::AddressItem* item = ns->space_.AddTag(node, Text(name), canonical_type, access_rights,
-                                                     static_cast<uint32_t>(item_handle), &why);
+    const com::AddressItem* item =
+        ns->space_.AddTag(node, Text(name), canonical_type, access_rights, static_cast<uint32_t>(item_handle), &why);
     if (!item) {
-      QarSetLastError(why == com::AddressSpace::Refusal::kUnknownParent ? tk::kErrorInvalidHandle
-                                                                         : tk::kErrorInvalidParameter);
+      QarSetLastError(LastError(why));
       return 0;
     }
     ns->tags_.push_back(item);

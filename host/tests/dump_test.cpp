@@ -26,8 +26,8 @@ TEST(DumpTest, FileTimeText) {
       {"leap day, milliseconds cut not rounded", platform::kFileTimeUnixEpoch + 951'825'599'999'9999ull,
        "2000-02-29 11:59:59.999"},
       {"last moment of a year", platform::kFileTimeUnixEpoch + 1'704'067'199'123'0000ull, "2023-12-31 23:59:59.123"},
-      {"before the first leap day of a century", platform::kFileTimeUnixEpoch - 2'208'988'800'0000000ull - 864'000'000'000ull * 307,
-       "1899-02-28 00:00:00.000"},
+      {"before the first leap day of a century",
+       platform::kFileTimeUnixEpoch - 2'208'988'800'0000000ull - 864'000'000'000ull * 307, "1899-02-28 00:00:00.000"},
       {"largest time stamp", ~0ull, "60056-05-28 05:36:10.955"},
   };
   for (const Row& r : rows) {
@@ -44,9 +44,8 @@ TEST(DumpTest, ValueTextKeepsThePointWhateverTheLocaleAndTheLineWhole) {
     com::Variant value;
     const char* text;
   } rows[] = {
-      {com::Variant::R8(12.5), "12.5"},   {com::Variant::R8(-0.1), "-0.1"},
-      {com::Variant::I4(-42), "-42"},     {com::Variant::I2(3), "3"},
-      {com::Variant::Str("a\tb\r\nc"), "a b  c"}, {com::Variant(), ""},
+      {com::Variant::R8(12.5), "12.5"}, {com::Variant::R8(-0.1), "-0.1"},           {com::Variant::I4(-42), "-42"},
+      {com::Variant::I2(3), "3"},       {com::Variant::Str("a\tb\r\nc"), "a b  c"}, {com::Variant(), ""},
       {com::Variant::Error(5), ""},
   };
   for (const Row& r : rows) {
@@ -61,7 +60,11 @@ TEST(DumpTest, OneLinePerItemInNamespaceOrderEachFollowedByItsProperties) {
   lib.Reset();
   lib.tags = {
       {"", "RS_KOM_FAIL", com::VT_I4, 1, 2, {}},
-      {"Br\xFCnnen", "Pegel", com::VT_R8, 1, 272,
+      {"Br\xFCnnen",
+       "Pegel",
+       com::VT_R8,
+       1,
+       272,
        {{5001, "Item Unit", com::Variant::Str("m\xC2\xB3")},
         {5002, "Item Faktor", com::Variant::R8(0.1)},
         {5004, "Item Decimals", com::Variant::I2(2)}}},

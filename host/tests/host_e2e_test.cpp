@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <sstream>
 
@@ -172,9 +174,8 @@ TEST(OstrelHost, ClientByProgIdReadsWritesAndIsToldWhenTheHostStops) {
   const com::Variant on = com::Variant::I4(1);
   com::DWORD cancel;
   ASSERT_EQ(c.As<com::IOPCAsyncIO2>(group)->Write(1, &results[1].hServer, &on, 42, &cancel, &errors), com::S_OK);
-  ASSERT_TRUE(c.Await("write", [](const auto& e) {
-    return e.transaction == 42 && e.errors == std::vector<com::HRESULT>{com::S_OK};
-  }));
+  ASSERT_TRUE(c.Await(
+      "write", [](const auto& e) { return e.transaction == 42 && e.errors == std::vector<com::HRESULT>{com::S_OK}; }));
   ASSERT_TRUE(c.Await("data", [&](const auto& e) { return Reports(e, 2, on, com::OPC_QUALITY_GOOD); }))
       << "the station never confirmed the output";
   const std::vector<int> outputs = sim.Registers("Pumpe", 2);
@@ -207,7 +208,7 @@ TEST(OstrelHost, OpcDa10OnlyHostServesItsClientsByStreams) {
   com::DWORD rate;
   std::shared_ptr<com::IUnknown> group;
   ASSERT_EQ(c.As<com::IOPCServer>(c.unk)->AddGroup("", com::TRUE, 100, 7, nullptr, nullptr, 0, &handle, &rate,
-                                                     com::IID_IDataObject, &group),
+                                                   com::IID_IDataObject, &group),
             com::S_OK);
   EXPECT_FALSE(c.As<com::IConnectionPointContainer>(group));
   com::OPCITEMDEF def;
@@ -221,8 +222,8 @@ TEST(OstrelHost, OpcDa10OnlyHostServesItsClientsByStreams) {
   com::DWORD connection;
   ASSERT_EQ(c.As<com::IDataObject>(group)->DAdvise(&f, com::ADVF_PRIMEFIRST, c.sink, &connection), com::S_OK);
   ASSERT_TRUE(c.Await("stream"));
-  const auto& e = *std::find_if(c.sink->events.begin(), c.sink->events.end(),
-                                [](const auto& r) { return r.kind == "stream"; });
+  const auto& e =
+      *std::find_if(c.sink->events.begin(), c.sink->events.end(), [](const auto& r) { return r.kind == "stream"; });
   com::OpcStreamHeader header;
   std::vector<com::OpcStreamItem> items;
   ASSERT_TRUE(com::ParseOpcDataStream(e.block, true, &header, &items));
@@ -262,20 +263,48 @@ TEST(OstrelHost, DumpAfterPrintsEveryItemWithItsPropertiesThenStops) {
   EXPECT_LT(at("ZFM1.Pumpe.A9"), at("ZFM1.Turm.Temp"));
   EXPECT_LT(at("ZFM1.Turm.Temp"), std::ptrdiff_t(ids.size()));
 
-  auto druck = std::find_if(lines.begin(), lines.end(), [](const auto& l) { return l.rfind("ZFM1.Pumpe.Druck\t", 0) == 0; });
+  auto druck =
+      std::find_if(lines.begin(), lines.end(), [](const auto& l) { return l.rfind("ZFM1.Pumpe.Druck\t", 0) == 0; });
   ASSERT_NE(druck, lines.end());
   std::smatch m;
   ASSERT_TRUE(std::regex_match(*druck, m, item));
   EXPECT_EQ(m[2], "5");    // VT_R8: a scaled channel
   EXPECT_EQ(m[3], "1");    // read only
   EXPECT_EQ(m[5], "192");  // the network was polled
-  EXPECT_EQ(std::vector<std::string>(druck + 1, druck + 6),
-            (std::vector<std::string>{"\t5001\tItem Unit\t8\tbar", "\t5002\tItem Faktor\t5\t0.1",
-                                      "\t5003\tItem Offset\t5\t0", "\t5004\tItem Decimals\t2\t1",
-                                      "\t5007\tItem Infos\t2\t3"}));
+  EXPECT_EQ(
+      std::vector<std::string>(druck + 1, druck + 6),
+      (std::vector<std::string>{"\t5001\tItem Unit\t8\tbar", "\t5002\tItem Faktor\t5\t0.1", "\t5003\tItem Offset\t5\t0",
+                                "\t5004\tItem Decimals\t2\t1", "\t5007\tItem Infos\t2\t3"}));
   // Texts of the server's code page come out in UTF-8.
-  EXPECT_TRUE(Contains(o.out, "\t5001\tItem Unit\t8\t\xC2\xB0" "C\n"));
+  EXPECT_TRUE(Contains(o.out,
+                       "\t5001\tItem Unit\t8\t\xC2\xB0"
+                       "C\n"));
   EXPECT_FALSE(in.RunningPid());
+}
+
+// The demo's example network as the demo runs it: every station answers, also the one behind
+// the relay station.
+TEST(OstrelHost, DemoNetworkPollsEveryStation) {
+  InstalledHost in;
+  std::string ini;
+  std::ifstream demo(DEMO_INI, std::ios::binary);
+  ini.assign(std::istreambuf_iterator<char>(demo), std::istreambuf_iterator<char>());
+  const std::string com1 = "RS232=COM1,";
+  ASSERT_NE(ini.find(com1), std::string::npos);
+  ini.replace(ini.find(com1), com1.size(), "RS232=" + SimulatorProcess::DefaultPortPath(in.Folder()) + ",");
+  in.Write("Ostrel.INI", ini);
+  SimulatorProcess sim(in.Folder(), {"--radio-delay", "0"});
+  ASSERT_TRUE(sim.Start()) << sim.Error();
+  ASSERT_EQ(in.Run({"-REGSERVER"}).exit_code, 0);
+  Output o = in.Run({"--dump-after", "3"});
+  ASSERT_EQ(o.exit_code, 0) << o.err;
+  for (const char* id :
+       {"Zentrale.Brunnen.Pegel", "Zentrale.Pumpwerk.Druck", "Zentrale.Hochbeh\xC3\xA4lter.F\xC3\xBCllstand"}) {
+    SCOPED_TRACE(id);
+    const std::regex good(std::string("(^|\n)") + id + "\t[35]\t1\t[-0-9.]+\t192\t");
+    EXPECT_TRUE(std::regex_search(o.out, good)) << o.out;
+  }
+  EXPECT_FALSE(Contains(o.out, "Relais Berg"));  // a relay station is not polled
 }
 
 TEST(OstrelHost, HostThatCannotServeSaysWhyAndEnds) {

@@ -29,7 +29,11 @@ class HostServerTest : public ::testing::Test {
     lib.Reset();
     lib.tags = {
         {"", "RS_KOM_FAIL", com::VT_I4, 1, kFail, {}},
-        {"Pumpe", "Druck", com::VT_R8, 1, kDruck,
+        {"Pumpe",
+         "Druck",
+         com::VT_R8,
+         1,
+         kDruck,
          {{5001, "Item Unit", com::Variant::Str("bar")}, {5002, "Item Faktor", com::Variant::R8(0.1)}}},
         {"Pumpe", "Pegel", com::VT_I4, 1, kPegel, {}},
         {"Pumpe", "Stell", com::VT_I4, 3, kStell, {}},
@@ -67,9 +71,9 @@ class HostServerTest : public ::testing::Test {
     com::OPCHANDLE handle;
     com::DWORD revised;
     std::shared_ptr<com::IUnknown> group;
-    EXPECT_EQ(s.AddGroup("G", com::TRUE, 100, client, nullptr, nullptr, 0, &handle, &revised, com::IID_IOPCItemMgt,
-                         &group),
-              com::S_OK);
+    EXPECT_EQ(
+        s.AddGroup("G", com::TRUE, 100, client, nullptr, nullptr, 0, &handle, &revised, com::IID_IOPCItemMgt, &group),
+        com::S_OK);
     return group;
   }
   struct Added {
@@ -133,17 +137,17 @@ TEST_F(HostServerTest, DataChangesComeFromActiveItemsOnlyAndInactiveOnesAreNever
   EXPECT_EQ(status.wMajorVersion * 10000 + status.wMinorVersion * 100 + status.wBuildNumber, 10203);
 
   auto group = AddGroup(*s);
-  Added a = AddItems(group, {Def("ZFM.Pumpe.Druck", 1), Def("ZFM.Pumpe.Pegel", 2, false),
-                             Def("ZFM.Pumpe.Nope", 3), Def("ZFM.Pumpe.Stell", 4, true, 0x4711),
-                             Def("ZFM.Pumpe.Stell", 5, true, com::VT_BSTR)});
-  EXPECT_EQ(a.errors, (std::vector<com::HRESULT>{com::S_OK, com::S_OK, com::OPC_E_UNKNOWNITEMID, com::OPC_E_BADTYPE,
-                                                  com::S_OK}));
+  Added a = AddItems(group, {Def("ZFM.Pumpe.Druck", 1), Def("ZFM.Pumpe.Pegel", 2, false), Def("ZFM.Pumpe.Nope", 3),
+                             Def("ZFM.Pumpe.Stell", 4, true, 0x4711), Def("ZFM.Pumpe.Stell", 5, true, com::VT_BSTR)});
+  EXPECT_EQ(a.errors,
+            (std::vector<com::HRESULT>{com::S_OK, com::S_OK, com::OPC_E_UNKNOWNITEMID, com::OPC_E_BADTYPE, com::S_OK}));
   EXPECT_EQ(a.results[0].vtCanonicalDataType, com::VT_R8);
   EXPECT_EQ(a.results[4].dwAccessRights, 3u);
 
   Advise(group, com::IID_IOPCDataCallback);
   ASSERT_TRUE(Await("data", 1));
-  EXPECT_EQ(Last("data"), (std::map<com::OPCHANDLE, com::Variant>{{1, com::Variant::R8(1.5)}, {5, com::Variant::Str("0")}}));
+  EXPECT_EQ(Last("data"),
+            (std::map<com::OPCHANDLE, com::Variant>{{1, com::Variant::R8(1.5)}, {5, com::Variant::Str("0")}}));
 
   lib.Set(kDruck, com::Variant::R8(2.25), 0xC0);
   clock.Advance(100ms);
@@ -173,7 +177,7 @@ TEST_F(HostServerTest, WritesAreCheckedAndConvertedBeforeTheLibrarySeesThem) {
     com::Variant value;
     com::HRESULT error;
   } rows[] = {
-      {stell, com::Variant::Str("12"), com::S_OK},          // text converted to the canonical integer
+      {stell, com::Variant::Str("12"), com::S_OK},  // text converted to the canonical integer
       {stell, com::Variant::Str("zwölf"), com::OPC_E_BADTYPE},
       {druck, com::Variant::R8(1.0), com::OPC_E_BADRIGHTS},  // read only
       {4711, com::Variant::I4(1), com::OPC_E_INVALIDHANDLE},
@@ -185,9 +189,9 @@ TEST_F(HostServerTest, WritesAreCheckedAndConvertedBeforeTheLibrarySeesThem) {
     values.push_back(r.value);
   }
   std::vector<com::HRESULT> errors;
-  EXPECT_EQ(com::Query<com::IOPCSyncIO>(group)->Write(com::DWORD(handles.size()), handles.data(), values.data(),
-                                                       &errors),
-            com::S_FALSE);
+  EXPECT_EQ(
+      com::Query<com::IOPCSyncIO>(group)->Write(com::DWORD(handles.size()), handles.data(), values.data(), &errors),
+      com::S_FALSE);
   ASSERT_EQ(errors.size(), std::size(rows));
   for (size_t i = 0; i < errors.size(); ++i) {
     SCOPED_TRACE(i);
@@ -260,8 +264,7 @@ TEST_F(HostServerTest, StopSendsTheShutdownRequestAndLetsNoCallReachTheLibraryAf
     auto io = com::Query<com::IOPCSyncIO>(g);
     std::vector<com::OPCITEMSTATE> states;
     std::vector<com::HRESULT> errors;
-    while (calling && com::SUCCEEDED(io->Read(com::OPC_DS_DEVICE, 1, &b.results[0].hServer, &states, &errors)))
-      ++calls;
+    while (calling && com::SUCCEEDED(io->Read(com::OPC_DS_DEVICE, 1, &b.results[0].hServer, &states, &errors))) ++calls;
   });
   while (calls < 3 && !gone) std::this_thread::yield();
   ASSERT_GE(calls, 3) << "the second client never got its reads through";

@@ -85,8 +85,7 @@ bool AwaitExit(uint32_t pid, std::chrono::milliseconds limit) {
   return true;
 }
 
-InstalledHost::InstalledHost(const std::string& folder, bool copy)
-    : folder_(folder.empty() ? temp_.Path() : folder) {
+InstalledHost::InstalledHost(const std::string& folder, bool copy) : folder_(folder.empty() ? temp_.Path() : folder) {
   if (folder_.back() != '/') folder_ += '/';
   fs::create_directories(folder_);
   if (copy) {

@@ -58,11 +58,16 @@ TEST_F(LibraryBackendTest, RecordsTheLibraryDidNotHandleAreBadAndWithoutValue) {
 TEST_F(LibraryBackendTest, WritesCarryTheirValuesAndTheHostFreesWhatItSent) {
   std::vector<com::HRESULT> results;
   // A text value travels as an allocated string in the record; the leak checker sees it freed.
-  backend.Write({16, 32}, {com::Variant::Str("S\xC3\xBC" "d"), com::Variant::R8(2.5)}, &results);
+  backend.Write({16, 32},
+                {com::Variant::Str("S\xC3\xBC"
+                                   "d"),
+                 com::Variant::R8(2.5)},
+                &results);
   EXPECT_EQ(results, (std::vector<com::HRESULT>{com::S_OK, com::S_OK}));
   auto writes = lib.Writes();
   ASSERT_EQ(writes.size(), 2u);
-  EXPECT_EQ(writes[0].second, com::Variant::Str("S\xC3\xBC" "d"));
+  EXPECT_EQ(writes[0].second, com::Variant::Str("S\xC3\xBC"
+                                                "d"));
   EXPECT_EQ(writes[1].second, com::Variant::R8(2.5));
 }
 

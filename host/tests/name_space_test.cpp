@@ -43,7 +43,8 @@ TEST_F(NameSpaceTest, CallbacksRefuseWithTheLastErrorsTheLibraryTellsApart) {
       {"tag of no value type", [&] { return NameSpace::CreateTag(station, "T", 0x4711, 1, 1, &property); }, 87},
       {"tag of the empty type", [&] { return NameSpace::CreateTag(station, "T", com::VT_EMPTY, 1, 1, &property); }, 87},
       {"tag without access", [&] { return NameSpace::CreateTag(station, "T", com::VT_I4, 0, 1, &property); }, 87},
-      {"tag with unknown access bits", [&] { return NameSpace::CreateTag(station, "T", com::VT_I4, 5, 1, &property); }, 87},
+      {"tag with unknown access bits", [&] { return NameSpace::CreateTag(station, "T", com::VT_I4, 5, 1, &property); },
+       87},
       {"property of an unknown tag",
        [&] { return NameSpace::CreateProperty(7, 5001, "U", com::VT_BSTR, 1, &unit, 273, &property); }, 6},
       {"property with a standard ID",
@@ -64,13 +65,28 @@ TEST_F(NameSpaceTest, CallbacksRefuseWithTheLastErrorsTheLibraryTellsApart) {
 
 TEST_F(NameSpaceTest, BuiltNamespaceHasJoinedUtf8ItemIdsAndCopiedProperties) {
   FakeLibrary& lib = FakeLibrary::Get();
-  lib.root = "Zentrale S\xFC" "d";
+  lib.root =
+      "Zentrale S\xFC"
+      "d";
   lib.tags = {
       {"", "RS_KOM_FAIL", com::VT_I4, 1, 2, {}},
-      {"Pumpe", "Druck", com::VT_R8, 1, 272,
-       {{5001, "Item Unit", com::Variant::Str("\xC2\xB0" "C")}, {5002, "Item Faktor", com::Variant::R8(0.1)}}},
+      {"Pumpe",
+       "Druck",
+       com::VT_R8,
+       1,
+       272,
+       {{5001, "Item Unit",
+         com::Variant::Str("\xC2\xB0"
+                           "C")},
+        {5002, "Item Faktor", com::Variant::R8(0.1)}}},
       {"Pumpe", "Stell", com::VT_I4, 3, 304, {}},
-      {"Wei\xDF" "enbach", "Pegel", com::VT_I4, 1, 528, {}},
+      {"Wei\xDF"
+       "enbach",
+       "Pegel",
+       com::VT_I4,
+       1,
+       528,
+       {}},
   };
   ns.Build(FakeLibrary::TheExports().build_name_space);
 
@@ -80,10 +96,19 @@ TEST_F(NameSpaceTest, BuiltNamespaceHasJoinedUtf8ItemIdsAndCopiedProperties) {
     com::DWORD access;
     uint32_t handle;
   } want[] = {
-      {"Zentrale S\xC3\xBC" "d.RS_KOM_FAIL", com::VT_I4, 1, 2},
-      {"Zentrale S\xC3\xBC" "d.Pumpe.Druck", com::VT_R8, 1, 272},
-      {"Zentrale S\xC3\xBC" "d.Pumpe.Stell", com::VT_I4, 3, 304},
-      {"Zentrale S\xC3\xBC" "d.Wei\xC3\x9F" "enbach.Pegel", com::VT_I4, 1, 528},
+      {"Zentrale S\xC3\xBC"
+       "d.RS_KOM_FAIL",
+       com::VT_I4, 1, 2},
+      {"Zentrale S\xC3\xBC"
+       "d.Pumpe.Druck",
+       com::VT_R8, 1, 272},
+      {"Zentrale S\xC3\xBC"
+       "d.Pumpe.Stell",
+       com::VT_I4, 3, 304},
+      {"Zentrale S\xC3\xBC"
+       "d.Wei\xC3\x9F"
+       "enbach.Pegel",
+       com::VT_I4, 1, 528},
   };
   const auto& items = ns.Space().Items();
   ASSERT_EQ(items.size(), std::size(want));
@@ -95,18 +120,27 @@ TEST_F(NameSpaceTest, BuiltNamespaceHasJoinedUtf8ItemIdsAndCopiedProperties) {
     EXPECT_EQ(items[i]->handle, want[i].handle);
   }
   // The library freed its property values after each call: the host's copies stand alone.
-  const auto& props = ns.PropertiesOf("Zentrale S\xC3\xBC" "d.Pumpe.Druck");
+  const auto& props = ns.PropertiesOf(
+      "Zentrale S\xC3\xBC"
+      "d.Pumpe.Druck");
   ASSERT_EQ(props.size(), 2u);
   EXPECT_EQ(props[0].id, 5001u);
   EXPECT_EQ(props[0].description, "Item Unit");
   EXPECT_EQ(props[0].type, com::VT_BSTR);
-  EXPECT_EQ(props[0].value, com::Variant::Str("\xC2\xB0" "C"));
+  EXPECT_EQ(props[0].value, com::Variant::Str("\xC2\xB0"
+                                              "C"));
   EXPECT_EQ(props[1].value, com::Variant::R8(0.1));
-  EXPECT_TRUE(ns.PropertiesOf("Zentrale S\xC3\xBC" "d.Pumpe.Stell").empty());
+  EXPECT_TRUE(ns.PropertiesOf("Zentrale S\xC3\xBC"
+                              "d.Pumpe.Stell")
+                  .empty());
 }
 
 TEST_F(NameSpaceTest, PropertyIdTakenTwiceOnOneItemKeepsTheFirst) {
-  FakeLibrary::Get().tags = {{"S", "T", com::VT_I4, 1, 16,
+  FakeLibrary::Get().tags = {{"S",
+                              "T",
+                              com::VT_I4,
+                              1,
+                              16,
                               {{5004, "Item Decimals", com::Variant::I2(2)}, {5004, "Again", com::Variant::I2(9)}}}};
   ns.Build(FakeLibrary::TheExports().build_name_space);
   const auto& props = ns.PropertiesOf("ZFM.S.T");
