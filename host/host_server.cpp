@@ -26,6 +26,7 @@ com::HRESULT HostServer::Start(const platform::toolkit::TServerInitData& record,
                                std::string* error) {
   std::unique_ptr<HostServer> s(new HostServer);
   platform::Clock& clock = settings.clock ? *settings.clock : platform::DefaultClock();
+  s->clock_ = &clock;
   s->model_ = com::DaServerModel::Create(ns.Space(), backend, clock, ModelOptions(record, settings.connection_points));
   for (const auto& [id, properties] : ns.Properties()) s->model_->SetProperties(id, properties);
   std::string why;
@@ -47,10 +48,14 @@ void HostServer::PollLoop() {
   while (!stopping_) {
     lock.unlock();
     // The model's clock decides which group is due; the wait here only paces the loop, and
-    // never longer than the fastest rate, so a new group is served in time.
-    const uint32_t next = std::clamp<uint32_t>(model_->Poll(), 1, kFastestRateMs);
+    // never longer than the fastest rate, so a new group is served in time. The time the poll
+    // took counts, or every period would grow by it.
+    const uint32_t start = clock_->TickMs();
+    const uint32_t next = std::min<uint32_t>(model_->Poll(), kFastestRateMs);
+    const uint32_t took = clock_->TickMs() - start;
     lock.lock();
-    wake_.wait_for(lock, std::chrono::milliseconds(next), [this] { return stopping_; });
+    if (took < next)
+      wake_.wait_for(lock, std::chrono::milliseconds(next - took), [this] { return stopping_; });
   }
 }
 

@@ -49,6 +49,7 @@ class HostServer {
   HostServer() = default;
   void PollLoop();
 
+  platform::Clock* clock_ = nullptr;
   std::shared_ptr<platform::com::DaServerModel> model_;
   std::unique_ptr<platform::com::rpc::ServerEndpoint> endpoint_;
   std::mutex mutex_;

@@ -42,12 +42,16 @@ echo "== $folder: $(ls "$folder" | tr '\n' ' ')"
 echo "== ostrel-host serves the network for 5 seconds, then prints its namespace and stops"
 "$folder/ostrel-host" --dump-after 5 > "$folder/dump.txt"
 
-# The channels (the items with channel properties), their values with the channel's decimals.
-awk -F'\t' '
-  /^[^\t]/ { id = $1; value = $4; quality = $5; stamp = $6; next }
+# The channels (the items with channel properties): value in the channel's unit with its
+# decimals, quality, time stamp, item ID.
+LC_ALL=C awk -F'\t' '
+  /^[^\t]/ { id = $1; value = $4; quality = $5; stamp = $6; unit = ""; decimals = 0; next }
   $2 == 5001 { unit = $5 }
   $2 == 5004 { decimals = $5 }
-  $2 == 5007 { printf "%-32s %10.*f %-4s quality %3s  %s\n", id, decimals, value, unit, quality, stamp }
+  $2 == 5007 {
+    shown = unit; gsub(/[\200-\277]/, "", shown)  # width in characters, not UTF-8 bytes
+    printf "%10.*f %s%*s  quality %3s  %s  %s\n", decimals, value, unit, 4 - length(shown), "", quality, stamp, id
+  }
 ' "$folder/dump.txt"
 echo "== $(grep -c '^[^	]' "$folder/dump.txt") items in all; quality 192 is good, 8 not yet polled"
 "$folder/ostrel-host" -UNREGSERVER

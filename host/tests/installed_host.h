@@ -1,10 +1,8 @@
-// For end-to-end tests: ostrel-host installed in a server folder of its own (the program and
+// For end-to-end tests and benchmarks: ostrel-host installed in a server folder of its own (the program and
 // the libraries it loads, copied from the build), with Ostrel.INI for the small network on the
 // simulator's port. The host serves its socket in a run folder of the test's own (through
 // XDG_RUNTIME_DIR, which programs started from the test inherit), so tests can run at once.
 #pragma once
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <optional>
