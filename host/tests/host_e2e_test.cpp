@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <set>
 #include <sstream>
 
 #include "host/tests/installed_host.h"
@@ -91,6 +92,31 @@ bool Reports(const com::testing::Recorded& e, com::OPCHANDLE client, const std::
   return false;
 }
 
+// The socket inodes a process holds that listen on TCP (IPv4 or IPv6).
+std::vector<std::string> TcpListeners(uint32_t pid) {
+  std::set<std::string> inodes;
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  for (const auto& e :
+       std::filesystem::directory_iterator(fds, std::filesystem::directory_options::skip_permission_denied)) {
+    std::error_code ec;
+    const std::string target = std::filesystem::read_symlink(e.path(), ec).string();
+    if (!ec && target.rfind("socket:[", 0) == 0) inodes.insert(target.substr(8, target.size() - 9));
+  }
+  std::vector<std::string> out;
+  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    std::ifstream in(table);
+    std::string line;
+    std::getline(in, line);  // the heading
+    while (std::getline(in, line)) {
+      std::istringstream f(line);
+      std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+      f >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+      if (state == "0A" && inodes.count(inode)) out.push_back(local);  // 0A: LISTEN
+    }
+  }
+  return out;
+}
+
 TEST(OstrelHost, RegistrationSwitchesInAnyCaseWriteAndRemoveTheServersKeys) {
   InstalledHost in;
   platform::Registry reg;
@@ -137,6 +163,15 @@ TEST(OstrelHost, ClientByProgIdReadsWritesAndIsToldWhenTheHostStops) {
   ASSERT_EQ(c.Connect(&error), com::S_OK) << error;
   const std::optional<uint32_t> pid = in.RunningPid();
   ASSERT_TRUE(pid);
+  // Local only: a socket for the user alone, in a folder for the user alone, and no TCP port.
+  const auto running = com::FindRunningServer(kOstrelClsid);
+  ASSERT_TRUE(running);
+  const std::filesystem::path socket = running->endpoint.substr(std::string("unix:").size());
+  EXPECT_EQ(std::filesystem::status(socket).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(std::filesystem::status(socket.parent_path()).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_all);
+  EXPECT_TRUE(TcpListeners(*pid).empty());
 
   EXPECT_EQ(c.Browse(com::OPC_BRANCH, ""), std::vector<std::string>{"ZFM1"});
   auto browser = c.As<com::IOPCBrowseServerAddressSpace>(c.unk);
