@@ -1,6 +1,7 @@
 #include "host/library_backend.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace host {
 
@@ -39,7 +40,7 @@ void LibraryBackend::Read(const std::vector<uint32_t>& handles, std::vector<Read
     com::RawVariant raw = tk::RequestValue(r);
     if (r.Result == 0 && com::SUCCEEDED(com::VariantFromRaw(raw, &reading.value))) {
       reading.quality = r.Quality;
-      reading.stamp = r.TimeStamp;
+      std::memcpy(&reading.stamp, &r.TimeStamp, sizeof reading.stamp);  // unaligned in the record
     } else {
       reading.value = com::Variant();
       reading.quality = com::OPC_QUALITY_BAD;

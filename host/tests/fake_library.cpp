@@ -95,7 +95,7 @@ struct Exported {
         com::VariantToRaw(reg.value, &raw);
         tk::SetRequestValue(r, raw);
         r.Quality = reg.quality;
-        r.TimeStamp = reg.stamp;
+        std::memcpy(&r.TimeStamp, &reg.stamp, sizeof reg.stamp);  // unaligned in the record
       } else {
         com::Variant v;
         com::VariantFromRaw(tk::RequestValue(r), &v);
