@@ -59,6 +59,8 @@ std::string GetServerPath() {
   if (!registry.KeyExists(key)) return {};
   std::string value = registry.String(key).value_or("");
   WriteLog("Pfad: >" + value + "<");
+  // A path with blanks is registered in double quotes, so that activation keeps it whole.
+  if (!value.empty() && value.front() == '"') value = value.substr(1, value.find('"', 1) - 1);
   auto slash = value.rfind('/');
   std::string folder = slash == std::string::npos ? std::string{} : value.substr(0, slash + 1);
   WriteLog("Pfad: >" + folder + "<");

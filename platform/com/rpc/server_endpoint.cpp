@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -472,8 +473,14 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
       ForgetRunningServer(clsid_, static_cast<uint32_t>(getpid()), reg);
     }
     for (auto& s : SessionsNow()) s->Close(/*cancelled=*/false);
+    {
+      // Each stream ends once its queued events are out. The server's shutdown would wait for
+      // the clients' idle connections up to its deadline, so it is only asked once they ended.
+      std::unique_lock lock(mutex_);
+      sessions_ended_.wait_for(lock, grace, [this] { return sessions_.empty(); });
+    }
     if (server_) {
-      server_->Shutdown(std::chrono::system_clock::now() + grace);
+      server_->Shutdown(std::chrono::system_clock::now());
       server_.reset();
     }
     pool_.Stop();
@@ -602,6 +609,7 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
       std::lock_guard lock(mutex_);
       sessions_.erase(s->Token());
     }
+    sessions_ended_.notify_all();
     auto end = [s] {
       try {
         s->End();
@@ -1093,6 +1101,7 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
   std::mutex mutex_;
   bool stopped_ = false;
   std::map<std::string, std::shared_ptr<Session>> sessions_;
+  std::condition_variable sessions_ended_;
 };
 
 // ---------------------------------------------------------------------------------------

@@ -60,7 +60,8 @@ TEST_F(ServerPathTest, FolderOfTheRegisteredHost) {
   struct Row {
     const char* value;
     const char* folder;
-  } rows[] = {{"/opt/prog/host", "/opt/prog/"}, {"host", ""}, {"/host", "/"}, {"/opt/prog/", "/opt/prog/"}};
+  } rows[] = {{"/opt/prog/host", "/opt/prog/"}, {"host", ""}, {"/host", "/"}, {"/opt/prog/", "/opt/prog/"},
+              {"\"/opt/my prog/host\"", "/opt/my prog/"}, {"\"/opt/my prog/host", "/opt/my prog/"}};
   for (const auto& r : rows) {
     ASSERT_TRUE(reg.SetValue(key, "", std::string(r.value)));
     EXPECT_EQ(GetServerPath(), r.folder) << r.value;

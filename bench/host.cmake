@@ -1,0 +1,2 @@
+add_executable(bench_host ${CMAKE_CURRENT_LIST_DIR}/host_bench.cpp)
+target_link_libraries(bench_host PRIVATE qar_host_fake qar_host_installed qar_com_rpc benchmark::benchmark)

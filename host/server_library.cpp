@@ -1,0 +1,58 @@
+#include "host/server_library.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
+#include <utility>
+
+namespace host {
+
+namespace {
+
+template <class F>
+bool Resolve(void* library, const char* name, F& fn, std::string* error) {
+  fn = reinterpret_cast<F>(dlsym(library, name));
+  if (!fn && error) *error = std::string("the server library lacks the export ") + name;
+  return fn != nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<ServerLibrary> ServerLibrary::Load(const std::string& path, std::string* error) {
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    if (error) *error = std::string("cannot load the server library: ") + dlerror();
+    return nullptr;
+  }
+  Exports e;
+  if (!Resolve(handle, "SOXpSInitialize", e.initialize, error) ||
+      !Resolve(handle, "SOXpSBuildDANameSpace", e.build_name_space, error) ||
+      !Resolve(handle, "SOXpSStart", e.start, error) ||
+      !Resolve(handle, "SOXpSHandleDARequests", e.handle_requests, error) ||
+      !Resolve(handle, "SOXpSStop", e.stop, error)) {
+    dlclose(handle);
+    return nullptr;
+  }
+  auto library = std::make_unique<ServerLibrary>(e);
+  library->handle_ = handle;
+  return library;
+}
+
+void ServerLibrary::Unload() {
+  exports_ = {};
+  if (handle_) dlclose(std::exchange(handle_, nullptr));
+}
+
+std::string ProgramPath() {
+  char buf[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  return n > 0 ? std::string(buf, size_t(n)) : std::string();
+}
+
+std::string ProgramFolder() {
+  std::string path = ProgramPath();
+  return path.substr(0, path.rfind('/') + 1);
+}
+
+}  // namespace host
