@@ -1,11 +1,13 @@
 #include "platform/files.h"
 
 #include <dirent.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <memory>
 #include <string_view>
 
@@ -19,6 +21,12 @@ std::string ProgramPath() {
 }
 
 std::string ProgramDir() { return DirOf(ProgramPath()); }
+
+std::string HomeDir() {
+  if (const char* home = std::getenv("HOME"); home && *home) return home;
+  if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
+  return {};
+}
 
 std::string CurrentDir() {
   char buf[PATH_MAX];

@@ -12,6 +12,9 @@ std::string ProgramPath();
 std::string ProgramDir();
 // Current directory with a trailing "/".
 std::string CurrentDir();
+// The user's home folder ($HOME, else the password entry's), without a trailing "/"; "" when
+// there is none.
+std::string HomeDir();
 // Folder part of a path including its trailing "/" ("" when the path has none).
 std::string DirOf(const std::string& path);
 // Appends "/" unless the text already ends in one (an empty text stays empty).

@@ -22,7 +22,6 @@
 #include "platform/registry.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -443,12 +442,6 @@ bool Modify(const std::string& file, const std::function<bool(Tree&)>& change) {
                       " unreadable line(s) dropped");
   }
   return ReplaceFile(file, Serialize(tree));
-}
-
-std::string HomeDir() {
-  if (const char* home = std::getenv("HOME"); home && *home) return home;
-  if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
-  return {};
 }
 
 }  // namespace
