@@ -63,9 +63,15 @@ HRESULT RemoteFailure(const grpc::Status& status, const std::string& computer, c
     *error = where + " did not answer in time";
     return RPC_E_TIMEOUT;
   }
-  // gRPC reports a refused handshake only in its text.
+  // gRPC reports a refused handshake only in its text. When we refuse the other side's
+  // certificate it says so; when the other side refuses ours, TLS 1.3 lets it only close the
+  // connection right after it was made.
   if (Mentions(message, {"handshake", "ssl", "tls", "certificate", "alert"})) {
     *error = where + " and this computer do not accept each other's certificates: " + message;
+    return E_ACCESSDENIED;
+  }
+  if (Mentions(message, {"socket closed"})) {
+    *error = where + " closed the connection at once: it does not accept this computer's certificate (" + message + ")";
     return E_ACCESSDENIED;
   }
   *error = "cannot reach " + where + ": " + message;
