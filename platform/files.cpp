@@ -28,6 +28,16 @@ std::string HomeDir() {
   return {};
 }
 
+std::string UserFile(const char* override_var, const char* xdg_var, const char* home_folder, const std::string& name) {
+  if (const char* file = std::getenv(override_var); file && *file) return file;
+  if (const char* folder = std::getenv(xdg_var); folder && folder[0] == '/') {
+    return WithTrailingSlash(folder) + "qar/" + name;
+  }
+  std::string home = HomeDir();
+  if (home.empty()) return {};
+  return WithTrailingSlash(home) + home_folder + "/qar/" + name;
+}
+
 std::string CurrentDir() {
   char buf[PATH_MAX];
   if (!getcwd(buf, sizeof buf)) return {};

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/service/opc_service.h"
+#include "host/service/tests/registration.h"
 #include "platform/com/class_registry.h"
 #include "platform/com/opc_common.h"
 #include "platform/com/rpc/client.h"
@@ -33,8 +34,7 @@ class RemoteTest : public ::testing::Test {
     ASSERT_TRUE(pki_.Issue("plant-b"));
     ASSERT_TRUE(pki_.Issue("intruder", /*rogue=*/true));
 
-    platform::Registry reg_b(RegistryB());
-    Register(reg_b, com::testing::kFakeClsid, "Qar.Fake.1", "Fake server",
+    RegisterClass(RegistryB(), com::testing::kFakeClsid, "Qar.Fake.1", "Fake server",
              {com::CATID_OPCDAServer10, com::CATID_OPCDAServer20});
     rpc::ServeOptions serve;
     serve.socket_dir = dir_ / "b-sockets";
@@ -59,18 +59,6 @@ class RemoteTest : public ::testing::Test {
   }
 
   std::string RegistryB() const { return dir_ / "b-registry"; }
-
-  static void Register(platform::Registry& reg, const com::CLSID& clsid, const std::string& prog_id,
-                       const std::string& name, std::vector<com::CATID> categories,
-                       const std::string& command = "/nonexistent/server") {
-    com::ServerRegistration r;
-    r.clsid = clsid;
-    r.prog_id = prog_id;
-    r.readable_name = name;
-    r.command = command;
-    r.categories = std::move(categories);
-    ASSERT_TRUE(com::RegisterServer(r, reg));
-  }
 
   rpc::TlsMaterial Material(const std::string& name) {
     rpc::RemoteConfig c;

@@ -49,8 +49,7 @@ com::HRESULT Write(const Group& g, com::Variant value) {
 }
 
 TEST_F(RemoteTest, ListsTheServersOfAnotherComputerByCategory) {
-  platform::Registry reg_b(RegistryB());
-  Register(reg_b, *com::GuidFromString("{22222222-0000-0000-0000-000000000001}"), "Vendor.Alarms.1", "Alarms",
+  RegisterClass(RegistryB(), *com::GuidFromString("{22222222-0000-0000-0000-000000000001}"), "Vendor.Alarms.1", "Alarms",
            {com::CATID_OPCAEServer10});
   std::shared_ptr<com::IOPCServerList> list;
   std::string error;
@@ -117,8 +116,7 @@ TEST_F(RemoteTest, ConnectsByComputerNameReadsWritesAndGetsCallbacks) {
 TEST_F(RemoteTest, ActivationFailuresSayWhyAndWhere) {
   // A second class whose server runs without remote access.
   const com::CLSID local_only = *com::GuidFromString("{22222222-0000-0000-0000-000000000002}");
-  platform::Registry reg_b(RegistryB());
-  Register(reg_b, local_only, "Vendor.LocalOnly.1", "Local only", {com::CATID_OPCDAServer20});
+  RegisterClass(RegistryB(), local_only, "Vendor.LocalOnly.1", "Local only", {com::CATID_OPCDAServer20});
   rpc::ServeOptions serve;
   serve.socket_dir = dir_ / "b-sockets";
   serve.registry_file = RegistryB();

@@ -14,6 +14,7 @@
 #include <chrono>
 
 #include "host/service/tests/program.h"
+#include "host/service/tests/registration.h"
 #include "host/service/tests/tcp_relay.h"
 #include "opcclient/kopl.h"
 #include "platform/clock.h"
@@ -49,18 +50,6 @@ uint16_t FreePort(const char* host) {
   return port;
 }
 
-void Register(const std::string& registry, const com::CLSID& clsid, const std::string& prog_id,
-              const std::string& name, std::vector<com::CATID> categories, const std::string& command) {
-  com::ServerRegistration r;
-  r.clsid = clsid;
-  r.prog_id = prog_id;
-  r.readable_name = name;
-  r.command = command;
-  r.categories = std::move(categories);
-  platform::Registry reg(registry);
-  ASSERT_TRUE(com::RegisterServer(r, reg));
-}
-
 class TwoComputersTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -72,11 +61,11 @@ class TwoComputersTest : public ::testing::Test {
     server_port_b_ = FreePort(kHostB);
     ASSERT_TRUE(port_a_ && port_b_ && server_port_b_);
 
-    Register(Registry("a"), kLocalClsid, "Vendor.Local.1", "Local server", {com::CATID_OPCDAServer20},
+    RegisterClass(Registry("a"), kLocalClsid, "Vendor.Local.1", "Local server", {com::CATID_OPCDAServer20},
              "/nonexistent/server");
-    Register(Registry("b"), com::testing::kFakeClsid, "Qar.Fake.1", "Fake server",
+    RegisterClass(Registry("b"), com::testing::kFakeClsid, "Qar.Fake.1", "Fake server",
              {com::CATID_OPCDAServer10, com::CATID_OPCDAServer20}, QAR_TEST_SERVER);
-    Register(Registry("b"), kAlarmsClsid, "Vendor.Alarms.1", "Alarms", {com::CATID_OPCAEServer10},
+    RegisterClass(Registry("b"), kAlarmsClsid, "Vendor.Alarms.1", "Alarms", {com::CATID_OPCAEServer10},
              "/nonexistent/server");
     WriteConfig("a", "plant-a", kHostA, port_a_, 0, PlantB(kHostB));
     WriteConfig("b", "plant-b", kHostB, port_b_, server_port_b_, "");
@@ -208,7 +197,7 @@ TEST_F(TwoComputersTest, AProgIdIsResolvedOnTheClientsComputer) {
   EXPECT_THROW(s.SetActive(true), kopl::EOPCException);
   EXPECT_FALSE(s.Active());
   // ... until it is registered here too, for the same class.
-  Register(Registry("a"), com::testing::kFakeClsid, "Qar.Fake.1", "Fake server", {}, "");
+  RegisterClass(Registry("a"), com::testing::kFakeClsid, "Qar.Fake.1", "Fake server", {}, "");
   s.SetActive(true);
   EXPECT_TRUE(s.Active());
   EXPECT_TRUE(AwaitChange("Zentrale.Station1.BA1=0"));

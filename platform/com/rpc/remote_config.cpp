@@ -119,16 +119,7 @@ std::string HostPort::Target() const {
   return h + ":" + std::to_string(port);
 }
 
-std::string DefaultRemoteConfigFile() {
-  if (const char* file = std::getenv("QAR_REMOTE_CONFIG"); file && *file) return file;
-  // The XDG rules ignore a relative configuration folder.
-  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && config[0] == '/') {
-    return WithTrailingSlash(config) + "qar/remote.ini";
-  }
-  std::string home = HomeDir();
-  if (home.empty()) return {};
-  return WithTrailingSlash(home) + ".config/qar/remote.ini";
-}
+std::string DefaultRemoteConfigFile() { return UserFile("QAR_REMOTE_CONFIG", "XDG_CONFIG_HOME", ".config", "remote.ini"); }
 
 bool LoadRemoteConfig(const std::string& file, RemoteConfig* out, std::string* error) {
   RemoteConfig c;
