@@ -35,6 +35,9 @@ class TCustomFM {
   // Takes name unless it holds a character that would break the project file or the server's
   // item names; then ErrorCode := 2 (the message to show) and Name stays.
   void SetName(const std::string& name);
+  // The dialogs refuse a name with ";" as well (message 2): every reader of the project file
+  // cuts its lines there, so such a station would not read back.
+  static bool CutByReaders(const std::string& name) { return name.find(';') != std::string::npos; }
 
   std::string Name;
   int32_t Address = -1;  // station 1..255; 0 for the central modem

@@ -319,9 +319,12 @@ bool TProject::ConfirmOverwrite() {
 
 bool TProject::WriteServerIni() {
   std::string kept = ProjectPath;
+  // The server's file is no save of the project: its changes stay unsaved until Save.
+  bool modified = Modified;
   ProjectPath = config_.ProgramDir + "Ostrel";
   bool ok = SaveProject();
   ProjectPath = kept;
+  Modified = modified;
   return ok;
 }
 

@@ -56,7 +56,7 @@ class TProject {
   // Before Save: when the project file exists, asks whether to overwrite it (text 4 of MAIN).
   // True to go on.
   bool ConfirmOverwrite();
-  // Writes Ostrel.INI into the program folder without asking; ProjectPath is kept.
+  // Writes Ostrel.INI into the program folder without asking; ProjectPath and Modified are kept.
   bool WriteServerIni();
   // The box after a written Ostrel.INI (text 5 of MAIN).
   void ShowServerIniWritten();

@@ -266,8 +266,10 @@ TEST_F(ProjectTest, SaveFailuresAreShownAndKeepTheOldFile) {
 TEST_F(ProjectTest, ServerIniGoesToTheProgramFolderAndKeepsTheProjectPath) {
   Add(Root("Z"), Station("S", 4));
   project->ProjectPath = dir / "Data/Anlage";
+  project->Modified = true;
   ASSERT_TRUE(project->WriteServerIni());
   EXPECT_EQ(project->ProjectPath, dir / "Data/Anlage");
+  EXPECT_TRUE(project->Modified) << "the project itself is not saved yet";
   EXPECT_EQ(dir.Read("Ostrel.INI"), ProjectText(project->Tree));
   project->ShowServerIniWritten();
   EXPECT_EQ(messages_service.Texts().back(), "Ostrel.INI wurde in " + dir.Path() + " geschrieben.");

@@ -48,8 +48,9 @@ void ExportsTest::TearDown() {
 }
 
 void ExportsTest::WriteIni(const std::string& stations, const std::string& more, int modus) {
-  dir.Write("Ostrel.INI", "[Zentralfunkmodem]\r\nTyp=ZFM1,ZT\r\nMODUS=" + std::to_string(modus) +
-                              "\r\n\r\n[Unterstationen]\r\n" + stations + "\r\n" + more);
+  dir.Write("Ostrel.INI", "[Zentralfunkmodem]\r\nTyp=ZFM1,ZT\r\nMODUS=" + std::to_string(modus) + "\r\nRS232=" +
+                              pty.SlavePath() + ",9600,None,8,1\r\n\r\n[Unterstationen]\r\n" + stations + "\r\n" +
+                              more);
 }
 
 void ExportsTest::StartLog(const std::vector<std::pair<std::string, std::string>>& markers) {

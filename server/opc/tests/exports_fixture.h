@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/testing/temp_dir.h"
+#include "serial/tests/pty.h"
 #include "server/opc/tests/small_network.h"
 #include "server/opc/tests/test_host.h"
 
@@ -22,7 +23,8 @@ class ExportsTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Ostrel.INI: the central modem ZFM1 with MODUS, the station lines and further sections.
+  // Ostrel.INI: the central modem ZFM1 with MODUS and its port (a pty that nobody answers on),
+  // the station lines and further sections.
   void WriteIni(const std::string& stations, const std::string& more = "", int modus = 1);
   // Starts the error log in the server folder. markers: file name -> contents ("DEBUG" -> "17").
   void StartLog(const std::vector<std::pair<std::string, std::string>>& markers = {{"SAVE_ERR", ""}});
@@ -35,6 +37,7 @@ class ExportsTest : public ::testing::Test {
   void Load();
 
   platform::testing::TempDir dir;
+  serial::testing::Pty pty;  // the driver thread's serial line
   TestHost host{LinkedExports()};
 
  private:

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "serial/tests/pty.h"
 #include "server/opc/tests/server_folder.h"
 #include "server/opc/tests/small_network.h"
 #include "tools/testing/simulator_process.h"
@@ -24,9 +25,11 @@ struct Output {
 struct Install : ServerFolder {
   Install() : ServerFolder(TEST_HOST) { Register(); }
 
+  // The driver thread's serial line is a pty that nobody answers on.
   void WriteIni(int modus = 1) const {
-    dir.Write("Ostrel.INI", "[Zentralfunkmodem]\r\nTyp=ZFM1,ZT\r\nMODUS=" + std::to_string(modus) +
-                                "\r\n\r\n[Unterstationen]\r\n" + kStations + "\r\n" + kChannels);
+    dir.Write("Ostrel.INI", "[Zentralfunkmodem]\r\nTyp=ZFM1,ZT\r\nMODUS=" + std::to_string(modus) + "\r\nRS232=" +
+                                pty.SlavePath() + ",9600,None,8,1\r\n\r\n[Unterstationen]\r\n" + kStations +
+                                "\r\n" + kChannels);
   }
 
   Output Run(const std::string& script, const std::string& argument = "") const {
@@ -49,6 +52,8 @@ struct Install : ServerFolder {
     }
     return texts;
   }
+
+  serial::testing::Pty pty;
 };
 
 bool Has(const std::vector<std::string>& lines, const std::string& line) {
@@ -132,7 +137,6 @@ TEST(HostEndToEnd, DemoMarkerRunsWithoutDriverThread) {
 // Initialise, namespace, start, read until good, write an output, read its confirmation, stop,
 // unload, with the simulator behind the configured pty.
 TEST(HostEndToEnd, FullRoundAgainstTheSimulator) {
-  GTEST_SKIP() << "needs the driver thread's line work (tMOP with the 3964R procedure), not on this branch yet";
   Install in;
   const std::string port = radiosim::testing::SimulatorProcess::DefaultPortPath(in.dir.Path());
   in.dir.Write("Ostrel.INI", "[Zentralfunkmodem]\r\nTyp=ZFM1,ZT\r\nRS232=" + port +

@@ -1,0 +1,257 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QTest>
+
+#include "configurator/station_editor.h"
+#include "configurator/tests/gui/gui_fixture.h"
+#include "configurator/tests/jpeg_writer.h"
+#include "configurator/windows/about_box.h"
+#include "configurator/windows/message_boxes.h"
+#include "configurator/windows/picture.h"
+#include "configurator/windows/project_name_dialog.h"
+#include "configurator/windows/qt_text.h"
+#include "configurator/windows/station_dialog.h"
+#include "configurator/windows/zfm_dialog.h"
+#include "configurator/zfm_editor.h"
+
+namespace configurator::windows {
+namespace {
+
+using platform::MessageAnswer;
+using testing::OnModal;
+using testing::RecordingShell;
+
+// The core of an installation with the language file switched on, as after the first tick.
+class DialogTest : public ::testing::Test, public configurator::testing::Installation {
+ protected:
+  DialogTest() : core(StartCore()) { core->SwitchLanguage(); }
+  TProject& Project() { return core->Project; }
+  TStationNode* Root(int type = 1) {
+    auto zfm = std::make_unique<TZFM>();
+    zfm->Name = "Zentrale";
+    zfm->DeviceType = core->Tables.Central.Entries[size_t(type)];
+    return Project().Tree.AddRoot("Zentrale", std::move(zfm));
+  }
+  TStationNode* Station(TStationNode* parent, const std::string& name, int32_t address) {
+    auto st = std::make_unique<TFuMo>(Project().Addresses());
+    st->Name = name;
+    st->Address = address;
+    Project().Addresses().SetFree(address, false);
+    return Project().Tree.AddChild(parent, name, std::move(st));
+  }
+
+  std::unique_ptr<TConfiguratorCore> core;
+};
+
+TEST_F(DialogTest, CentralModemDialogLaysOutItsSettingBoxesInTheLabelRows) {
+  Root()->CentralModem()->Port = "COM12";
+  Project().CurrentNode = Project().Tree.Root();
+  TZFMEditor editor(Project(), {});
+  TfrmZFM dialog(nullptr, editor, core->Tables.Central);
+  dialog.show();
+  EXPECT_EQ(Cp(dialog.windowTitle()), "Zentralfunkmodem einrichten");
+  EXPECT_EQ(dialog.lblPort->text(), "Serielle Schnittstelle:");
+  EXPECT_EQ(dialog.GroupBox4->title(), "RS232-Schnittstelle");
+  const int row = dialog.lblBaud->y() - dialog.lblPort->y();
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(dialog.cbSettings[size_t(i)]->geometry(),
+              dialog.cbComPort->geometry().translated(0, (i + 1) * row));
+    EXPECT_TRUE(dialog.cbSettings[size_t(i)]->isVisible());
+  }
+  EXPECT_EQ(row, 24);
+  EXPECT_EQ(dialog.cbSettings[2]->currentText(), "None");
+  EXPECT_EQ(dialog.cbComPort->currentText(), "COM12") << "a port beyond COM8 stays chosen";
+  EXPECT_TRUE(dialog.rbMode[1]->isChecked());
+  EXPECT_FALSE(dialog.rbMode[1]->isEnabled());
+
+  dialog.editName->clear();
+  dialog.btnOK->click();
+  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Bitte einen Namen f\xFCr das Zentralfunkmodem eingeben."});
+  EXPECT_EQ(dialog.result(), QDialog::Rejected);
+  EXPECT_TRUE(dialog.isVisible());
+
+  dialog.editName->setText("Mitte");
+  dialog.cbSettings[0]->setFocus();
+  QTest::keyClick(dialog.cbSettings[0], Qt::Key_Down);  // 9600 -> 14400
+  dialog.btnOK->click();
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(editor.Object().Name, "Mitte");
+  EXPECT_EQ(editor.Object().BaudRate, serial::br14400);
+  EXPECT_EQ(editor.Object().Port, "COM12");
+}
+
+TEST_F(DialogTest, CentralModemDialogRestoresARefusedType) {
+  TStationNode* root = Root(1);
+  Station(Station(root, "A", 1), "A1", 2);
+  Project().CurrentNode = root;
+  TZFMEditor editor(Project(), {});
+  TfrmZFM dialog(nullptr, editor, core->Tables.Central);
+  dialog.show();
+  dialog.cbTyp->setFocus();
+  QTest::keyClick(dialog.cbTyp, Qt::Key_Up);  // MoP -> ISM, mode 0
+  EXPECT_EQ(dialog.cbTyp->currentIndex(), 1);
+  EXPECT_TRUE(dialog.rbMode[1]->isChecked());
+  ASSERT_EQ(boxes.boxes.size(), 1u);
+  EXPECT_EQ(boxes.boxes[0].kind, platform::MessageKind::Information);
+  QTest::keyClick(dialog.cbTyp, Qt::Key_Down);  // mode 2 is allowed
+  EXPECT_TRUE(dialog.rbMode[2]->isChecked());
+}
+
+TEST_F(DialogTest, StationDialogOpensModuleSlotsOneByOne) {
+  Root();
+  TStationEditor editor(Project(), false);
+  TfrmFuMo dialog(nullptr, editor);
+  dialog.show();
+  QApplication::setActiveWindow(&dialog);
+  EXPECT_EQ(Cp(dialog.windowTitle()), "Funkmodem einrichten");
+  EXPECT_EQ(dialog.editName->text(), "Station");
+  EXPECT_EQ(dialog.lblModule[0]->text(), "Zusatzmodul &1:");
+  EXPECT_EQ(dialog.cbAdresse->currentText(), "1");
+  EXPECT_TRUE(dialog.cbModule[0]->isEnabled());
+  EXPECT_FALSE(dialog.cbModule[1]->isEnabled());
+  EXPECT_TRUE(dialog.EditTO->isVisible());
+  EXPECT_EQ(dialog.cbTyp->toolTip(), "Typ des Funkmodems");
+
+  dialog.cbModule[0]->setFocus();
+  QTest::keyClick(dialog.cbModule[0], Qt::Key_Down);  // DI-8
+  EXPECT_TRUE(dialog.cbModule[1]->isEnabled());
+  EXPECT_TRUE(dialog.lblModule[1]->isEnabled());
+  EXPECT_EQ(QApplication::focusWidget(), dialog.cbModule[1]);
+  QTest::keyClick(dialog.cbModule[0], Qt::Key_Up);  // no module again
+  EXPECT_FALSE(dialog.cbModule[1]->isEnabled());
+
+  dialog.cbTyp->setFocus();
+  QTest::keyClick(dialog.cbTyp, Qt::Key_Down);  // RM-Gross: no extra wait
+  EXPECT_FALSE(dialog.EditTO->isVisible());
+  EXPECT_FALSE(dialog.lblTO2->isVisible());
+  EXPECT_EQ(dialog.cbModule[0]->count(), 3) << "AI-4 does not fit this type";
+
+  dialog.editName->setText("Brunnen");
+  dialog.btnOK->click();
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  std::unique_ptr<TFuMo> st = editor.TakeNewStation();
+  EXPECT_EQ(st->Name, "Brunnen");
+  EXPECT_EQ(st->DeviceType.Name, "RM-Gro\xDF");
+  EXPECT_EQ(st->Channels.size(), 24u);
+}
+
+TEST_F(DialogTest, StationDialogKeepsANameInUseOpen) {
+  Station(Root(), "Brunnen", 4);
+  TStationEditor editor(Project(), false);
+  TfrmFuMo dialog(nullptr, editor);
+  dialog.show();
+  dialog.editName->setText("Brunnen");
+  dialog.btnOK->click();
+  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Der Name ist schon vergeben.\rBrunnen"});
+  EXPECT_TRUE(dialog.isVisible());
+  dialog.btnAbbrechen->click();
+  EXPECT_EQ(dialog.result(), QDialog::Rejected);
+}
+
+TEST_F(DialogTest, ProjectNameDialog) {
+  struct Row {
+    const char* name;
+    const char* typed;
+    bool ok;
+    QDialog::DialogCode result;
+    std::string path;
+    std::vector<std::string> boxes;
+  } rows[] = {
+      {"empty name", "", true, QDialog::Rejected, "alt", {"Bitte einen Projektnamen eingeben."}},
+      {"a name", "Nord", true, QDialog::Accepted, "Nord", {}},
+      {"cancel", "Nord", false, QDialog::Rejected, "", {}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    boxes.boxes.clear();
+    Project().ProjectPath = "alt";
+    TfrmProjektname dialog(nullptr, Project());
+    dialog.show();
+    EXPECT_EQ(dialog.windowTitle(), "Projektname");
+    QTest::keyClicks(dialog.Edit1, r.typed);
+    (r.ok ? dialog.btnOK : dialog.btnAbbrechen)->click();
+    EXPECT_EQ(dialog.result(), r.result);
+    EXPECT_EQ(dialog.isVisible(), r.ok && r.result == QDialog::Rejected);
+    EXPECT_EQ(Project().ProjectPath, r.path);
+    EXPECT_EQ(boxes.Texts(), r.boxes);
+  }
+}
+
+TEST(AboutBox, ThePictureSetsTheSizeAndTheLinksGoToTheShell) {
+  platform::testing::TempDir dir;
+  ASSERT_TRUE(configurator::testing::WriteJpeg(dir / "info.jpg", 100, 260, [](int, int) { return 0x2040A0u; }));
+  TAboutBox box;
+  box.AppName = "Brindel";
+  box.Url = "http://www.qar.example/";
+  box.SetPicture(LoadPicture(dir / "INFO.JPG"));
+  ASSERT_FALSE(box.Picture().isNull());
+  RecordingShell shell;
+  platform::testing::RecordingMessages boxes;
+
+  TAboutWnd with(nullptr, box, shell, boxes, TFileVersion{2, 5, 0, 7});
+  EXPECT_EQ(with.size(), QSize(349, 381));
+  EXPECT_EQ(with.windowTitle(), QString::fromUtf8("About Brindel \u00AE"));
+  EXPECT_EQ(with.lblVersion->text(), "2.5 (Build: 0.7)");
+  EXPECT_FALSE(with.bvlOuter->isHidden());
+  EXPECT_EQ(with.imgApp->size(), QSize(100, 260));
+
+  TAboutWnd without(nullptr, TAboutBox(), shell, boxes, std::nullopt);
+  EXPECT_EQ(without.width(), 297 - 48);
+  EXPECT_TRUE(without.bvlOuter->isHidden());
+  EXPECT_TRUE(without.lblVersionInfo->isHidden());
+  EXPECT_GE(without.btnOk->y(), without.lblWarning->y() + without.lblWarning->height()) << "nothing is cut off";
+
+  with.show();
+  QTest::mouseClick(with.lblUrl, Qt::LeftButton);
+  shell.answer = false;
+  with.btnSysInfo->click();
+  EXPECT_EQ(shell.opened, (std::vector<std::string>{"http://www.qar.example/", "MSInfo32.EXE"}));
+  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Could not execute system information!"});
+  EXPECT_EQ(boxes.waitDepth, 0);
+}
+
+TEST(TComComboBox, ListsTheSettingAndKeepsTheUsersChoice) {
+  TComComboBox box(nullptr);
+  box.SetComProperty(serial::cpParity);
+  EXPECT_EQ(box.currentText(), "None");
+  box.SetComProperty(serial::cpBaudRate);
+  box.SetText("4800");
+  EXPECT_EQ(box.currentText(), "4800");
+  box.SetText("4711");
+  EXPECT_EQ(box.currentText(), "4800");
+  box.show();
+  box.setFocus();
+  QTest::keyClick(&box, Qt::Key_Down);
+  EXPECT_EQ(box.Text(), "9600");
+  EXPECT_EQ(box.Select().BaudRate, serial::br9600);
+}
+
+TEST(TQtMessageService, ShowsTheTextAndReportsTheButton) {
+  struct Row {
+    platform::MessageButtons buttons;
+    QMessageBox::StandardButton click;
+    MessageAnswer answer;
+  } rows[] = {
+      {platform::MessageButtons::YesNoAbort, QMessageBox::No, MessageAnswer::No},
+      {platform::MessageButtons::YesNoAbort, QMessageBox::Abort, MessageAnswer::Abort},
+      {platform::MessageButtons::YesNo, QMessageBox::Yes, MessageAnswer::Yes},
+      {platform::MessageButtons::Ok, QMessageBox::Ok, MessageAnswer::Ok},
+  };
+  TQtMessageService service;
+  for (const Row& r : rows) {
+    QString shown;
+    OnModal<QMessageBox>([&](QMessageBox* box) {
+      shown = box->text();
+      box->button(r.click)->click();
+    });
+    EXPECT_EQ(service.Show(platform::MessageKind::Warning, "\xC4nderungen <b>speichern</b>?\rJa", r.buttons), r.answer);
+    EXPECT_EQ(shown, QString::fromUtf8("\u00C4nderungen <b>speichern</b>?\nJa"));
+  }
+}
+
+}  // namespace
+}  // namespace configurator::windows

@@ -1,0 +1,278 @@
+#include "configurator/windows/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStatusTipEvent>
+#include <QTest>
+
+#include "configurator/tests/gui/gui_fixture.h"
+#include "configurator/windows/channel_grid_widget.h"
+#include "configurator/windows/project_name_dialog.h"
+#include "configurator/windows/qt_text.h"
+#include "configurator/windows/station_dialog.h"
+#include "configurator/windows/zfm_dialog.h"
+
+namespace configurator::windows {
+namespace {
+
+using platform::MessageAnswer;
+using testing::MainWindowTest;
+using testing::OnModal;
+
+// A project of the example installation: Brunnen (three channels) with Hochbehaelter below
+// it, and Pumpwerk.
+const char* const kProject =
+    "[ZENTRALFUNKMODEM]\r\nTYP=Zentrale,MoP-Modem,2\r\nOption=0,0\r\nRS232=COM1,9600,None,8,1\r\nMODUS=1\r\n\r\n"
+    "[UNTERSTATIONEN]\r\nTYP=Brunnen,RM-Kompakt,0,3,0,0\r\nTYP=Hochbeh\xE4lter,RM-Kompakt,0,12,3,0\r\n"
+    "TYP=Pumpwerk,RM-Gro\xDF,0,5,0,0\r\n\r\n"
+    "[KONFIGURATOR]\r\nBrunnen=11\r\nHochbeh\xE4lter=11\r\nPumpwerk=12\r\n\r\n"
+    "[ADR003+]\r\nInfo=9,2,0,0,0,0\r\nOption=0,0\r\n[ADR003]\r\nKANAL=AA,Stell,%,0.5,0,1\r\n"
+    "KANAL=AE,Pegel,m,0.1,0,2\r\nKANAL=BE,Alarm,,0,0,0\r\n\r\n"
+    "[ADR012+]\r\nInfo=9,2,0,0,0,0\r\nOption=0,0\r\n[ADR012]\r\n\r\n"
+    "[ADR005+]\r\nInfo=1,0,0,0,0,0\r\nOption=0,0\r\n[ADR005]";
+
+class ProjectWindowTest : public MainWindowTest {
+ protected:
+  // The window with the project opened from the last-active entry.
+  void OpenProject() {
+    std::filesystem::create_directories(dir / "Data");
+    dir.Write("Data/Anlage.INI", kProject);
+    Open("[ALLGEMEIN]\r\nLETZE AKTIVE KONFIGURATION=" + dir / "Data/Anlage" + "\r\n");
+    ASSERT_TRUE(window->mnuLastActive->isEnabled());
+    window->mnuLastActive->trigger();
+    ASSERT_TRUE(window->tvFML->isVisible()) << ::testing::PrintToString(boxes.Texts());
+  }
+  QTreeWidgetItem* Item(const char* text) {
+    QList<QTreeWidgetItem*> found = window->tvFML->findItems(Q(text), Qt::MatchExactly | Qt::MatchRecursive);
+    return found.isEmpty() ? nullptr : found.front();
+  }
+  QPoint At(QTreeWidgetItem* item) { return window->tvFML->visualItemRect(item).center(); }
+  void Click(const char* text) { QTest::mouseClick(window->tvFML->viewport(), Qt::LeftButton, {}, At(Item(text))); }
+  QPoint CellAt(int row, int col) { return window->sgKanal->visualRect(window->sgKanal->model()->index(row, col)).center(); }
+  void Mouse(QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+    QWidget* vp = window->tvFML->viewport();
+    QMouseEvent e(type, at, vp->mapToGlobal(at), Qt::LeftButton, buttons, {});
+    QApplication::sendEvent(vp, &e);
+  }
+};
+
+TEST_F(MainWindowTest, FirstTickTranslatesTheSurface) {
+  Open();
+  const std::string title = "Konfigurationsprogramm f\xFCr Qar OPC Data Access Server f\xFCr Funkmodems";
+  EXPECT_EQ(Cp(window->windowTitle()), title + " - kein Projekt ge\xF6" "ffnet");
+  EXPECT_EQ(window->width(), 700);
+  EXPECT_EQ(window->mnuDatei->title(), "&Datei");
+  EXPECT_EQ(Cp(window->mnuDateiOeffnen->text()), "\xD6&" "ffnen...");
+  EXPECT_EQ(window->N171OpenRecent->title(), Q("&Zuletzt ge\xF6" "ffnet"));
+  EXPECT_EQ(window->mnuInfo->text(), "&Info...");
+  EXPECT_EQ(Cp(window->pmFM_Loeschen->text()), "FM l\xF6schen");
+  EXPECT_EQ(window->mnuLastActive->text(), "Unbekannt");
+  EXPECT_FALSE(window->mnuLastActive->isEnabled());
+  struct Shortcut {
+    QAction* action;
+    const char* keys;
+  } shortcuts[] = {{window->mnuDateiOeffnen, "F3"},       {window->mnuDateiSpeichern, "F2"},
+                   {window->mnuDateiBeenden, "Alt+X"},    {window->mnuFunkmodemZFM, "Ctrl+Z"},
+                   {window->mnuFunkmodemEinfuegen, "Ctrl+E"}, {window->mnuFunkmodemBearbeiten, "Ctrl+B"},
+                   {window->mnuFunkmodemLoeschen, "Ctrl+L"},  {window->mnuInfo, "Ctrl+I"}};
+  for (const Shortcut& s : shortcuts) EXPECT_EQ(s.action->shortcut(), QKeySequence(s.keys)) << s.keys;
+  EXPECT_TRUE(window->mnuDateiNeu->isEnabled());
+  EXPECT_TRUE(window->mnuDateiOeffnen->isEnabled());
+  EXPECT_FALSE(window->mnuDateiSpeichern->isEnabled());
+  EXPECT_FALSE(window->mnuDateiErstelleINI->isEnabled());
+  EXPECT_FALSE(window->mnuFunkmodem->menuAction()->isEnabled());
+  EXPECT_TRUE(window->pnlBackground->isVisible());
+  EXPECT_FALSE(window->tvFML->isVisible());
+  EXPECT_EQ(window->StatusPanel1->text(), "22:13, 14.11.2023");
+  EXPECT_EQ(Cp(window->mnuDateiSpeichern->statusTip()), "Speichern");
+  EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(MainWindowTest, AMissingLanguageFileEndsTheProgram) {
+  Open("[ALLGEMEIN]\r\nSPRACHE=fehlt.spr\r\n");
+  EXPECT_TRUE(window->Logic().Terminated);
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Die Sprachdatei fehlt.\r" + dir / "fehlt.spr"});
+}
+
+TEST_F(MainWindowTest, NewRunsTheNameAndTheCentralModemDialogs) {
+  Open();
+  OnModal<TfrmProjektname>([](TfrmProjektname* d) {
+    QTest::keyClicks(d->Edit1, "Anlage");
+    d->btnOK->click();
+    OnModal<TfrmZFM>([](TfrmZFM* z) {
+      EXPECT_EQ(Cp(z->windowTitle()), "Zentralfunkmodem einrichten");
+      z->editName->setText("Zentrale");
+      z->btnOK->click();
+    });
+  });
+  window->mnuDateiNeu->trigger();
+  ASSERT_EQ(window->tvFML->topLevelItemCount(), 1);
+  EXPECT_EQ(window->tvFML->topLevelItem(0)->text(0), "Zentrale");
+  EXPECT_TRUE(window->tvFML->topLevelItem(0)->isSelected());
+  EXPECT_TRUE(window->windowTitle().endsWith(" - [Anlage]"));
+  EXPECT_FALSE(window->pnlBackground->isVisible());
+  EXPECT_TRUE(window->mnuDateiSpeichern->isEnabled());
+  EXPECT_TRUE(window->mnuDateiErstelleINI->isEnabled());
+  EXPECT_TRUE(window->mnuFunkmodem->menuAction()->isEnabled());
+  EXPECT_EQ(window->stFuMoName->text(), "Zentrale");
+  EXPECT_EQ(window->stBetriebsart->text(), "ISM");
+  EXPECT_TRUE(window->stBetriebsart->isVisible());
+  EXPECT_FALSE(window->sgKanal->isVisible());
+  EXPECT_FALSE(window->lblHinweis->isVisible());
+}
+
+TEST_F(ProjectWindowTest, ClickingANodeShowsItsDetailsAndChannels) {
+  OpenProject();
+  EXPECT_TRUE(window->lblHinweis->isVisible()) << "nothing is selected after opening";
+  EXPECT_TRUE(Item("Hochbeh\xE4lter")->parent()->isExpanded());
+  Click("Brunnen");
+  EXPECT_EQ(window->stFuMoName->text(), "Brunnen");
+  EXPECT_EQ(window->stFuMoAdresse->text(), "3");
+  EXPECT_EQ(window->stAnalogAus->text(), "1");
+  EXPECT_EQ(window->stDigitalAus->text(), "---");
+  EXPECT_FALSE(window->stBetriebsart->isVisible());
+  ASSERT_TRUE(window->sgKanal->isVisible());
+  ASSERT_EQ(window->sgKanal->rowCount(), 3);
+  EXPECT_EQ(window->sgKanal->horizontalHeaderItem(0), nullptr);
+  EXPECT_EQ(window->sgKanal->item(1, 0)->text(), "Pegel");
+
+  // The label column is drawn in the colour of each channel's kind, the text 2, 4 pixels in.
+  QImage shot = window->sgKanal->grab().toImage();
+  QHeaderView* labels = window->sgKanal->verticalHeader();
+  struct Row {
+    int row;
+    QColor colour;
+  } rows[] = {{0, QColor(0, 255, 255)}, {1, QColor(0, 255, 0)}, {2, QColor(255, 255, 0)}};
+  for (const Row& r : rows) {
+    const QPoint cell(labels->x() + labels->width() - 4, labels->y() + labels->sectionViewportPosition(r.row) + 3);
+    EXPECT_EQ(shot.pixelColor(cell), r.colour) << r.row;
+  }
+  EXPECT_EQ(window->sgKanal->columnWidth(0) + 4 * 64 + 64,
+            window->sgKanal->width() - 2 * window->sgKanal->frameWidth() - window->sgKanal->verticalScrollBar()->sizeHint().width());
+
+  Click("Zentrale");
+  EXPECT_FALSE(window->sgKanal->isVisible());
+  EXPECT_EQ(window->stBetriebsart->text(), "MoP");
+}
+
+TEST_F(ProjectWindowTest, AGridCellIsRefusedUntilItHoldsAUsableName) {
+  OpenProject();
+  Click("Brunnen");
+  TChannelGridWidget* grid = window->sgKanal;
+  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, CellAt(0, 0));
+  auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+  ASSERT_NE(editor, nullptr) << "the cell is edited in place";
+  editor->selectAll();
+  QTest::keyClicks(editor, "Soll.wert");
+  QTest::keyClick(editor, Qt::Key_Tab);
+  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Der Kanalname enth\xE4lt ein unzul\xE4ssiges Zeichen."});
+  EXPECT_EQ(grid->currentRow(), 0);
+  EXPECT_EQ(grid->currentColumn(), 0);
+
+  // Leaving the grid for the tree brings the stored name back.
+  window->tvFML->setFocus();
+  EXPECT_EQ(Project().CurrentNode->Station()->Channels[0].Name, "Stell");
+  EXPECT_EQ(window->Logic().Grid.Cell(1, 1), "Stell");
+
+  boxes.boxes.clear();
+  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, CellAt(0, 1));
+  editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+  ASSERT_NE(editor, nullptr);
+  editor->selectAll();
+  QTest::keyClicks(editor, "m/s");
+  QTest::keyClick(editor, Qt::Key_Tab);
+  EXPECT_TRUE(boxes.boxes.empty());
+  EXPECT_EQ(Project().CurrentNode->Station()->Channels[0].Einheit, "m/s");
+  EXPECT_EQ(grid->currentColumn(), 2) << "Tab moves on to the factor";
+  window->MainTimer();  // the next tick enables Save
+  EXPECT_TRUE(window->mnuDateiSpeichern->isEnabled());
+}
+
+TEST_F(ProjectWindowTest, KeysDoubleClickAndContextMenu) {
+  OpenProject();
+  Click("Zentrale");
+  QTest::keyClick(window->tvFML, Qt::Key_Delete);
+  EXPECT_TRUE(boxes.boxes.empty()) << "delete is disabled on the central modem; the key does nothing";
+
+  std::string shown;
+  OnModal<TfrmFuMo>([&](TfrmFuMo* d) {
+    shown = Cp(d->editName->text());
+    QStatusTipEvent hint(d->cbTyp->statusTip());  // the mouse over the type box
+    QApplication::sendEvent(d->cbTyp, &hint);
+    d->btnAbbrechen->click();
+  });
+  // The events of a real double click: press, release, double click, release.
+  const QPoint pumpwerk = At(Item("Pumpwerk"));
+  Mouse(QEvent::MouseButtonPress, pumpwerk, Qt::LeftButton);
+  Mouse(QEvent::MouseButtonRelease, pumpwerk, Qt::NoButton);
+  Mouse(QEvent::MouseButtonDblClick, pumpwerk, Qt::LeftButton);
+  Mouse(QEvent::MouseButtonRelease, pumpwerk, Qt::NoButton);
+  EXPECT_EQ(shown, "Pumpwerk");
+  EXPECT_EQ(window->StatusPanel0->text(), "Typ des Funkmodems") << "a dialog's hint shows in the status bar";
+
+  // The context menu acts on the current node, whichever node it opens over.
+  struct Row {
+    const char* current;
+    bool insert, remove;
+  } rows[] = {{"Zentrale", true, false}, {"Pumpwerk", true, true}};
+  for (const Row& r : rows) {
+    Click(r.current);
+    emit window->tvFML->customContextMenuRequested(At(Item("Brunnen")));
+    EXPECT_TRUE(window->KontextMenu->isVisible());
+    EXPECT_EQ(window->pmFM_Einfuegen->isEnabled(), r.insert) << r.current;
+    EXPECT_TRUE(window->pmFM_Bearbeiten->isEnabled());
+    EXPECT_EQ(window->pmFM_Loeschen->isEnabled(), r.remove) << r.current;
+    window->KontextMenu->close();
+  }
+}
+
+TEST_F(ProjectWindowTest, DraggingAStationMovesIt) {
+  OpenProject();
+  const QPoint from = At(Item("Pumpwerk")), to = At(Item("Hochbeh\xE4lter"));
+  QTest::mouseClick(window->tvFML->viewport(), Qt::LeftButton, {}, from);
+  Mouse(QEvent::MouseButtonPress, from, Qt::LeftButton);
+  Mouse(QEvent::MouseMove, from + QPoint(0, 10), Qt::LeftButton);
+  Mouse(QEvent::MouseMove, to, Qt::LeftButton);
+  Mouse(QEvent::MouseButtonRelease, to, Qt::NoButton);
+  QTreeWidgetItem* moved = Item("Pumpwerk");
+  ASSERT_NE(moved, nullptr);
+  ASSERT_NE(moved->parent(), nullptr);
+  EXPECT_EQ(Cp(moved->parent()->text(0)), "Hochbeh\xE4lter");
+  EXPECT_TRUE(moved->isSelected());
+  EXPECT_EQ(boxes.beeps, 0);
+
+  // A station with a station below it stays where it is.
+  const QPoint brunnen = At(Item("Brunnen"));
+  QTest::mouseClick(window->tvFML->viewport(), Qt::LeftButton, {}, brunnen);
+  Mouse(QEvent::MouseButtonPress, brunnen, Qt::LeftButton);
+  Mouse(QEvent::MouseMove, brunnen + QPoint(0, 30), Qt::LeftButton);
+  Mouse(QEvent::MouseButtonRelease, brunnen + QPoint(0, 30), Qt::NoButton);
+  EXPECT_EQ(boxes.beeps, 1);
+  EXPECT_EQ(Item("Brunnen")->parent(), window->tvFML->topLevelItem(0));
+}
+
+TEST_F(ProjectWindowTest, RecentProjectsAndTheCloseQuestion) {
+  OpenProject();
+  QList<QAction*> recent = window->N171OpenRecent->actions();
+  ASSERT_EQ(recent.size(), 2) << "the last-active entry and the separator";
+  window->mnuDateiSpeichern->setEnabled(true);
+  Project().Modified = true;
+  boxes.answers = {MessageAnswer::Abort};
+  EXPECT_FALSE(window->close());
+  EXPECT_TRUE(window->isVisible());
+  boxes.answers = {MessageAnswer::No};
+  EXPECT_TRUE(window->close());
+  EXPECT_EQ(boxes.boxes.size(), 2u);
+}
+
+}  // namespace
+}  // namespace configurator::windows

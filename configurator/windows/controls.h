@@ -1,0 +1,23 @@
+// Small helpers that the windows share to place their controls at fixed pixel positions.
+#pragma once
+
+#include <QLabel>
+#include <QRect>
+#include <string>
+
+namespace configurator::windows {
+
+// A label with text (Windows-1252, shown as plain text) at geometry.
+QLabel* NewLabel(QWidget* parent, const std::string& text, const QRect& geometry);
+
+// A new control at geometry with its label at labelGeometry; the label's "&" key focuses it.
+template <class Control>
+Control* Labelled(QWidget* parent, const std::string& caption, const QRect& labelGeometry, const QRect& geometry) {
+  QLabel* label = NewLabel(parent, caption, labelGeometry);
+  auto* control = new Control(parent);
+  control->setGeometry(geometry);
+  label->setBuddy(control);
+  return control;
+}
+
+}  // namespace configurator::windows

@@ -1,0 +1,14 @@
+// Texts cross into the window toolkit here: the system keeps Windows-1252 bytes with CR line
+// breaks, the toolkit wants UTF-16 with LF.
+#pragma once
+
+#include <QString>
+#include <string>
+
+namespace configurator::windows {
+
+QString Q(const std::string& text);
+// Characters that Windows-1252 lacks become "?".
+std::string Cp(const QString& text);
+
+}  // namespace configurator::windows
