@@ -120,6 +120,7 @@ TEST_F(RemoteTest, ActivationFailuresSayWhyAndWhere) {
   rpc::ServeOptions serve;
   serve.socket_dir = dir_ / "b-sockets";
   serve.registry_file = RegistryB();
+  serve.remote_config_file = "";
   std::unique_ptr<rpc::ServerEndpoint> local_endpoint;
   std::string error;
   ASSERT_EQ(rpc::ServerEndpoint::Start(local_only, [d = device_] { return d->NewServer(); }, serve, &local_endpoint,

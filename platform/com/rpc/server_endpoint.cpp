@@ -1124,8 +1124,14 @@ HRESULT ServerEndpoint::Start(const CLSID& clsid, Factory factory, const ServeOp
   if (!out) return E_POINTER;
   out->reset();
   if (!factory) return E_INVALIDARG;
-  auto impl = std::make_unique<Impl>(clsid, std::move(factory), options);
   std::string error;
+  ServeOptions settled = options;
+  if (!settled.remote && !settled.remote_config_file.empty() &&
+      !ConfigureRemoteAccess(&settled, &error, settled.remote_config_file)) {
+    if (error_text) *error_text = error;
+    return E_ACCESSDENIED;
+  }
+  auto impl = std::make_unique<Impl>(clsid, std::move(factory), settled);
   HRESULT hr = impl->Start(&error);
   if (FAILED(hr)) {
     if (error_text) *error_text = error;

@@ -50,8 +50,10 @@ struct ServeOptions {
   size_t max_queued_events = 100000;
   bool record_in_registry = true;
   std::string registry_file = platform::Registry::DefaultFile();
-  // Calls from other computers; none when empty.
+  // Calls from other computers. When not given, Start takes them from the remote-access
+  // configuration file below (none when the file is "" or does not exist, or names no Address).
   std::optional<RemoteListen> remote;
+  std::string remote_config_file = DefaultRemoteConfigFile();
 };
 
 // Sets options->remote from the remote-access configuration when it gives an Address (and
@@ -65,7 +67,9 @@ class ServerEndpoint {
  public:
   using Factory = std::function<std::shared_ptr<IUnknown>()>;
 
-  // Starts serving; on failure returns the error with a text that says what went wrong.
+  // Starts serving; on failure returns the error with a text that says what went wrong. A
+  // remote-access configuration that cannot be used (a certificate missing, unreadable or not
+  // fitting its key) is such a failure: the server never listens on TCP without TLS.
   static HRESULT Start(const CLSID& clsid, Factory factory, const ServeOptions& options,
                        std::unique_ptr<ServerEndpoint>* out, std::string* error_text = nullptr);
   ~ServerEndpoint();  // Stop()

@@ -144,9 +144,18 @@ TEST_F(RemoteConfigTest, CertificatesMustBeThereAndOfTheirKind) {
     EXPECT_NE(error.find(row.text), std::string::npos) << error;
     // A server with this file does not start at all.
     rpc::ServeOptions options;
+    options.socket_dir = dir_ / "sockets";
+    options.registry_file = dir_ / "registry";
+    options.remote_config_file = dir_ / "remote.ini";
+    std::unique_ptr<rpc::ServerEndpoint> endpoint;
+    auto device = std::make_shared<FakeDevice>();
     error.clear();
-    EXPECT_FALSE(rpc::ConfigureRemoteAccess(&options, &error, dir_ / "remote.ini"));
+    EXPECT_EQ(rpc::ServerEndpoint::Start(kFakeClsid, [device] { return device->NewServer(); }, options, &endpoint,
+                                         &error),
+              E_ACCESSDENIED);
     EXPECT_NE(error.find(row.text), std::string::npos) << error;
+    EXPECT_FALSE(endpoint);
+    EXPECT_FALSE(FindRunningServer(kFakeClsid, Registry(options.registry_file)));
   }
 }
 
@@ -178,8 +187,8 @@ TEST_F(RemoteConfigTest, AKeyThatDoesNotFitItsCertificateStopsTheServer) {
   rpc::ServeOptions options;
   options.socket_dir = dir_ / "sockets";
   options.registry_file = dir_ / "registry";
+  options.remote_config_file = dir_ / "remote.ini";
   std::string error;
-  ASSERT_TRUE(rpc::ConfigureRemoteAccess(&options, &error, dir_ / "remote.ini")) << error;
   std::unique_ptr<rpc::ServerEndpoint> endpoint;
   auto device = std::make_shared<FakeDevice>();
   EXPECT_TRUE(FAILED(rpc::ServerEndpoint::Start(kFakeClsid, [device] { return device->NewServer(); }, options,
