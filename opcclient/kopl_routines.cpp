@@ -8,6 +8,7 @@
 #include "platform/com/bstr.h"
 #include "platform/com/class_registry.h"
 #include "platform/com/connection_point.h"
+#include "platform/com/security.h"
 #include "platform/cp1252.h"
 #include "platform/registry.h"
 
@@ -117,7 +118,10 @@ bool ServerNameToCLSID(const std::string& text, CLSID& clsid) {
 
 bool IsQualityGood(int32_t quality) { return (quality & 0xC0) == 0xC0; }
 
-void InitComSecurity() {}
+void InitComSecurity() {
+  com::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, com::RPC_C_AUTHN_LEVEL_NONE, com::RPC_C_IMP_LEVEL_IMPERSONATE,
+                            nullptr, com::EOAC_NONE, nullptr);
+}
 
 HRESULT ConnectSink(const std::shared_ptr<com::IUnknown>& source, const IID& iid,
                     const std::shared_ptr<com::IUnknown>& sink, DWORD& cookie) {

@@ -57,8 +57,8 @@ std::string GUIDToText(const platform::com::GUID& guid);
 bool ServerNameToCLSID(const std::string& text, CLSID& clsid);
 // (quality & 0xC0) == 0xC0.
 bool IsQualityGood(int32_t quality);
-// Nothing to set up here: the transport has no per-process security; kept for the programs
-// that call it at start.
+// CoInitializeSecurity without authentication, impersonation allowed; the result is ignored.
+// It is only recorded: the transport's security is its TLS configuration.
 void InitComSecurity();
 
 // Connection-point advise of sink at source's point for iid; E_FAIL when source is null or

@@ -1,68 +1,24 @@
 #include "opcclient/kopl_server_browser.h"
 
 #include "opcclient/kopl_errors.h"
+#include "opcclient/kopl_services.h"
 #include "platform/com/class_registry.h"
-#include "platform/com/rpc/client.h"
-#include "platform/registry.h"
+#include "platform/com/rpc/server_list.h"
+#include "platform/com/server_list.h"
 
 namespace kopl {
 
 namespace com = platform::com;
 
-namespace {
-
-// The server list of this computer: the classes under CLSID whose "Implemented Categories"
-// name the category.
-class RegistryServerList final : public com::IOPCServerList, public std::enable_shared_from_this<RegistryServerList> {
- public:
-  HRESULT QueryInterface(const IID& riid, std::shared_ptr<com::IUnknown>* ppv) override {
-    return com::AnswerQuery(this, riid, ppv, {com::IID_IOPCServerList});
-  }
-
-  HRESULT EnumClassesOfCategories(com::ULONG cImplemented, const com::CATID* rgcatidImpl, com::ULONG cRequired,
-                                  const com::CATID* rgcatidReq, std::shared_ptr<com::IEnumGUID>* ppenumClsid) override {
-    if (!ppenumClsid || (cImplemented && !rgcatidImpl) || (cRequired && !rgcatidReq)) return com::E_POINTER;
-    const std::string classes = std::string(platform::kClassesRoot) + "\\CLSID";
-    std::vector<com::GUID> found;
-    for (const std::string& name : reg_.SubKeys(classes)) {
-      std::optional<com::GUID> clsid = com::GuidFromString(name);
-      if (!clsid) continue;
-      const std::string implemented = classes + "\\" + name + "\\Implemented Categories\\";
-      bool any = cImplemented == 0;
-      for (com::ULONG i = 0; i < cImplemented && !any; ++i) {
-        any = reg_.KeyExists(implemented + com::GuidToString(rgcatidImpl[i]));
-      }
-      bool all = true;
-      for (com::ULONG i = 0; i < cRequired && all; ++i) {
-        all = reg_.KeyExists(implemented + com::GuidToString(rgcatidReq[i]));
-      }
-      if (any && all) found.push_back(*clsid);
-    }
-    *ppenumClsid = std::make_shared<com::GuidListEnum>(std::move(found));
-    return com::S_OK;
-  }
-
-  HRESULT GetClassDetails(const com::CLSID& clsid, std::string* ppszProgID, std::string* ppszUserType) override {
-    if (!ppszProgID || !ppszUserType) return com::E_POINTER;
-    const std::string key = com::ClassKey(clsid);
-    if (!reg_.KeyExists(key)) return com::REGDB_E_CLASSNOTREG;
-    *ppszProgID = reg_.String(key + "\\ProgID").value_or("");
-    *ppszUserType = reg_.String(key).value_or("");
-    return com::S_OK;
-  }
-
- private:
-  platform::Registry reg_;
-};
-
-}  // namespace
-
-std::shared_ptr<com::IOPCServerList> NewRegistryServerList() { return std::make_shared<RegistryServerList>(); }
+std::shared_ptr<com::IOPCServerList> NewRegistryServerList() { return com::NewRegistryServerList(); }
 
 HRESULT CreateServerList(const std::string& computer_name, std::shared_ptr<com::IOPCServerList>* out) {
-  if (!com::rpc::IsLocalComputer(computer_name)) return com::RPC_S_SERVER_UNAVAILABLE;
-  *out = NewRegistryServerList();
-  return com::S_OK;
+  com::rpc::ActivationOptions options;
+  options.computer_name = computer_name;
+  std::string why;
+  HRESULT hr = com::rpc::CreateServerList(options, out, &why);
+  if (com::FAILED(hr) && !why.empty()) LogLine("OPC: server list: " + why);
+  return hr;
 }
 
 void TKoplServerBrowser::Search() {

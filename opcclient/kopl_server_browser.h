@@ -1,7 +1,6 @@
 // TKoplServerBrowser lists the OPC servers of a computer by the component categories they
 // implement, through a server-list object (IOPCServerList). On this computer that object reads
-// the registry's class entries; another computer's list comes from that computer's OPC service
-// through the seam below, which has no remote side yet.
+// the registry's class entries; another computer's list comes from that computer's OPC service.
 #pragma once
 
 #include <cstdint>
@@ -34,7 +33,8 @@ using CreateServerListFn = std::function<HRESULT(const std::string& computer_nam
 
 // This computer's server list, from the registry file the platform names.
 std::shared_ptr<platform::com::IOPCServerList> NewRegistryServerList();
-// The default: the registry's list for this computer, RPC_S_SERVER_UNAVAILABLE for another.
+// The default: the registry's list for this computer, the OPC service's for another (why it
+// failed goes to the log).
 HRESULT CreateServerList(const std::string& computer_name, std::shared_ptr<platform::com::IOPCServerList>* out);
 
 class TKoplServerBrowser {
@@ -53,7 +53,7 @@ class TKoplServerBrowser {
   // AE 1.0 in this order); a server in several categories appears once with several flags.
   // Failures raise EOleSysError; the list keeps what was found before.
   void Search();
-  // For tests and for the remote list once it exists.
+  // In place of CreateServerList, for tests.
   void SetServerListFactory(CreateServerListFn factory) { factory_ = std::move(factory); }
 
  private:

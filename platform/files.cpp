@@ -1,11 +1,13 @@
 #include "platform/files.h"
 
 #include <dirent.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <memory>
 #include <string_view>
 
@@ -19,6 +21,22 @@ std::string ProgramPath() {
 }
 
 std::string ProgramDir() { return DirOf(ProgramPath()); }
+
+std::string HomeDir() {
+  if (const char* home = std::getenv("HOME"); home && *home) return home;
+  if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
+  return {};
+}
+
+std::string UserFile(const char* override_var, const char* xdg_var, const char* home_folder, const std::string& name) {
+  if (const char* file = std::getenv(override_var); file && *file) return file;
+  if (const char* folder = std::getenv(xdg_var); folder && folder[0] == '/') {
+    return WithTrailingSlash(folder) + "qar/" + name;
+  }
+  std::string home = HomeDir();
+  if (home.empty()) return {};
+  return WithTrailingSlash(home) + home_folder + "/qar/" + name;
+}
 
 std::string CurrentDir() {
   char buf[PATH_MAX];

@@ -12,6 +12,13 @@ std::string ProgramPath();
 std::string ProgramDir();
 // Current directory with a trailing "/".
 std::string CurrentDir();
+// The user's home folder ($HOME, else the password entry's), without a trailing "/"; "" when
+// there is none.
+std::string HomeDir();
+// A per-user file of the system: the path in $override_var when set, else
+// $xdg_var/qar/name, else ~/home_folder/qar/name (the XDG rules ignore a relative folder);
+// "" without a home folder.
+std::string UserFile(const char* override_var, const char* xdg_var, const char* home_folder, const std::string& name);
 // Folder part of a path including its trailing "/" ("" when the path has none).
 std::string DirOf(const std::string& path);
 // Appends "/" unless the text already ends in one (an empty text stays empty).

@@ -22,7 +22,6 @@
 #include "platform/registry.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -445,24 +444,9 @@ bool Modify(const std::string& file, const std::function<bool(Tree&)>& change) {
   return ReplaceFile(file, Serialize(tree));
 }
 
-std::string HomeDir() {
-  if (const char* home = std::getenv("HOME"); home && *home) return home;
-  if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
-  return {};
-}
-
 }  // namespace
 
-std::string Registry::DefaultFile() {
-  if (const char* file = std::getenv("QAR_REGISTRY"); file && *file) return file;
-  // The XDG rules ignore a relative data folder.
-  if (const char* data = std::getenv("XDG_DATA_HOME"); data && data[0] == '/') {
-    return WithTrailingSlash(data) + "qar/registry";
-  }
-  std::string home = HomeDir();
-  if (home.empty()) return {};
-  return WithTrailingSlash(home) + ".local/share/qar/registry";
-}
+std::string Registry::DefaultFile() { return UserFile("QAR_REGISTRY", "XDG_DATA_HOME", ".local/share", "registry"); }
 
 Registry::Registry(std::string file) : file_(std::move(file)) {}
 

@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libjpeg62-turbo-dev
   libgrpc++-dev libprotobuf-dev protobuf-compiler protobuf-compiler-grpc
-  fonts-dejavu-core xvfb socat locales
+  fonts-dejavu-core xvfb socat locales openssl
 )
 
 missing=()

@@ -3,6 +3,7 @@
 
 #include "opcclient/tests/kopl_fixture.h"
 #include "platform/com/bstr.h"
+#include "platform/com/security.h"
 
 namespace kopl::testing {
 namespace {
@@ -113,6 +114,19 @@ TEST(Routines, DatatypeNamesAndTexts) {
   SysFreeString(b);
   EXPECT_TRUE(IsQualityGood(0xD8));
   EXPECT_FALSE(IsQualityGood(0x40));
+}
+
+TEST(Routines, ComSecurityIsRecordedOnceWithoutAuthentication) {
+  InitComSecurity();
+  auto settings = platform::com::RecordedSecurity();
+  ASSERT_TRUE(settings);
+  EXPECT_EQ(settings->authn_level, platform::com::RPC_C_AUTHN_LEVEL_NONE);
+  EXPECT_EQ(settings->imp_level, platform::com::RPC_C_IMP_LEVEL_IMPERSONATE);
+  EXPECT_EQ(settings->auth_services, -1);
+  // A second call is too late and changes nothing, as on the platform; the explorer ignores it.
+  EXPECT_EQ(platform::com::CoInitializeSecurity(nullptr, 0, nullptr, nullptr, 6, 2, nullptr, 0, nullptr),
+            platform::com::RPC_E_TOO_LATE);
+  EXPECT_EQ(platform::com::RecordedSecurity()->authn_level, platform::com::RPC_C_AUTHN_LEVEL_NONE);
 }
 
 }  // namespace

@@ -68,7 +68,7 @@ TEST_F(ServerBrowserTest, EachServerOnceWithTheFlagsOfItsCategories) {
   EXPECT_EQ(b[0].ComputerName, "");
 }
 
-TEST_F(ServerBrowserTest, AnotherComputerIsNotReachableYet) {
+TEST_F(ServerBrowserTest, AnotherComputerIsUnreachableWithoutRemoteAccess) {
   TKoplServerBrowser b;
   b.Search();
   b.ComputerName = "plant7";

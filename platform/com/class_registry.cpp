@@ -135,7 +135,11 @@ std::vector<std::string> SplitCommandLine(const std::string& command) {
 
 bool RecordRunningServer(const CLSID& clsid, const RunningServer& running, Registry& reg) {
   std::string key = kRunning + "\\" + GuidToString(clsid);
-  return reg.SetValue(key, "Endpoint", running.endpoint) && reg.SetValue(key, "Pid", running.pid);
+  // A dead server's record goes first, and Pid comes last: a reader takes a record only once
+  // it has its Pid, so it never mixes two servers' values.
+  bool ok = reg.DeleteKey(key) && reg.SetValue(key, "Endpoint", running.endpoint);
+  if (running.remote_port) ok = ok && reg.SetValue(key, "RemotePort", uint32_t{running.remote_port});
+  return ok && reg.SetValue(key, "Pid", running.pid);
 }
 
 std::optional<RunningServer> FindRunningServer(const CLSID& clsid, const Registry& reg) {
@@ -143,7 +147,12 @@ std::optional<RunningServer> FindRunningServer(const CLSID& clsid, const Registr
   std::optional<std::string> endpoint = reg.String(key, "Endpoint");
   std::optional<RegValue> pid = reg.Value(key, "Pid");
   if (!endpoint || endpoint->empty() || !pid || !std::holds_alternative<uint32_t>(*pid)) return std::nullopt;
-  return RunningServer{*endpoint, std::get<uint32_t>(*pid)};
+  RunningServer r{*endpoint, std::get<uint32_t>(*pid)};
+  std::optional<RegValue> port = reg.Value(key, "RemotePort");
+  if (port && std::holds_alternative<uint32_t>(*port) && std::get<uint32_t>(*port) <= 0xFFFF) {
+    r.remote_port = static_cast<uint16_t>(std::get<uint32_t>(*port));
+  }
+  return r;
 }
 
 bool ForgetRunningServer(const CLSID& clsid, uint32_t pid, Registry& reg) {

@@ -44,11 +44,12 @@ std::optional<std::string> LocalServerCommand(const CLSID& clsid, const Registry
 // Splits a command line at blanks; double quotes group (a path with blanks).
 std::vector<std::string> SplitCommandLine(const std::string& command);
 
-// A running server: its endpoint (a transport target such as "unix:/run/..."), and the
-// process that serves it.
+// A running server: its endpoint (a transport target such as "unix:/run/..."), the process
+// that serves it, and the TCP port where it takes calls from other computers (0: none).
 struct RunningServer {
   std::string endpoint;
   uint32_t pid = 0;
+  uint16_t remote_port = 0;
 };
 
 bool RecordRunningServer(const CLSID& clsid, const RunningServer& running, Registry& reg);

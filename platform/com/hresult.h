@@ -43,7 +43,9 @@ inline constexpr HRESULT CO_E_SERVER_EXEC_FAILURE = MakeHResult(0x80080005);
 inline constexpr HRESULT RPC_E_DISCONNECTED = MakeHResult(0x80010108);
 // The server did not answer a call in time.
 inline constexpr HRESULT RPC_E_TIMEOUT = MakeHResult(0x8001011F);
-// A machine name that this build cannot reach.
+// Process-wide security was set already.
+inline constexpr HRESULT RPC_E_TOO_LATE = MakeHResult(0x80010119);
+// A computer that cannot be reached.
 inline constexpr HRESULT RPC_S_SERVER_UNAVAILABLE = MakeHResult(0x800706BA);
 
 // OPC DA and OPC Common.

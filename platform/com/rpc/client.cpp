@@ -1,8 +1,6 @@
 #include "platform/com/rpc/client.h"
 
 #include <grpcpp/grpcpp.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -20,10 +18,10 @@
 #include "platform/com/data_object.h"
 #include "platform/com/opc_common.h"
 #include "platform/com/opc_da.h"
+#include "platform/com/rpc/channel.h"
+#include "platform/com/rpc/local_activation.h"
 #include "platform/com/rpc/opc.grpc.pb.h"
 #include "platform/com/rpc/wire.h"
-
-extern char** environ;
 
 namespace platform::com::rpc {
 
@@ -933,78 +931,10 @@ class ServerProxy final : public RemoteObject,
   }
 };
 
-std::shared_ptr<grpc::Channel> MakeChannel(const std::string& target) {
-  grpc::ChannelArguments args;
-  // A restarted server is found within a few tens of milliseconds, not after the default
-  // back-off of seconds. (The "minimum" back-off is left alone: gRPC takes it as the time one
-  // connection attempt may last, and a loaded machine needs more than a few milliseconds.)
-  args.SetInt(GRPC_ARG_INITIAL_RECONNECT_BACKOFF_MS, 20);
-  args.SetInt(GRPC_ARG_MAX_RECONNECT_BACKOFF_MS, 100);
-  args.SetMaxReceiveMessageSize(64 << 20);
-  args.SetMaxSendMessageSize(64 << 20);
-  return grpc::CreateCustomChannel(target, grpc::InsecureChannelCredentials(), args);
-}
-
-// Waits (real time, bounded) for the channel to connect; gives up at once when the endpoint
-// refuses, so a dead server's left-over record costs no waiting.
-bool ChannelReady(grpc::Channel* channel, std::chrono::milliseconds wait) {
-  auto deadline = std::chrono::system_clock::now() + wait;
-  grpc_connectivity_state state = channel->GetState(true);
-  while (state != GRPC_CHANNEL_READY) {
-    if (state == GRPC_CHANNEL_TRANSIENT_FAILURE || state == GRPC_CHANNEL_SHUTDOWN) return false;
-    if (!channel->WaitForStateChange(state, deadline)) return false;
-    state = channel->GetState(true);
-  }
-  return true;
-}
-
-// The server program, started detached in its own session; a reaper thread collects its exit.
-struct StartedProgram {
-  std::atomic<bool> exited{false};
-  std::atomic<int> status{0};
-};
-
-HRESULT StartProgram(const std::string& command, std::shared_ptr<StartedProgram>* started, std::string* error) {
-  std::vector<std::string> args = SplitCommandLine(command);
-  if (args.empty()) {
-    *error = "the server's LocalServer32 command is empty";
-    return CO_E_APPNOTFOUND;
-  }
-  args.push_back("-Embedding");
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-  pid_t pid = 0;
-  int rc = posix_spawn(&pid, argv[0], nullptr, &attr, argv.data(), environ);
-  posix_spawnattr_destroy(&attr);
-  if (rc != 0) {
-    *error = "cannot start the server program " + args[0] + ": " + std::strerror(rc);
-    return CO_E_APPNOTFOUND;
-  }
-  auto program = std::make_shared<StartedProgram>();
-  std::thread([program, pid] {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    program->status = status;
-    program->exited = true;
-  }).detach();
-  *started = program;
-  return S_OK;
-}
-
-std::string ExitText(int status) {
-  if (WIFEXITED(status)) return "ended with exit code " + std::to_string(WEXITSTATUS(status));
-  if (WIFSIGNALED(status)) return "was ended by signal " + std::to_string(WTERMSIG(status));
-  return "ended";
-}
-
 HRESULT Connect(const std::string& target, const CLSID& clsid, const ActivationOptions& options,
-                std::chrono::milliseconds wait, bool fail_fast, std::shared_ptr<IUnknown>* out, std::string* error) {
-  auto channel = MakeChannel(target);
+                std::chrono::milliseconds wait, bool fail_fast, const RemoteSecurity* security,
+                std::shared_ptr<IUnknown>* out, std::string* error) {
+  auto channel = MakeChannel(target, security);
   if (fail_fast && !ChannelReady(channel.get(), wait)) {
     *error = "nothing answers at " + target;
     return RPC_E_DISCONNECTED;
@@ -1021,12 +951,43 @@ HRESULT Connect(const std::string& target, const CLSID& clsid, const ActivationO
   return S_OK;
 }
 
+// Activation on another computer: its OPC service starts (or finds) the server and names the
+// port where it takes calls from other computers; the connection then goes there directly.
+HRESULT CreateRemoteServer(const CLSID& clsid, const ActivationOptions& options, std::shared_ptr<IUnknown>* out,
+                           std::string* error) {
+  HostPort service;
+  RemoteSecurity security;
+  if (HRESULT hr = PrepareRemote(options.remote_config_file, options.computer_name, &service, &security, error);
+      FAILED(hr)) {
+    return hr;
+  }
+  auto stub = pb::OpcService::NewStub(MakeChannel(service.Target(), &security));
+  grpc::ClientContext ctx;
+  // The service may have to start the server and wait for it.
+  ctx.set_deadline(std::chrono::system_clock::now() +
+                   std::chrono::milliseconds(options.start_timeout_ms + options.call_timeout_ms));
+  pb::ClassRequest req;
+  req.set_clsid(wire::EncodeGuid(clsid));
+  pb::ActivateReply rep;
+  grpc::Status st = stub->Activate(&ctx, req, &rep);
+  if (!st.ok()) return RemoteFailure(st, security.computer_name, service.Target(), error);
+  if (FAILED(rep.hr())) {
+    *error = "computer " + security.computer_name + ": " + rep.error();
+    return rep.hr();
+  }
+  if (rep.port() == 0 || rep.port() > 0xFFFF) {
+    *error = "computer " + security.computer_name + " named no port for server " + GuidToString(clsid);
+    return RPC_S_SERVER_UNAVAILABLE;
+  }
+  HostPort server{service.host, static_cast<uint16_t>(rep.port())};
+  return Connect(server.Target(), clsid, options, std::chrono::milliseconds(options.start_timeout_ms), false,
+                 &security, out, error);
+}
+
 }  // namespace
 
 bool IsLocalComputer(const std::string& computer_name) {
-  std::string name = computer_name;
-  while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.pop_back();
-  while (!name.empty() && (name.front() == ' ' || name.front() == '\t')) name.erase(name.begin());
+  std::string name = TrimComputerName(computer_name);
   if (name.empty()) return true;
   char host[256] = {};
   if (gethostname(host, sizeof host - 1) != 0) return false;
@@ -1038,7 +999,8 @@ HRESULT ConnectServer(const std::string& target, const CLSID& clsid, const Activ
   if (!out) return E_POINTER;
   out->reset();
   std::string error;
-  HRESULT hr = Connect(target, clsid, options, std::chrono::milliseconds(options.start_timeout_ms), false, out, &error);
+  HRESULT hr = Connect(target, clsid, options, std::chrono::milliseconds(options.start_timeout_ms), false, nullptr,
+                       out, &error);
   if (FAILED(hr) && error_text) *error_text = error;
   return hr;
 }
@@ -1048,51 +1010,28 @@ HRESULT CreateServer(const CLSID& clsid, const ActivationOptions& options, std::
   if (!out) return E_POINTER;
   out->reset();
   std::string error;
-  auto fail = [&](HRESULT hr, std::string text) {
-    if (error_text) *error_text = std::move(text);
-    return hr;
-  };
-  const std::string clsid_text = GuidToString(clsid);
+  HRESULT hr;
   if (!IsLocalComputer(options.computer_name)) {
-    return fail(RPC_S_SERVER_UNAVAILABLE, "cannot reach computer " + options.computer_name +
-                                              ": servers on other computers are not supported yet");
+    hr = CreateRemoteServer(clsid, options, out, &error);
+  } else {
+    platform::Registry reg(options.registry_file);
+    // A dead server's endpoint refuses at once; a live one may be slow on a loaded machine.
+    const auto wait = std::chrono::milliseconds(options.start_timeout_ms);
+    platform::Clock& clock = options.clock ? *options.clock : platform::DefaultClock();
+    hr = FindOrStartServer(clsid, reg, clock, options.start_timeout_ms,
+                           [&](const RunningServer& running, std::string* why) {
+                             // Whatever keeps this one from serving, a fresh program may do better.
+                             return SUCCEEDED(Connect(running.endpoint, clsid, options, wait, true, nullptr, out, why))
+                                        ? S_OK
+                                        : RPC_E_DISCONNECTED;
+                           },
+                           &error);
   }
-  platform::Registry reg(options.registry_file);
-  // A dead server's endpoint refuses at once; a live one may be slow on a loaded machine.
-  const auto wait = std::chrono::milliseconds(options.start_timeout_ms);
-
-  std::optional<RunningServer> running = FindRunningServer(clsid, reg);
-  if (running && SUCCEEDED(Connect(running->endpoint, clsid, options, wait, true, out, &error))) return S_OK;
-
-  std::optional<std::string> command = LocalServerCommand(clsid, reg);
-  if (!command) {
-    if (running) return fail(RPC_E_DISCONNECTED, "server " + clsid_text + " does not answer: " + error);
-    return fail(REGDB_E_CLASSNOTREG, "class " + clsid_text + " is not registered (no LocalServer32 in " +
-                                         reg.File() + ")");
+  if (FAILED(hr)) {
+    out->reset();
+    if (error_text) *error_text = error;
   }
-  std::shared_ptr<StartedProgram> program;
-  if (HRESULT hr = StartProgram(*command, &program, &error); FAILED(hr)) return fail(hr, error);
-
-  platform::Clock& clock = options.clock ? *options.clock : platform::DefaultClock();
-  const uint32_t start = clock.TickMs();
-  const uint32_t stale_pid = running ? running->pid : 0;
-  for (;;) {
-    std::optional<RunningServer> now = FindRunningServer(clsid, reg);
-    if (now && now->pid != stale_pid &&
-        SUCCEEDED(Connect(now->endpoint, clsid, options, wait, true, out, &error))) {
-      return S_OK;
-    }
-    if (program->exited && !FindRunningServer(clsid, reg)) {
-      return fail(CO_E_SERVER_EXEC_FAILURE, "server program for " + clsid_text + " (" + *command + ") " +
-                                                ExitText(program->status) + " before it served");
-    }
-    if (clock.TickMs() - start >= options.start_timeout_ms) {
-      return fail(CO_E_SERVER_EXEC_FAILURE, "server program for " + clsid_text + " (" + *command +
-                                                ") did not start serving within " +
-                                                std::to_string(options.start_timeout_ms) + " ms");
-    }
-    clock.SleepMs(20);
-  }
+  return hr;
 }
 
 HRESULT CreateServerByName(const std::string& name, const ActivationOptions& options, std::shared_ptr<IUnknown>* out,

@@ -6,6 +6,11 @@
 // there; when none is running (or the record is stale), the class's LocalServer32 program is
 // started with "-Embedding" and waited for, up to start_timeout_ms on the given clock.
 //
+// On another computer, that computer's OPC service does the same with its own registry and
+// names the port where the server takes calls from other computers; the client then connects
+// there. Both connections use the TLS of the remote-access configuration (remote_config.h).
+// A ProgID is resolved on this computer: another computer's server is named by its CLSID.
+//
 // Callbacks to the sinks a client advises reach it on its apartment, in the order the server
 // sent them, and never inside a call. When the server goes away, every call on its proxies
 // returns RPC_E_DISCONNECTED and no further callback arrives. When the client lets go of all
@@ -23,6 +28,7 @@
 #include "platform/com/apartment.h"
 #include "platform/com/guid.h"
 #include "platform/com/hresult.h"
+#include "platform/com/rpc/remote_config.h"
 #include "platform/com/unknown.h"
 #include "platform/registry.h"
 
@@ -33,16 +39,19 @@ struct ActivationOptions {
   platform::Clock* clock = nullptr;  // DefaultClock() when null: measures the start-up wait
   uint32_t start_timeout_ms = 10000;
   uint32_t call_timeout_ms = 30000;
-  // Blank or this computer's own name (any case): the local machine. Other machines are not
-  // reachable yet (RPC_S_SERVER_UNAVAILABLE).
+  // Blank or this computer's own name (any case): this computer. Any other name: that
+  // computer, through its OPC service.
   std::string computer_name;
   std::string registry_file = platform::Registry::DefaultFile();
+  std::string remote_config_file = DefaultRemoteConfigFile();
 };
 
 // Creates a server object of the class; *out answers the interfaces the server offers.
 // Failures: REGDB_E_CLASSNOTREG (class not registered), CO_E_APPNOTFOUND (its program cannot
 // be started), CO_E_SERVER_EXEC_FAILURE (the program did not come up in time or ended),
-// RPC_E_DISCONNECTED (the server refused or went away). error_text says which and why.
+// RPC_E_DISCONNECTED (the server refused or went away); for another computer also
+// RPC_S_SERVER_UNAVAILABLE (not reachable, or remote access not configured here) and
+// E_ACCESSDENIED (a certificate missing here or not accepted). error_text says which and why.
 HRESULT CreateServer(const CLSID& clsid, const ActivationOptions& options, std::shared_ptr<IUnknown>* out,
                      std::string* error_text = nullptr);
 // The same by name: a ProgID, or a CLSID text in braces (CO_E_CLASSSTRING when it is neither).

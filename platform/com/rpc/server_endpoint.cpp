@@ -22,6 +22,7 @@
 #include "platform/com/data_object.h"
 #include "platform/com/opc_common.h"
 #include "platform/com/opc_da.h"
+#include "platform/com/rpc/channel.h"
 #include "platform/com/rpc/opc.grpc.pb.h"
 #include "platform/com/rpc/wire.h"
 #include "platform/com/rpc/worker_pool.h"
@@ -437,15 +438,31 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
     target_ = "unix:" + socket_path_;
     grpc::ServerBuilder builder;
     builder.AddListeningPort(target_, grpc::InsecureServerCredentials());
+    int remote_port = 0;
+    std::string remote_target;
+    if (options_.remote) {
+      remote_target = HostPort{options_.remote->address, options_.remote->port}.Target();
+      builder.AddListeningPort(remote_target, ServerTlsCredentials(options_.remote->tls), &remote_port);
+    }
     builder.RegisterService(this);
     builder.SetMaxReceiveMessageSize(64 << 20);
     builder.SetMaxSendMessageSize(64 << 20);
     server_ = builder.BuildAndStart();
-    if (!server_) {
+    if (!server_ || (options_.remote && remote_port <= 0)) {
       *error = "cannot listen on " + socket_path_;
-      ReleaseLock();
+      if (options_.remote) {
+        *error += " and on " + remote_target +
+                  " (is the port free, the address one of this computer's, and do certificate and key belong "
+                  "together?)";
+      }
+      if (server_) {
+        Stop(std::chrono::milliseconds(0));
+      } else {
+        ReleaseLock();
+      }
       return E_FAIL;
     }
+    remote_port_ = static_cast<uint16_t>(remote_port);
     if (chmod(socket_path_.c_str(), options_.group_access ? 0660 : 0600) != 0) {
       *error = Errno("cannot set the mode of " + socket_path_);
       Stop(std::chrono::milliseconds(0));
@@ -453,7 +470,7 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
     }
     if (options_.record_in_registry) {
       platform::Registry reg(options_.registry_file);
-      if (!RecordRunningServer(clsid_, {target_, static_cast<uint32_t>(getpid())}, reg)) {
+      if (!RecordRunningServer(clsid_, {target_, static_cast<uint32_t>(getpid()), remote_port_}, reg)) {
         *error = "cannot record the server in the registry " + options_.registry_file;
         Stop(std::chrono::milliseconds(0));
         return E_FAIL;
@@ -500,6 +517,7 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
 
   const std::string& Target() const { return target_; }
   const std::string& SocketPath() const { return socket_path_; }
+  uint16_t RemotePort() const { return remote_port_; }
 
   // ---- connection ----
 
@@ -1096,6 +1114,7 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
   std::unique_ptr<grpc::Server> server_;
   std::string socket_path_;
   std::string target_;
+  uint16_t remote_port_ = 0;
   int lock_fd_ = -1;
   bool own_socket_ = false;
   std::mutex mutex_;
@@ -1114,8 +1133,14 @@ HRESULT ServerEndpoint::Start(const CLSID& clsid, Factory factory, const ServeOp
   if (!out) return E_POINTER;
   out->reset();
   if (!factory) return E_INVALIDARG;
-  auto impl = std::make_unique<Impl>(clsid, std::move(factory), options);
   std::string error;
+  ServeOptions settled = options;
+  if (!settled.remote && !settled.remote_config_file.empty() &&
+      !ConfigureRemoteAccess(&settled, &error, settled.remote_config_file)) {
+    if (error_text) *error_text = error;
+    return E_ACCESSDENIED;
+  }
+  auto impl = std::make_unique<Impl>(clsid, std::move(factory), settled);
   HRESULT hr = impl->Start(&error);
   if (FAILED(hr)) {
     if (error_text) *error_text = error;
@@ -1128,7 +1153,21 @@ HRESULT ServerEndpoint::Start(const CLSID& clsid, Factory factory, const ServeOp
 const std::string& ServerEndpoint::Target() const { return impl_->Target(); }
 const std::string& ServerEndpoint::SocketPath() const { return impl_->SocketPath(); }
 size_t ServerEndpoint::ClientCount() const { return impl_->ClientCount(); }
+uint16_t ServerEndpoint::RemotePort() const { return impl_->RemotePort(); }
 void ServerEndpoint::Stop(std::chrono::milliseconds grace) { impl_->Stop(grace); }
+
+bool ConfigureRemoteAccess(ServeOptions* options, std::string* error, const std::string& config_file) {
+  options->remote.reset();
+  RemoteConfig config;
+  if (!LoadRemoteConfig(config_file, &config, error)) return false;
+  if (!config.Listens()) return true;
+  RemoteListen remote;
+  if (!LoadTlsMaterial(config, &remote.tls, error)) return false;
+  remote.address = config.address;
+  remote.port = config.server_port;
+  options->remote = std::move(remote);
+  return true;
+}
 
 std::string DefaultSocketDir() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");

@@ -7,6 +7,10 @@
 // back as events on the connection's stream. When the connection ends, for whatever reason,
 // the client's advises are undone and its groups removed (RemoveGroup with force).
 //
+// With remote access configured, the endpoint also listens on TCP at the configured address
+// for calls from other computers, and takes them only over TLS from clients whose certificate
+// the configured authority signed.
+//
 // Only one endpoint serves a class for one user at a time (a lock beside the socket, which the
 // kernel releases when the process dies). The socket lives in a directory only the user (and,
 // when asked, the group) can enter; a socket file left by a killed server is replaced.
@@ -16,14 +20,23 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/com/guid.h"
 #include "platform/com/hresult.h"
+#include "platform/com/rpc/remote_config.h"
 #include "platform/com/unknown.h"
 #include "platform/registry.h"
 
 namespace platform::com::rpc {
+
+// Where and how calls from other computers come in.
+struct RemoteListen {
+  std::string address;
+  uint16_t port = 0;  // 0: any free port
+  TlsMaterial tls;
+};
 
 struct ServeOptions {
   // Directory of the socket; empty: $XDG_RUNTIME_DIR/qar, else /tmp/qar-<uid>. Created with
@@ -37,13 +50,26 @@ struct ServeOptions {
   size_t max_queued_events = 100000;
   bool record_in_registry = true;
   std::string registry_file = platform::Registry::DefaultFile();
+  // Calls from other computers. When not given, Start takes them from the remote-access
+  // configuration file below (none when the file is "" or does not exist, or names no Address).
+  std::optional<RemoteListen> remote;
+  std::string remote_config_file = DefaultRemoteConfigFile();
 };
+
+// Sets options->remote from the remote-access configuration when it gives an Address (and
+// leaves it empty when remote access is off). False, with a text that names the file, when the
+// configuration or a certificate cannot be read: the server must then not start, rather than
+// serve without the protection the configuration asks for.
+bool ConfigureRemoteAccess(ServeOptions* options, std::string* error,
+                           const std::string& config_file = DefaultRemoteConfigFile());
 
 class ServerEndpoint {
  public:
   using Factory = std::function<std::shared_ptr<IUnknown>()>;
 
-  // Starts serving; on failure returns the error with a text that says what went wrong.
+  // Starts serving; on failure returns the error with a text that says what went wrong. A
+  // remote-access configuration that cannot be used (a certificate missing, unreadable or not
+  // fitting its key) is such a failure: the server never listens on TCP without TLS.
   static HRESULT Start(const CLSID& clsid, Factory factory, const ServeOptions& options,
                        std::unique_ptr<ServerEndpoint>* out, std::string* error_text = nullptr);
   ~ServerEndpoint();  // Stop()
@@ -51,6 +77,8 @@ class ServerEndpoint {
   // The transport target clients connect to, "unix:<socket path>".
   const std::string& Target() const;
   const std::string& SocketPath() const;
+  // The TCP port of calls from other computers; 0 without remote access.
+  uint16_t RemotePort() const;
   // Client connections open now.
   size_t ClientCount() const;
   // Ends every connection after the events already queued for it have gone out (bounded by

@@ -1,6 +1,7 @@
-// Under ThreadSanitizer: gRPC and Abseil come from the distribution, built without the
-// sanitizer, so the hand-over of work between their threads (completion queues, event
-// engine, reference counts) is invisible to it and it reports races that are none. Suppressed
+// Under ThreadSanitizer: gRPC, Abseil and OpenSSL (gRPC's TLS) come from the distribution,
+// built without the sanitizer, so the hand-over of work between their threads (completion
+// queues, event engine, reference counts) is invisible to it and it reports races that are
+// none. Suppressed
 // are reports with a frame in those libraries or in gRPC's code inlined from its headers.
 // That covers our stream callbacks too (gRPC calls them); they take their session's lock for
 // everything they touch. Races among our own threads (worker pool, client reader, apartment)
@@ -10,10 +11,14 @@ extern "C" const char* __tsan_default_suppressions() {
          "called_from_lib:libgpr.so.29\n"
          "called_from_lib:libgrpc++.so.1.51\n"
          "called_from_lib:libabsl_synchronization.so\n"
+         "called_from_lib:libcrypto.so.3\n"
+         "called_from_lib:libssl.so.3\n"
          "called_from_lib:libabsl_graphcycles_internal.so\n"
          "race:libgrpc\n"
          "race:libgpr\n"
          "race:libabsl_\n"
+         "race:libcrypto.so\n"
+         "race:libssl.so\n"
          "race:grpc::\n"
          "race:grpc_core::\n"
          "race:synchronization_internal::GraphCycles\n";

@@ -1,7 +1,8 @@
 // The fake OPC server as a program of its own, for activation tests: it serves its class
 // (registered by the test as LocalServer32) until SIGTERM or SIGINT, then sends the shutdown
 // request to its clients and stops. QAR_SOCKET_DIR names the socket directory; with
-// QAR_TICK_MS set, it ticks (sends data changes) at that interval.
+// QAR_TICK_MS set, it ticks (sends data changes) at that interval. With remote access
+// configured it takes calls from other computers too, as every server does.
 #include <signal.h>
 
 #include <atomic>

@@ -95,6 +95,17 @@ TEST_F(ClassRegistryTest, RunningRecordBelongsToItsProcess) {
   EXPECT_FALSE(FindRunningServer(kClsid, reg_));
 }
 
+TEST_F(ClassRegistryTest, ANewRecordKeepsNoRemotePortOfTheOldOne) {
+  ASSERT_TRUE(RecordRunningServer(kClsid, {"unix:/tmp/x.sock", 100, 40001}, reg_));
+  EXPECT_EQ(FindRunningServer(kClsid, reg_)->remote_port, 40001);
+  // The server died without its clean-up; the next one takes no calls from other computers.
+  ASSERT_TRUE(RecordRunningServer(kClsid, {"unix:/tmp/x.sock", 101}, reg_));
+  auto r = FindRunningServer(kClsid, reg_);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->pid, 101u);
+  EXPECT_EQ(r->remote_port, 0);
+}
+
 TEST(SplitCommandLineTest, QuotesGroupBlanks) {
   struct Row {
     const char* label;
