@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("qar-opcservice: serving on %s\n",
-              platform::com::rpc::HostPort{options.address, service->Port()}.Target().c_str());
+              platform::com::rpc::HostPort{options.address, service->Port()}.Text().c_str());
   std::fflush(stdout);
   int sig = 0;
   sigwait(&stop, &sig);

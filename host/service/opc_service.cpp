@@ -60,14 +60,18 @@ class OpcService::Impl final : public pb::OpcService::Service {
   ~Impl() override { Stop(); }
 
   com::HRESULT Start(std::string* error) {
-    const std::string target = rpc::HostPort{options_.address, options_.port}.Target();
+    const rpc::HostPort where{options_.address, options_.port};
+    std::string target;
+    if (!rpc::ListenTarget(where, &target, error)) return com::E_FAIL;
     grpc::ServerBuilder builder;
+    // Without this a second service could bind the same port and take part of the calls.
+    builder.AddChannelArgument(GRPC_ARG_ALLOW_REUSEPORT, 0);
     int port = 0;
     builder.AddListeningPort(target, rpc::ServerTlsCredentials(options_.tls), &port);
     builder.RegisterService(this);
     server_ = builder.BuildAndStart();
     if (!server_ || port <= 0) {
-      *error = "cannot listen on " + target +
+      *error = "cannot listen on " + where.Text() +
                " (is the port free, the address one of this computer's, and do certificate and key belong together?)";
       if (server_) Stop();
       return com::E_FAIL;

@@ -72,9 +72,10 @@ class RemoteTest : public ::testing::Test {
 
   // A remote-access file for the client: the computer's certificate and the computers' addresses.
   void WriteConfig(const std::string& file, const std::string& certificate,
-                   const std::vector<std::pair<std::string, std::string>>& computers) {
+                   const std::vector<std::pair<std::string, std::string>>& computers,
+                   const std::string& authority = "ca.crt") {
     std::string text = "[Remote]\r\nCertificate=" + certificate + ".crt\r\nKey=" + certificate +
-                       ".key\r\nAuthority=ca.crt\r\n[Computers]\r\n";
+                       ".key\r\nAuthority=" + authority + "\r\n[Computers]\r\n";
     for (const auto& [name, address] : computers) text += name + "=" + address + "\r\n";
     dir_.Write(file, text);
   }

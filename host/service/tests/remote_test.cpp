@@ -149,6 +149,8 @@ TEST_F(RemoteTest, ActivationFailuresSayWhyAndWhere) {
        "plant-bad in [Computers]"},
       {"name that is no name", com::testing::kFakeClsid, "plant/b", com::RPC_S_SERVER_UNAVAILABLE,
        "is no computer name"},
+      {"name that is not found and sounds like TLS", com::testing::kFakeClsid, "tls-gw", com::RPC_S_SERVER_UNAVAILABLE,
+       "cannot reach computer tls-gw"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.label);
@@ -166,6 +168,9 @@ TEST_F(RemoteTest, OnlyCertificatesOfTheAuthorityAndTheRightComputerPass) {
   WriteConfig("wrong-name.ini", "plant-a",
               {{"plant-c", std::string(kHostB) + ":" + std::to_string(service_->Port())}});
   WriteConfig("no-key.ini", "plant-missing", {{"plant-b", std::string(kHostB) + ":" + std::to_string(service_->Port())}});
+  // A client that trusts only another authority than the one that signed plant-b's certificate.
+  WriteConfig("distrust.ini", "plant-a", {{"plant-b", std::string(kHostB) + ":" + std::to_string(service_->Port())}},
+              "rogue-ca.crt");
   struct Row {
     const char* label;
     std::string config;
@@ -176,6 +181,8 @@ TEST_F(RemoteTest, OnlyCertificatesOfTheAuthorityAndTheRightComputerPass) {
       {"client certificate from another authority", "intruder.ini", "plant-b", com::E_ACCESSDENIED,
        "does not accept this computer's certificate"},
       {"server certificate for another computer", "wrong-name.ini", "plant-c", com::E_ACCESSDENIED,
+       "do not accept each other's certificates"},
+      {"server certificate from an authority not trusted here", "distrust.ini", "plant-b", com::E_ACCESSDENIED,
        "do not accept each other's certificates"},
       {"no certificate of its own", "no-key.ini", "plant-b", com::E_ACCESSDENIED, "plant-missing.crt"},
       {"remote access not configured", "nothing.ini", "plant-b", com::RPC_S_SERVER_UNAVAILABLE,
@@ -202,6 +209,51 @@ TEST_F(RemoteTest, OnlyCertificatesOfTheAuthorityAndTheRightComputerPass) {
   EXPECT_TRUE(com::FAILED(rpc::ConnectServer(std::string(kHostB) + ":" + std::to_string(endpoint_->RemotePort()),
                                              com::testing::kFakeClsid, plain, &unk)));
   EXPECT_EQ(device_->ServerCount(), 0u);
+}
+
+TEST_F(RemoteTest, APortAlreadyTakenStopsTheSecondListener) {
+  const com::CLSID second = *com::GuidFromString("{22222222-0000-0000-0000-000000000003}");
+  struct Row {
+    const char* label;
+    bool service;   // else a server of another class
+    uint16_t port;  // taken
+  } rows[] = {
+      {"second service on the service's port", true, service_->Port()},
+      {"server on another server's port", false, endpoint_->RemotePort()},
+      {"server on the service's port", false, service_->Port()},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    std::string error;
+    com::HRESULT hr;
+    if (row.service) {
+      OpcServiceOptions so;
+      so.address = kHostB;
+      so.port = row.port;
+      so.tls = Material("plant-b");
+      so.registry_file = RegistryB();
+      std::unique_ptr<OpcService> service;
+      hr = OpcService::Start(so, &service, &error);
+      EXPECT_FALSE(service);
+    } else {
+      rpc::ServeOptions serve;
+      serve.socket_dir = dir_ / "b-sockets";
+      serve.registry_file = RegistryB();
+      serve.remote = rpc::RemoteListen{kHostB, row.port, Material("plant-b")};
+      std::unique_ptr<rpc::ServerEndpoint> endpoint;
+      hr = rpc::ServerEndpoint::Start(second, [d = device_] { return d->NewServer(); }, serve, &endpoint, &error);
+      EXPECT_FALSE(endpoint);
+      EXPECT_FALSE(com::FindRunningServer(second, platform::Registry(RegistryB())));
+    }
+    EXPECT_EQ(hr, com::E_FAIL);
+    const std::string where = std::string(kHostB) + ":" + std::to_string(row.port);
+    EXPECT_NE(error.find("cannot listen on"), std::string::npos) << error;
+    EXPECT_NE(error.find(where + " (is the port free"), std::string::npos) << error;
+  }
+  // Those already listening go on serving all calls.
+  std::shared_ptr<com::IUnknown> unk;
+  std::string error;
+  EXPECT_EQ(rpc::CreateServer(com::testing::kFakeClsid, Client(), &unk, &error), S_OK) << error;
 }
 
 TEST_F(RemoteTest, ADropMidCallDisconnectsAndTheClientConnectsAgain) {

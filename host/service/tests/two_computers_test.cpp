@@ -227,6 +227,22 @@ TEST_F(TwoComputersTest, AClientWithoutAValidCertificateIsRefused) {
   EXPECT_FALSE(com::FindRunningServer(com::testing::kFakeClsid, platform::Registry(Registry("b"))));
 }
 
+TEST_F(TwoComputersTest, ASecondServiceOnTheSameConfigurationStopsAndSaysSo) {
+  Program second(QAR_OPC_SERVICE, {{"QAR_REGISTRY", Registry("b")},
+                                   {"QAR_REMOTE_CONFIG", Config("b")},
+                                   {"QAR_SOCKET_DIR", dir_ / "b-sockets"}});
+  ASSERT_TRUE(second.Started());
+  EXPECT_EQ(second.ExitCode(), 1);
+  EXPECT_NE(second.Errors().find(std::string(kHostB) + ":" + std::to_string(port_b_) + " (is the port free"),
+            std::string::npos)
+      << second.Errors();
+  // The first one still answers.
+  kopl::TKoplServerBrowser b;
+  b.ComputerName = "plant-b";
+  b.Search();
+  EXPECT_NE(Entries(b).find("Qar.Fake.1"), std::string::npos) << Entries(b);
+}
+
 TEST_F(TwoComputersTest, ADroppedCallGivesTheDisconnectionAndTheClientConnectsAgain) {
   // plant-a reaches plant-b through a piece of network that can fail.
   const char* relay_host = "127.0.0.4";

@@ -59,18 +59,23 @@ HRESULT RemoteFailure(const grpc::Status& status, const std::string& computer, c
                       std::string* error) {
   const std::string message = status.error_message();
   const std::string where = "computer " + computer + " (" + target + ")";
-  if (status.error_code() == grpc::StatusCode::DEADLINE_EXCEEDED) {
+  const grpc::StatusCode code = status.error_code();
+  if (code == grpc::StatusCode::DEADLINE_EXCEEDED) {
     *error = where + " did not answer in time";
     return RPC_E_TIMEOUT;
   }
-  // gRPC reports a refused handshake only in its text. When we refuse the other side's
-  // certificate it says so; when the other side refuses ours, TLS 1.3 lets it only close the
-  // connection right after it was made.
-  if (Mentions(message, {"handshake", "ssl", "tls", "certificate", "alert"})) {
+  // A failed connection reports a refused handshake only in its text. Only phrases with a blank
+  // count: the text also names the computer, and no computer name has one.
+  const bool unavailable = code == grpc::StatusCode::UNAVAILABLE;
+  if (code == grpc::StatusCode::UNAUTHENTICATED ||
+      (unavailable && Mentions(message, {"handshake failed", "handshake read failed", "handshake write failed",
+                                         "not in peer certificate", "certificate verify failed", " alert "}))) {
     *error = where + " and this computer do not accept each other's certificates: " + message;
     return E_ACCESSDENIED;
   }
-  if (Mentions(message, {"socket closed"})) {
+  // When the other side refuses our certificate, TLS 1.3 lets it only close the connection right
+  // after it was made.
+  if (unavailable && Mentions(message, {"socket closed"})) {
     *error = where + " closed the connection at once: it does not accept this computer's certificate (" + message + ")";
     return E_ACCESSDENIED;
   }

@@ -970,7 +970,7 @@ HRESULT CreateRemoteServer(const CLSID& clsid, const ActivationOptions& options,
   req.set_clsid(wire::EncodeGuid(clsid));
   pb::ActivateReply rep;
   grpc::Status st = stub->Activate(&ctx, req, &rep);
-  if (!st.ok()) return RemoteFailure(st, security.computer_name, service.Target(), error);
+  if (!st.ok()) return RemoteFailure(st, security.computer_name, service.Text(), error);
   if (FAILED(rep.hr())) {
     *error = "computer " + security.computer_name + ": " + rep.error();
     return rep.hr();
@@ -986,12 +986,24 @@ HRESULT CreateRemoteServer(const CLSID& clsid, const ActivationOptions& options,
 
 }  // namespace
 
-bool IsLocalComputer(const std::string& computer_name) {
-  std::string name = TrimComputerName(computer_name);
+bool NamesThisComputer(const std::string& computer_name, const std::string& host_name) {
+  const std::string name = TrimComputerName(computer_name);
   if (name.empty()) return true;
+  if (host_name.empty()) return false;
+  if (strcasecmp(name.c_str(), host_name.c_str()) == 0) return true;
+  // A short name and the full name that begins with it are one computer, whichever is whose.
+  const bool name_full = name.find('.') != std::string::npos;
+  const bool host_full = host_name.find('.') != std::string::npos;
+  if (name_full == host_full) return false;
+  const std::string& full = name_full ? name : host_name;
+  const std::string& short_name = name_full ? host_name : name;
+  return strcasecmp(full.substr(0, full.find('.')).c_str(), short_name.c_str()) == 0;
+}
+
+bool IsLocalComputer(const std::string& computer_name) {
   char host[256] = {};
-  if (gethostname(host, sizeof host - 1) != 0) return false;
-  return strcasecmp(name.c_str(), host) == 0;
+  if (gethostname(host, sizeof host - 1) != 0) return TrimComputerName(computer_name).empty();
+  return NamesThisComputer(computer_name, host);
 }
 
 HRESULT ConnectServer(const std::string& target, const CLSID& clsid, const ActivationOptions& options,

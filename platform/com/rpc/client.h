@@ -63,5 +63,8 @@ HRESULT ConnectServer(const std::string& target, const CLSID& clsid, const Activ
 
 // True for a blank name and for this computer's own name, compared ignoring case.
 bool IsLocalComputer(const std::string& computer_name);
+// The same against a given host name: blank, equal ignoring case, or a short name ("plant1") and
+// a full name that begins with it ("plant1.example.com"), either way round.
+bool NamesThisComputer(const std::string& computer_name, const std::string& host_name);
 
 }  // namespace platform::com::rpc

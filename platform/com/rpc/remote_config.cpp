@@ -1,5 +1,9 @@
 #include "platform/com/rpc/remote_config.h"
 
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -36,13 +40,24 @@ bool ParsePort(const std::string& text, bool zero_allowed, uint16_t* out) {
   return true;
 }
 
+bool IsAddress(int family, const std::string& host) {
+  unsigned char bytes[sizeof(in6_addr)];
+  return inet_pton(family, host.c_str(), bytes) == 1;
+}
+
 // Host names, IPv4 and IPv6 addresses: nothing that could make a transport target mean more.
+// A colon only in an IPv6 address, so that no name carries a port or a scheme of its own.
 bool ValidHost(const std::string& host) {
   if (host.empty() || host.size() > 253) return false;
   for (unsigned char c : host) {
     if (!std::isalnum(c) && c != '-' && c != '.' && c != '_' && c != ':') return false;
   }
-  return true;
+  return host.find(':') == std::string::npos || IsAddress(AF_INET6, host);
+}
+
+std::string WithPort(const std::string& host, uint16_t port) {
+  std::string h = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+  return h + ":" + std::to_string(port);
 }
 
 // "host", "host:port", "[v6]", "[v6]:port", or a bare IPv6 address.
@@ -114,9 +129,31 @@ std::string TrimComputerName(const std::string& s) {
   return s.substr(a, s.find_last_not_of(" \t") - a + 1);
 }
 
+std::string HostPort::Text() const { return WithPort(host, port); }
+
 std::string HostPort::Target() const {
-  std::string h = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-  return h + ":" + std::to_string(port);
+  if (IsAddress(AF_INET, host)) return "ipv4:" + WithPort(host, port);
+  if (IsAddress(AF_INET6, host)) return "ipv6:" + WithPort(host, port);
+  return "dns:///" + WithPort(host, port);
+}
+
+bool ListenTarget(const HostPort& where, std::string* target, std::string* error) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  int rc = ValidHost(where.host) ? getaddrinfo(where.host.c_str(), nullptr, &hints, &found) : EAI_NONAME;
+  char numbers[NI_MAXHOST] = {};
+  if (rc == 0) {
+    rc = getnameinfo(found->ai_addr, found->ai_addrlen, numbers, sizeof numbers, nullptr, 0, NI_NUMERICHOST);
+    freeaddrinfo(found);
+  }
+  if (rc != 0) {
+    *error = "cannot listen on " + where.Text() + ": " + where.host + " gives no address (" + gai_strerror(rc) + ")";
+    return false;
+  }
+  *target = WithPort(numbers, where.port);
+  return true;
 }
 
 std::string DefaultRemoteConfigFile() { return UserFile("QAR_REMOTE_CONFIG", "XDG_CONFIG_HOME", ".config", "remote.ini"); }

@@ -1,18 +1,25 @@
 // The remote-access configuration of this computer: whether its OPC service and servers take
 // calls from other computers, the certificates that guard those calls, and where the other
-// computers are. One profile file per user:
+// computers are. One profile file per user (comments only on lines of their own):
 //
 //   [Remote]
-//   Address=192.168.10.5   ; where the OPC service and the servers listen; none: no TCP at all
-//   ServicePort=4855       ; the OPC service's port, here and on the other computers
-//   ServerPort=0           ; the servers' port; 0: any free port
-//   Certificate=plant1.crt ; this computer's certificate (PEM); relative names: beside this file
-//   Key=plant1.key         ; its private key (PEM, unencrypted)
-//   Authority=ca.crt       ; the authority that signs the certificates of all computers (PEM)
+//   ; where the OPC service and the servers listen; none: no TCP at all
+//   Address=192.168.10.5
+//   ; the OPC service's port, here and on the other computers
+//   ServicePort=4855
+//   ; the servers' port; 0: any free port
+//   ServerPort=0
+//   ; this computer's certificate (PEM); relative names: beside this file
+//   Certificate=plant1.crt
+//   ; its private key (PEM, unencrypted)
+//   Key=plant1.key
+//   ; the authority that signs the certificates of all computers (PEM)
+//   Authority=ca.crt
 //
 //   [Computers]
-//   plant2=192.168.10.6    ; a computer's address[:service port]; a name not listed is looked
-//                          ; up by DNS and reached at ServicePort
+//   ; a computer's address[:service port]; a name not listed is looked up by DNS and reached
+//   ; at ServicePort
+//   plant2=192.168.10.6
 //
 // A computer's certificate names the computer as users type it (a DNS entry of its subject's
 // alternative names): a client checks that name, and a server accepts only clients whose
@@ -53,9 +60,17 @@ struct RemoteConfig {
 struct HostPort {
   std::string host;
   uint16_t port = 0;
-  // "host:port", an IPv6 address in brackets.
+  // "host:port", an IPv6 address in brackets: for texts.
+  std::string Text() const;
+  // The transport's target to connect to: "ipv4:" or "ipv6:" before an address, "dns:///"
+  // before a name, so that no computer name (such as "unix") is taken for another kind of target.
   std::string Target() const;
 };
+
+// Where to listen for where: "address:port" with the address in numbers, a name replaced by the
+// first address it resolves to, since the listening side of the transport would take a name
+// such as "unix" for a socket file. False, with a text, when the name gives no address.
+bool ListenTarget(const HostPort& where, std::string* target, std::string* error);
 
 // A computer name as typed, without the blanks around it.
 std::string TrimComputerName(const std::string& typed);

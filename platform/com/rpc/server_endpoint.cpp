@@ -420,6 +420,10 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
       *error = "the socket path " + socket_path_ + " is too long";
       return E_INVALIDARG;
     }
+    std::string remote_target;
+    if (options_.remote && !ListenTarget({options_.remote->address, options_.remote->port}, &remote_target, error)) {
+      return E_FAIL;
+    }
     std::string lock_path = socket_path_ + ".lock";
     lock_fd_ = open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lock_fd_ < 0) {
@@ -437,11 +441,11 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
     own_socket_ = true;
     target_ = "unix:" + socket_path_;
     grpc::ServerBuilder builder;
+    // Without this a second process could bind the same TCP port and take part of the calls.
+    builder.AddChannelArgument(GRPC_ARG_ALLOW_REUSEPORT, 0);
     builder.AddListeningPort(target_, grpc::InsecureServerCredentials());
     int remote_port = 0;
-    std::string remote_target;
     if (options_.remote) {
-      remote_target = HostPort{options_.remote->address, options_.remote->port}.Target();
       builder.AddListeningPort(remote_target, ServerTlsCredentials(options_.remote->tls), &remote_port);
     }
     builder.RegisterService(this);
@@ -451,7 +455,7 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
     if (!server_ || (options_.remote && remote_port <= 0)) {
       *error = "cannot listen on " + socket_path_;
       if (options_.remote) {
-        *error += " and on " + remote_target +
+        *error += " and on " + HostPort{options_.remote->address, options_.remote->port}.Text() +
                   " (is the port free, the address one of this computer's, and do certificate and key belong "
                   "together?)";
       }

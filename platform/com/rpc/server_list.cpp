@@ -96,7 +96,7 @@ HRESULT CreateServerList(const ActivationOptions& options, std::shared_ptr<IOPCS
   ctx.set_deadline(std::chrono::system_clock::now() + std::chrono::milliseconds(options.call_timeout_ms));
   pb::HResultReply rep;
   grpc::Status st = stub->CreateServerList(&ctx, pb::Empty(), &rep);
-  if (!st.ok()) return fail(RemoteFailure(st, security.computer_name, service.Target(), &error));
+  if (!st.ok()) return fail(RemoteFailure(st, security.computer_name, service.Text(), &error));
   if (FAILED(rep.hr())) {
     error = "computer " + security.computer_name + " did not create its server list";
     return fail(rep.hr());

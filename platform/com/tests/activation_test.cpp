@@ -145,6 +145,30 @@ TEST_F(ActivationTest, ThisComputerByNameIsLocal) {
   EXPECT_FALSE(rpc::IsLocalComputer(upper + "x"));
 }
 
+TEST(ComputerNameTest, AShortOrAFullNameOfThisComputerIsLocal) {
+  struct Row {
+    const char* label;
+    const char* typed;
+    const char* host;  // as gethostname() gives it
+    bool local;
+  } rows[] = {
+      {"blank", " ", "plant1", true},
+      {"blank, host name unknown", "", "", true},
+      {"short name, full host name", "Plant1", "plant1.example.com", true},
+      {"full name, short host name", "PLANT1.example.com", "plant1", true},
+      {"both full", "plant1.EXAMPLE.com", "plant1.example.com", true},
+      {"same short name in another domain", "plant1.other.org", "plant1.example.com", false},
+      {"another computer", "plant2", "plant1.example.com", false},
+      {"a name this one's begins with", "plant", "plant1.example.com", false},
+      {"this one's name begins with it", "plant1x", "plant1", false},
+      {"host name unknown", "plant1", "", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    EXPECT_EQ(rpc::NamesThisComputer(row.typed, row.host), row.local);
+  }
+}
+
 TEST_F(ActivationTest, GivesUpOnAServerThatNeverServes) {
   // The program lives on but never serves; the wait is measured on a clock that moves only
   // as the activation sleeps, so the test does not sit through the time-out.
