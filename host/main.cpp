@@ -12,6 +12,7 @@
 
 #include "host/command_line.h"
 #include "host/dump.h"
+#include "host/folder_lock.h"
 #include "host/host_server.h"
 #include "host/library_backend.h"
 #include "host/name_space.h"
@@ -107,6 +108,9 @@ int Main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
+  // Before the library is loaded: its start-up already writes to the folder.
+  const std::unique_ptr<FolderLock> folder_lock = FolderLock::Take(ProgramFolder(), &error);
+  if (!folder_lock) return Fail(error);
   std::unique_ptr<ServerLibrary> library = ServerLibrary::Load(ProgramFolder() + ServerLibrary::kFileName, &error);
   if (!library) return Fail(error);
   int rc;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -342,36 +343,59 @@ TEST(OstrelHost, DemoNetworkPollsEveryStation) {
   EXPECT_FALSE(Contains(o.out, "Relais Berg"));  // a relay station is not polled
 }
 
+// How often the server library was loaded in the folder: each load starts its log anew.
+size_t LibraryLoads(const InstalledHost& in) {
+  const std::string log = in.Read("Problem2.TXT");
+  size_t n = 0;
+  for (size_t at = 0; (at = log.find("[Neustart ", at)) != std::string::npos; ++at) ++n;
+  return n;
+}
+
 TEST(OstrelHost, HostThatCannotServeSaysWhyAndEnds) {
+  enum Running { kNone, kSameUser, kOwnRunFolder };
   struct Row {
     const char* name;
     std::vector<std::string> args;
-    bool ini, library, running;
+    bool ini, library;
+    Running running;
     int exit_code;
     const char* says;
   } rows[] = {
-      {"no configuration", {}, false, true, false, 1, "OPC-Server could not be started!"},
-      {"no server library beside it", {}, true, false, false, 1, "cannot load the server library"},
-      {"unknown argument", {"--fast"}, true, true, false, 2, "unknown argument \"--fast\""},
-      {"another host serves the folder's server", {}, true, true, true, 1, "another process already serves"},
+      {"no configuration", {}, false, true, kNone, 1, "OPC-Server could not be started!"},
+      {"no server library beside it", {}, true, false, kNone, 1, "cannot load the server library"},
+      {"unknown argument", {"--fast"}, true, true, kNone, 2, "unknown argument \"--fast\""},
+      {"another host serves the folder", {}, true, true, kSameUser, 1, "another host already serves the server folder"},
+      // As another user's host would: its socket, lock and registry record elsewhere.
+      {"another host serves the folder, from a socket folder of its own", {"--dump-after", "0"}, true, true,
+       kOwnRunFolder, 1, "another host already serves the server folder"},
+      {"registration while a host serves the folder", {"-REGSERVER"}, true, true, kSameUser, 1,
+       "another host already serves the server folder"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     InstalledHost in;
     if (r.ini) in.WriteIni();
     in.Write("DEMO", "");
+    in.Write("SAVE_ERR", "");  // the log is kept in the folder
     ASSERT_EQ(in.Run({"-REGSERVER"}).exit_code, 0);
-    if (r.running) {
+    if (r.running != kNone) {
       ASSERT_TRUE(in.Spawn({}));
       Client first;
       std::string error;
       ASSERT_EQ(first.Connect(&error), com::S_OK) << error;  // it serves now
     }
     if (!r.library) std::filesystem::remove(in.Folder() + "libOstrel.so");
+    const size_t loads = LibraryLoads(in);
+    ASSERT_GT(loads, 0u);
+    std::optional<platform::testing::TempDir> own_run;
+    std::string saved_run = getenv("XDG_RUNTIME_DIR");
+    if (r.running == kOwnRunFolder) setenv("XDG_RUNTIME_DIR", own_run.emplace().Path().c_str(), 1);
     Output o = in.Run(r.args);
+    setenv("XDG_RUNTIME_DIR", saved_run.c_str(), 1);
     EXPECT_EQ(o.exit_code, r.exit_code);
     EXPECT_TRUE(Contains(o.err, r.says)) << o.err;
-    if (r.running) {
+    if (r.running != kNone) {
+      EXPECT_EQ(LibraryLoads(in), loads) << "the second host loaded the library of a served folder";
       EXPECT_EQ(in.Terminate(), 0);
     }
   }

@@ -156,13 +156,13 @@ class DaGroup final : public IOPCItemMgt,
     return Items(n, defs, false, results, errors);
   }
   HRESULT RemoveItems(DWORD n, const OPCHANDLE* h, std::vector<HRESULT>* errors) override {
-    return ForEach(n, h, errors, [this](OPCHANDLE handle, Item&) {
-      items_.erase(handle);
+    return ForEach(n, h, errors, [this, h](DWORD i, Item&) {
+      items_.erase(h[i]);
       return S_OK;
     });
   }
   HRESULT SetActiveState(DWORD n, const OPCHANDLE* h, BOOL active, std::vector<HRESULT>* errors) override {
-    return ForEach(n, h, errors, [this, active](OPCHANDLE, Item& it) {
+    return ForEach(n, h, errors, [this, active](DWORD, Item& it) {
       if (active && !it.active) {
         it.sent = false;  // reported in full at its next read
         next_due_ = st_->clock.TickMs();
@@ -173,9 +173,8 @@ class DaGroup final : public IOPCItemMgt,
   }
   HRESULT SetDatatypes(DWORD n, const OPCHANDLE* h, const VARTYPE* types, std::vector<HRESULT>* errors) override {
     if (n && !types) return E_INVALIDARG;
-    size_t i = 0;
-    return ForEach(n, h, errors, [&i, types](OPCHANDLE, Item& it) {
-      VARTYPE vt = types[i++];
+    return ForEach(n, h, errors, [types](DWORD i, Item& it) {
+      VARTYPE vt = types[i];
       if (!TypeFits(it.def->canonical, vt)) return OPC_E_BADTYPE;
       if (vt != it.requested) it.sent = false;
       it.requested = vt;
@@ -437,6 +436,8 @@ class DaGroup final : public IOPCItemMgt,
     return hr;
   }
 
+  // fn(i, item) for each known handle h[i]; i is the position in the call, so per-handle
+  // arguments stay with their handle when an earlier one is unknown.
   template <class Fn>
   HRESULT ForEach(DWORD n, const OPCHANDLE* h, std::vector<HRESULT>* errors, Fn fn) {
     if (!errors || n == 0 || !h) return E_INVALIDARG;
@@ -445,15 +446,15 @@ class DaGroup final : public IOPCItemMgt,
     HRESULT hr = S_OK;
     for (DWORD i = 0; i < n; ++i) {
       auto it = items_.find(h[i]);
-      HRESULT e = it == items_.end() ? OPC_E_INVALIDHANDLE : fn(h[i], it->second);
+      HRESULT e = it == items_.end() ? OPC_E_INVALIDHANDLE : fn(i, it->second);
       (*errors)[i] = e;
       if (FAILED(e)) hr = S_FALSE;
     }
     return hr;
   }
 
-  // Checks writes: handle, rights, conversion to the canonical type. The accepted ones and
-  // where they came from go out; refused ones get their code.
+  // Checks writes: handle, rights, a value at all, conversion to the canonical type. The
+  // accepted ones and where they came from go out; refused ones get their code.
   HRESULT Check(DWORD n, const OPCHANDLE* h, const Variant* values, std::vector<HRESULT>* errors,
                 std::vector<OPCHANDLE>* accepted, std::vector<Variant>* converted, std::vector<size_t>* where) {
     errors->assign(n, S_OK);
@@ -466,6 +467,8 @@ class DaGroup final : public IOPCItemMgt,
         e = OPC_E_INVALIDHANDLE;
       } else if (!(it->second.def->access_rights & OPC_WRITEABLE)) {
         e = OPC_E_BADRIGHTS;
+      } else if (values[i].vt() == VT_EMPTY || values[i].vt() == VT_NULL) {
+        e = OPC_E_BADTYPE;  // would convert to 0: a blank value must never switch an output
       } else if (FAILED(VariantChangeType(&v, values[i], 0, it->second.def->canonical))) {
         e = OPC_E_BADTYPE;
       }
@@ -714,24 +717,21 @@ class DaServerObject final : public IOPCServer,
                    std::shared_ptr<IUnknown>* unk) override {
     if (!handle || !revised || !unk) return E_INVALIDARG;
     if (deadband && !(*deadband >= 0 && *deadband <= 100)) return E_INVALIDARG;
-    std::shared_ptr<DaGroup> group;
-    {
-      std::lock_guard lock(st_->mutex);
-      std::string unique = name;
-      if (unique.empty()) {
-        do unique = "Group" + std::to_string(st_->next_id++);
-        while (NamedLocked(unique, 0));
-      } else if (NamedLocked(unique, 0)) {
-        return OPC_E_DUPLICATENAME;
-      }
-      group = std::make_shared<DaGroup>(st_, st_->next_handle++);
-      group->owner = weak_from_this();
-      group->Bind();
-      group->Init(unique, active != 0, rate, client, bias ? *bias : 0, deadband ? *deadband : 0, lcid);
+    // Name check and insert in one step: two calls with one name must not both succeed.
+    std::lock_guard lock(st_->mutex);
+    std::string unique = name;
+    if (unique.empty()) {
+      do unique = "Group" + std::to_string(st_->next_id++);
+      while (NamedLocked(unique, 0));
+    } else if (NamedLocked(unique, 0)) {
+      return OPC_E_DUPLICATENAME;
     }
+    auto group = std::make_shared<DaGroup>(st_, st_->next_handle++);
+    group->owner = weak_from_this();
+    group->Bind();
+    group->Init(unique, active != 0, rate, client, bias ? *bias : 0, deadband ? *deadband : 0, lcid);
     std::shared_ptr<IUnknown> asked;
     if (HRESULT hr = group->QueryInterface(riid, &asked); FAILED(hr)) return hr;
-    std::lock_guard lock(st_->mutex);
     groups_[group->Handle()] = group;
     *handle = group->Handle();
     *revised = group->Rate();
@@ -913,8 +913,11 @@ class DaServerObject final : public IOPCServer,
 
 HRESULT DaGroup::SetName(const std::string& name) {
   if (name.empty()) return E_INVALIDARG;
+  // Taken before the lock and so released after it: if this is the last reference, the
+  // server object's destructor takes the lock itself.
+  const std::shared_ptr<DaServerObject> server = owner.lock();
   std::lock_guard lock(st_->mutex);
-  if (auto server = owner.lock(); server && server->NamedLocked(name, handle_)) return OPC_E_DUPLICATENAME;
+  if (server && server->NamedLocked(name, handle_)) return OPC_E_DUPLICATENAME;
   name_ = name;
   return S_OK;
 }
@@ -978,10 +981,14 @@ void DaServerModel::Shutdown(const std::string& reason) {
 }
 
 size_t DaServerModel::GroupCount() {
+  std::vector<std::shared_ptr<DaServerObject>> alive;  // released after the lock
   std::lock_guard lock(state_->mutex);
   size_t n = 0;
   for (auto& w : state_->servers) {
-    if (auto s = w.lock()) n += s->GroupCount();
+    if (auto s = w.lock()) {
+      n += s->GroupCount();
+      alive.push_back(std::move(s));
+    }
   }
   return n;
 }

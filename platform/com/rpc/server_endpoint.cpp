@@ -112,8 +112,8 @@ struct AdviseRecord {
 // One client connection: its server object, its groups and advises, its outgoing events.
 class Session : public std::enable_shared_from_this<Session> {
  public:
-  Session(std::string token, std::shared_ptr<IUnknown> server, size_t max_events)
-      : token_(std::move(token)), server_(std::move(server)), max_events_(max_events) {}
+  Session(std::string token, std::shared_ptr<IUnknown> server, size_t max_events, size_t max_bytes)
+      : token_(std::move(token)), server_(std::move(server)), max_events_(max_events), max_bytes_(max_bytes) {}
 
   const std::string& Token() const { return token_; }
 
@@ -190,18 +190,21 @@ class Session : public std::enable_shared_from_this<Session> {
   void Push(pb::Event event) {
     pb::Event* next = nullptr;
     EventStream* stream = nullptr;
+    const size_t bytes = event.ByteSizeLong();
     {
       std::lock_guard lock(event_mutex_);
       if (closed_ || finishing_ || !stream_) return;
-      if (events_.size() >= max_events_) {
+      // One event always fits into an empty queue; more wait only within both bounds.
+      if (!events_.empty() && (events_.size() >= max_events_ || queued_bytes_ + bytes > max_bytes_)) {
         // The client does not read: stop feeding it and end the connection.
         overflow_ = closed_ = true;
         return;
       }
-      events_.push_back(std::move(event));
+      events_.push_back({std::move(event), bytes});
+      queued_bytes_ += bytes;
       if (!writing_) {
         writing_ = true;
-        next = &events_.front();
+        next = &events_.front().event;
         stream = stream_;
       }
     }
@@ -216,10 +219,11 @@ class Session : public std::enable_shared_from_this<Session> {
     {
       std::lock_guard lock(event_mutex_);
       stream = stream_;
+      queued_bytes_ -= events_.front().bytes;
       events_.pop_front();
       if (!ok) closed_ = true;
       if (!closed_ && !events_.empty()) {
-        next = &events_.front();
+        next = &events_.front().event;
       } else {
         writing_ = false;
         if ((closed_ || finishing_) && !finished_) {
@@ -252,6 +256,7 @@ class Session : public std::enable_shared_from_this<Session> {
     stream_ = nullptr;
     closed_ = true;
     events_.clear();
+    queued_bytes_ = 0;
   }
 
  private:
@@ -264,8 +269,14 @@ class Session : public std::enable_shared_from_this<Session> {
 
   std::mutex event_mutex_;
   EventStream* stream_ = nullptr;
-  std::deque<pb::Event> events_;  // front: the event being written
-  size_t max_events_;
+  struct Queued {
+    pb::Event event;
+    size_t bytes;  // its size on the wire
+  };
+  std::deque<Queued> events_;  // front: the event being written
+  size_t queued_bytes_ = 0;
+  const size_t max_events_;
+  const size_t max_bytes_;
   bool writing_ = false, closed_ = false, finishing_ = false, finished_ = false, overflow_ = false;
 };
 
@@ -550,7 +561,8 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
       };
       return new Refusal(grpc::Status(code, refusal));
     }
-    auto session = std::make_shared<Session>(RandomToken(), server, options_.max_queued_events);
+    auto session = std::make_shared<Session>(RandomToken(), server, options_.max_queued_events,
+                                             options_.max_queued_event_bytes);
     auto* stream = new EventStream(session, [this](std::shared_ptr<Session> s) { EndSession(std::move(s)); });
     session->Attach(stream);
     {

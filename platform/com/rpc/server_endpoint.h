@@ -46,8 +46,10 @@ struct ServeOptions {
   bool group_access = false;  // socket mode 0660 instead of 0600
   size_t worker_threads = 8;
   size_t max_queued_calls = 4096;
-  // Events a client may have waiting; a client that lets more pile up is disconnected.
+  // Events a client may have waiting, by count and by their size on the wire; a client that
+  // lets more pile up is disconnected.
   size_t max_queued_events = 100000;
+  size_t max_queued_event_bytes = size_t{64} << 20;
   bool record_in_registry = true;
   std::string registry_file = platform::Registry::DefaultFile();
   // Calls from other computers. When not given, Start takes them from the remote-access

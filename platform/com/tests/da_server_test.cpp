@@ -3,7 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <future>
 #include <map>
+#include <thread>
 
 #include "platform/com/data_object.h"
 #include "platform/com/opc_stream.h"
@@ -152,6 +159,8 @@ TEST_F(DaServerTest, WritesAreCheckedThenConvertedToTheCanonicalType) {
       {"no number", g.items[0], Variant::Str("five"), OPC_E_BADTYPE},
       {"unknown handle", 12345, Variant::I4(1), OPC_E_INVALIDHANDLE},
       {"refused by the backend", g.items[2], Variant::I4(1), E_FAIL},
+      {"empty value (would be 0)", g.items[0], Variant(), OPC_E_BADTYPE},
+      {"null value", g.items[0], Variant::Null(), OPC_E_BADTYPE},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.label);
@@ -162,6 +171,149 @@ TEST_F(DaServerTest, WritesAreCheckedThenConvertedToTheCanonicalType) {
   }
   ASSERT_EQ(backend_.writes.size(), 2u);  // only what passed the checks reached the backend
   EXPECT_EQ(backend_.writes[0], std::make_pair(uint32_t{11}, Variant::I4(5)));
+}
+
+// A blank value beside a good one, on each way a client writes: the blank one is refused
+// and only the good one reaches the backend.
+TEST_F(DaServerTest, BlankWriteValuesAreRefusedOnEveryWritePath) {
+  struct Row {
+    const char* label;
+    // Writes the two values to the two handles; the errors of the call come back.
+    std::function<std::vector<HRESULT>(const Group&, const OPCHANDLE*, const Variant*)> write;
+  } rows[] = {
+      {"synchronous",
+       [](const Group& g, const OPCHANDLE* h, const Variant* v) {
+         std::vector<HRESULT> errors;
+         EXPECT_EQ(Query<IOPCSyncIO>(g.unk)->Write(2, h, v, &errors), S_FALSE);
+         return errors;
+       }},
+      {"asynchronous 2.0",
+       [this](const Group& g, const OPCHANDLE* h, const Variant* v) {
+         Advise(g);
+         DWORD cancel;
+         std::vector<HRESULT> errors;
+         EXPECT_EQ(Query<IOPCAsyncIO2>(g.unk)->Write(2, h, v, 1, &cancel, &errors), S_FALSE);
+         return errors;
+       }},
+      {"DA 1.0 data object",
+       [](const Group& g, const OPCHANDLE* h, const Variant* v) {
+         FORMATETC done;
+         done.cfFormat = RegisterClipboardFormat(kOpcStmFormatWriteComplete);
+         DWORD connection, transaction;
+         EXPECT_EQ(Query<IDataObject>(g.unk)->DAdvise(&done, 0, std::make_shared<RecordingSink>(), &connection), S_OK);
+         std::vector<HRESULT> errors;
+         EXPECT_EQ(Query<IOPCAsyncIO>(g.unk)->Write(connection, 2, h, v, &transaction, &errors), S_FALSE);
+         return errors;
+       }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    backend_.writes.clear();
+    Group g = AddGroup(100, {"BA1"});
+    const OPCHANDLE h[] = {g.items[0], g.items[0]};
+    const Variant v[] = {Variant(), Variant::I4(7)};
+    EXPECT_EQ(row.write(g, h, v), (std::vector<HRESULT>{OPC_E_BADTYPE, S_OK}));
+    model_->Poll();  // the asynchronous ones write now
+    ASSERT_EQ(backend_.writes.size(), 1u);
+    EXPECT_EQ(backend_.writes[0], std::make_pair(uint32_t{11}, Variant::I4(7)));
+  }
+}
+
+// Each requested type belongs to the handle at its position, whatever comes before it.
+TEST_F(DaServerTest, SetDatatypesKeepsEachTypeWithItsHandle) {
+  Group g = AddGroup(100, {"AE1", "BA1"});
+  struct Row {
+    const char* label;
+    std::vector<OPCHANDLE> handles;
+    std::vector<VARTYPE> types;
+    std::vector<HRESULT> errors;
+    VARTYPE ae1, ba1;  // the types the two items are then read in
+  } rows[] = {
+      {"unknown handle first", {12345, g.items[0], g.items[1]}, {VT_I2, VT_BSTR, VT_R8}, {OPC_E_INVALIDHANDLE, S_OK, S_OK},
+       VT_BSTR, VT_R8},
+      {"unknown handle between", {g.items[1], 12345, g.items[0]}, {VT_I2, VT_BSTR, VT_I4},
+       {S_OK, OPC_E_INVALIDHANDLE, S_OK}, VT_I4, VT_I2},
+      {"a type that does not fit", {g.items[0], g.items[1]}, {VARTYPE(0x7777), VT_EMPTY}, {OPC_E_BADTYPE, S_OK},
+       VT_I4, VT_I4},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    std::vector<HRESULT> errors;
+    Query<IOPCItemMgt>(g.unk)->SetDatatypes(static_cast<DWORD>(row.handles.size()), row.handles.data(),
+                                            row.types.data(), &errors);
+    EXPECT_EQ(errors, row.errors);
+    std::vector<OPCITEMSTATE> states;
+    ASSERT_EQ(Query<IOPCSyncIO>(g.unk)->Read(OPC_DS_DEVICE, 2, g.items.data(), &states, &errors), S_OK);
+    EXPECT_EQ(states[0].vDataValue.vt(), row.ae1);
+    EXPECT_EQ(states[1].vDataValue.vt(), row.ba1);
+  }
+}
+
+// Two calls of one client at once (the transport runs a client's calls on several threads).
+TEST_F(DaServerTest, ConcurrentAddGroupsWithOneNameMakeOneGroup) {
+  for (int round = 0; round < 300; ++round) {
+    const std::string name = "G" + std::to_string(round);
+    std::atomic<int> ready{0};
+    HRESULT results[2];
+    auto add = [&](int i) {
+      ready++;
+      while (ready < 2) {
+      }
+      OPCHANDLE h;
+      DWORD revised;
+      std::shared_ptr<IUnknown> unk;
+      results[i] = server_->AddGroup(name, TRUE, 100, 1, nullptr, nullptr, 0, &h, &revised, IID_IOPCItemMgt, &unk);
+    };
+    std::thread a(add, 0), b(add, 1);
+    a.join();
+    b.join();
+    ASSERT_EQ(std::count(std::begin(results), std::end(results), S_OK), 1) << name;
+    ASSERT_EQ(std::count(std::begin(results), std::end(results), OPC_E_DUPLICATENAME), 1) << name;
+  }
+}
+
+// A client's server object may go (its session ended) while another thread is in a call that
+// looks at it; that call must finish rather than wait on itself.
+TEST_F(DaServerTest, ServerObjectGoingDuringACallThatLooksAtIt) {
+  struct Row {
+    const char* label;
+    std::function<void(IOPCGroupStateMgt&)> call;
+  } rows[] = {
+      {"renaming a group", [](IOPCGroupStateMgt& g) { g.SetName("renamed"); }},
+      {"counting the groups", [this](IOPCGroupStateMgt&) { model_->GroupCount(); }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    for (int round = 0; round < 200; ++round) {
+      auto server = Query<IOPCServer>(model_->NewServer());
+      OPCHANDLE h;
+      DWORD revised;
+      std::shared_ptr<IUnknown> unk;
+      ASSERT_EQ(server->AddGroup("", TRUE, 100, 1, nullptr, nullptr, 0, &h, &revised, IID_IOPCGroupStateMgt, &unk),
+                S_OK);
+      auto group = Query<IOPCGroupStateMgt>(unk);
+      std::atomic<bool> stop{false};
+      std::atomic<int> calls{0};
+      std::promise<void> done;
+      std::thread caller([&] {
+        while (!stop) {
+          row.call(*group);
+          calls++;
+        }
+        done.set_value();
+      });
+      while (calls < 3) {
+      }
+      server.reset();  // the last reference but the caller's
+      stop = true;
+      if (done.get_future().wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        // The caller waits on itself: nothing can end it, so neither can the test.
+        std::fprintf(stderr, "%s: the call hangs once the server object goes\n", row.label);
+        std::abort();
+      }
+      caller.join();
+    }
+  }
 }
 
 TEST_F(DaServerTest, AsynchronousCallsCompleteAtThePoll) {

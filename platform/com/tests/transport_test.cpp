@@ -569,6 +569,66 @@ TEST_F(WireTest, HandlesOutsideTheSessionAreUnknown) {
   EXPECT_EQ(reader->Finish().error_code(), grpc::StatusCode::NOT_FOUND);
 }
 
+// A client that opens its event stream and then stops reading it, with a small bound on
+// the bytes it may let pile up.
+class SlowReaderTest : public WireTest {
+ protected:
+  void SetUp() override {
+    serve_.max_queued_event_bytes = 1 << 20;
+    // A stream that is never cut off ends the test here rather than hanging it.
+    stream_ctx_.set_deadline(std::chrono::system_clock::now() + 20s);
+    WireTest::SetUp();
+  }
+  void TearDown() override {
+    if (!finished_) WireTest::TearDown();
+    // Stopped while this test's channel is still open: the gRPC library's final shutdown
+    // would otherwise fall to the server and can wait seconds for its executor threads.
+    endpoint_->Stop();
+  }
+  bool finished_ = false;
+};
+
+TEST_F(SlowReaderTest, IsCutOffByTheSizeOfItsWaitingEvents) {
+  qar::com::AddGroupRequest add;
+  add.set_name("active");
+  add.set_active(true);
+  add.set_requested_update_rate(100);
+  qar::com::AddGroupReply add_rep;
+  ASSERT_TRUE(Call(&Stub::AddGroup, add, &add_rep).ok());
+  const OPCHANDLE group = add_rep.server_group();
+  qar::com::AdviseRequest advise;
+  advise.set_on_group(true);
+  advise.set_group(group);
+  advise.set_iid(wire::EncodeGuid(IID_IOPCDataCallback));
+  advise.set_sink(1);
+  qar::com::AdviseReply advise_rep;
+  ASSERT_TRUE(Call(&Stub::Advise, advise, &advise_rep).ok());
+  ASSERT_EQ(advise_rep.hr(), S_OK);
+  qar::com::ItemsRequest items;
+  items.set_group(group);
+  items.set_count(1);
+  auto* def = items.add_items();
+  def->set_item_id(kName);
+  def->set_active(true);
+  def->set_client_handle(1);
+  qar::com::ItemResultsReply items_rep;
+  ASSERT_TRUE(Call(&Stub::AddItems, items, &items_rep).ok());
+  ASSERT_EQ(items_rep.hr(), S_OK);
+
+  // Few events by count, but 64 KB each: 25 MB in all, far more than the transport holds.
+  constexpr int kChanges = 400;
+  for (int i = 0; i < kChanges; ++i) {
+    device_->Set(kName, Variant::Str(std::string(64 << 10, char('a' + i % 26))));
+    device_->Tick();
+  }
+  int got = 0;
+  for (qar::com::Event e; reader_->Read(&e);) ++got;
+  finished_ = true;
+  EXPECT_EQ(reader_->Finish().error_code(), grpc::StatusCode::RESOURCE_EXHAUSTED);
+  EXPECT_LT(got, kChanges);
+  EXPECT_TRUE(Eventually([&] { return device_->GroupCount() == 0; }));  // its session ended with it
+}
+
 }  // namespace
 }  // namespace platform::com::testing
 
