@@ -1,14 +1,14 @@
-// Under ThreadSanitizer: gRPC, Abseil and OpenSSL (gRPC's TLS) come from the distribution,
-// built without the sanitizer, so the hand-over of work between their threads (completion
-// queues, event engine, reference counts) is invisible to it and it reports races that are
-// none. Suppressed
-// are reports with a frame in those libraries or in gRPC's code inlined from its headers.
-// That covers our stream callbacks too (gRPC calls them); they take their session's lock for
-// everything they touch. Races among our own threads (worker pool, client reader, apartment)
-// are still reported.
+// Under ThreadSanitizer: gRPC (its upb runtime too), Abseil and OpenSSL (gRPC's TLS) come from
+// the distribution, built without the sanitizer, so the hand-over of work between their threads
+// (completion queues, event engine, reference counts) is invisible to it and it reports races
+// that are none. Suppressed are reports with a frame in those libraries or in gRPC's code
+// inlined from its headers. That covers our stream callbacks too (gRPC calls them); they take
+// their session's lock for everything they touch. Races among our own threads (worker pool,
+// client reader, apartment) are still reported.
 extern "C" const char* __tsan_default_suppressions() {
   return "called_from_lib:libgrpc.so.29\n"
          "called_from_lib:libgpr.so.29\n"
+         "called_from_lib:libupb.so.29\n"
          "called_from_lib:libgrpc++.so.1.51\n"
          "called_from_lib:libabsl_synchronization.so\n"
          "called_from_lib:libcrypto.so.3\n"
@@ -16,6 +16,7 @@ extern "C" const char* __tsan_default_suppressions() {
          "called_from_lib:libabsl_graphcycles_internal.so\n"
          "race:libgrpc\n"
          "race:libgpr\n"
+         "race:libupb\n"
          "race:libabsl_\n"
          "race:libcrypto.so\n"
          "race:libssl.so\n"
