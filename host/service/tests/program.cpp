@@ -30,7 +30,8 @@ std::string TempName() {
 
 }  // namespace
 
-Program::Program(const std::string& path, const std::vector<std::pair<std::string, std::string>>& env) {
+Program::Program(const std::string& path, const std::vector<std::pair<std::string, std::string>>& env,
+                 std::vector<std::string> args) {
   std::vector<std::string> entries;
   for (char** e = environ; *e; ++e) {
     std::string entry = *e;
@@ -50,9 +51,11 @@ Program::Program(const std::string& path, const std::vector<std::pair<std::strin
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_addopen(&actions, 2, errors_path_.c_str(), O_WRONLY | O_TRUNC, 0600);
-  std::string program = path;
-  char* argv[] = {program.data(), nullptr};
-  if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv, envp.data()) != 0) pid_ = -1;
+  args.insert(args.begin(), path);
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
   posix_spawn_file_actions_destroy(&actions);
   close(out[1]);
   out_ = out[0];

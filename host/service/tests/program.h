@@ -13,8 +13,9 @@ namespace host::testing {
 
 class Program {
  public:
-  // Starts path with the test's environment plus env (NAME, value pairs).
-  Program(const std::string& path, const std::vector<std::pair<std::string, std::string>>& env);
+  // Starts path with args and with the test's environment plus env (NAME, value pairs).
+  Program(const std::string& path, const std::vector<std::pair<std::string, std::string>>& env,
+          std::vector<std::string> args = {});
   ~Program();  // SIGTERM, then waits for it
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;

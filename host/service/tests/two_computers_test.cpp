@@ -3,7 +3,7 @@
 // plant-a using the client library as the programs do: it lists plant-b's servers by
 // category, has plant-b's service start the test server program there, reads and writes
 // through it, is refused without a valid certificate, and connects again after the network
-// dropped a call.
+// dropped a call. Last, plant-b's server is ostrel-host, installed and registered there.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -12,16 +12,20 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <map>
 
 #include "host/service/tests/program.h"
 #include "host/service/tests/registration.h"
 #include "host/service/tests/tcp_relay.h"
+#include "host/tests/installed_host.h"
 #include "opcclient/kopl.h"
 #include "platform/clock.h"
 #include "platform/com/class_registry.h"
 #include "platform/com/testing/fake_opc_server.h"
 #include "platform/com/testing/test_pki.h"
 #include "platform/testing/temp_dir.h"
+#include "tools/testing/simulator_process.h"
 
 namespace host::testing {
 namespace {
@@ -83,9 +87,12 @@ class TwoComputersTest : public ::testing::Test {
 
   void TearDown() override {
     s_.reset();
-    // The server program that plant-b's service started lives in a session of its own.
-    if (auto running = com::FindRunningServer(com::testing::kFakeClsid, platform::Registry(Registry("b")))) {
-      kill(static_cast<pid_t>(running->pid), SIGTERM);
+    // A server program that plant-b's service started lives in a session of its own.
+    for (const com::CLSID& clsid : {com::testing::kFakeClsid, kOstrelClsid}) {
+      if (auto running = com::FindRunningServer(clsid, platform::Registry(Registry("b")))) {
+        kill(static_cast<pid_t>(running->pid), SIGTERM);
+        AwaitExit(running->pid);
+      }
     }
   }
 
@@ -105,36 +112,49 @@ class TwoComputersTest : public ::testing::Test {
   }
 
   std::unique_ptr<Program> StartService(const std::string& computer) {
+    // The runtime folder, as the login makes it: the servers it starts put their sockets there.
+    std::filesystem::create_directory(dir_ / (computer + "-run"));
     auto p = std::make_unique<Program>(
         QAR_OPC_SERVICE, std::vector<std::pair<std::string, std::string>>{
                              {"QAR_REGISTRY", Registry(computer)},
                              {"QAR_REMOTE_CONFIG", Config(computer)},
                              {"QAR_SOCKET_DIR", dir_ / (computer + "-sockets")},
+                             {"XDG_RUNTIME_DIR", dir_ / (computer + "-run")},
                              {"QAR_TICK_MS", "20"}});  // the server it starts sends data changes
     EXPECT_EQ(p->FirstLine().rfind("qar-opcservice: serving on", 0), 0u);
     return p;
   }
 
-  // A connection as the explorer makes it; its data changes as "item=value".
-  kopl::TKoplServer& Connection(const std::string& computer, const std::string& server) {
+  // A connection as the explorer makes it; its data changes as "item=value", the last quality
+  // of each item, its completed writes and shutdown requests as events.
+  kopl::TKoplServer& Connection(const std::string& computer, const std::string& server,
+                                const std::vector<std::string>& items = {"Zentrale.Status",
+                                                                         "Zentrale.Station1.BA1"}) {
     s_ = std::make_unique<kopl::TKoplServer>(kopl::KoplBuild::Explorer);
     s_->SetApartment(apartment_);
     s_->SetClock(&clock_);
     s_->SetComputerName(computer);
     s_->SetServerName(server);
     s_->OnDatachange = [this](kopl::TKoplServer*, kopl::TKoplItemList& list) {
-      for (kopl::TKoplItem* i : list) changes_.push_back(i->ItemID() + "=" + i->GetValueStr());
+      for (kopl::TKoplItem* i : list) {
+        changes_.push_back(i->ItemID() + "=" + i->GetValueStr());
+        qualities_[i->ItemID()] = i->Quality();
+      }
     };
+    s_->OnWriteComplete = [this](kopl::TKoplServer*, kopl::TKoplItemList& list) {
+      for (kopl::TKoplItem* i : list) events_.push_back("written " + i->ItemID());
+    };
+    s_->OnServerShutdown = [this](kopl::TKoplServer*, const std::string&) { events_.push_back("shutdown"); };
     kopl::TKoplGroup& g = s_->OPCGroups().Add("Station1");
     g.SetUpdateRate(50);
-    g.OPCItems().Add("Zentrale.Status");
-    g.OPCItems().Add("Zentrale.Station1.BA1");
+    for (const std::string& item : items) g.OPCItems().Add(item);
     return *s_;
   }
 
-  bool AwaitChange(const std::string& change) {
-    return apartment_.RunUntil(
-        [&] { return std::find(changes_.begin(), changes_.end(), change) != changes_.end(); }, 20s);
+  bool AwaitChange(const std::string& change) { return AwaitIn(changes_, change); }
+  bool AwaitEvent(const std::string& event) { return AwaitIn(events_, event); }
+  bool AwaitIn(const std::vector<std::string>& seen, const std::string& what) {
+    return apartment_.RunUntil([&] { return std::find(seen.begin(), seen.end(), what) != seen.end(); }, 20s);
   }
 
   static std::string Entries(kopl::TKoplServerBrowser& b) {
@@ -153,6 +173,8 @@ class TwoComputersTest : public ::testing::Test {
   platform::ManualClock clock_;
   std::unique_ptr<kopl::TKoplServer> s_;
   std::vector<std::string> changes_;
+  std::map<std::string, int32_t> qualities_;
+  std::vector<std::string> events_;
   std::vector<std::string> logged_;
 };
 
@@ -272,6 +294,47 @@ TEST_F(TwoComputersTest, ADroppedCallGivesTheDisconnectionAndTheClientConnectsAg
   group.SetIsActive(true);
   output.WriteSync(com::Variant::I4(1));
   EXPECT_TRUE(AwaitChange("Zentrale.Station1.BA1=1"));
+}
+
+// plant-b's server is ostrel-host in a server folder there, registered in plant-b's registry and
+// polling the simulator's network; plant-b's service starts it for the client on plant-a.
+TEST_F(TwoComputersTest, TheHostOnTheOtherComputerServesReadsWritesAndSaysWhenItStops) {
+  InstalledHost folder;
+  folder.WriteIni();
+  Program registration(folder.Program(), {{"QAR_REGISTRY", Registry("b")}}, {"-REGSERVER"});
+  ASSERT_EQ(registration.ExitCode(), 0) << registration.Errors();
+  radiosim::testing::SimulatorProcess sim(folder.Folder(), {"--radio-delay", "0"});
+  ASSERT_TRUE(sim.Start()) << sim.Error();
+
+  kopl::TKoplServerBrowser b;
+  b.ComputerName = "plant-b";
+  b.Search();
+  // Listed by the ProgID its class names, that of the version.
+  std::string clsid;
+  for (int i = 0; i < b.GetCount(); ++i) {
+    if (b[i].ProgID == std::string(kOstrelProgId) + ".1" && b[i].ServerType == (kopl::svr_DA10 | kopl::svr_DA20))
+      clsid = b[i].CLSID;
+  }
+  ASSERT_EQ(clsid, com::GuidToString(kOstrelClsid)) << Entries(b);
+
+  kopl::TKoplServer& s = Connection("plant-b", clsid, {"ZFM1.Pumpe.Druck", "ZFM1.Pumpe.A3"});
+  s.SetActive(true);
+  ASSERT_TRUE(s.Active());
+  ASSERT_TRUE(apartment_.RunUntil([&] { return qualities_["ZFM1.Pumpe.Druck"] == com::OPC_QUALITY_GOOD; }, 20s))
+      << "no good pressure value";
+  s.OPCGroups()[0].OPCItems()[1].WriteAsync(com::Variant::I4(1));
+  ASSERT_TRUE(AwaitEvent("written ZFM1.Pumpe.A3"));
+  ASSERT_TRUE(AwaitChange("ZFM1.Pumpe.A3=1")) << "the station never confirmed the output";
+  EXPECT_EQ(sim.Registers("Pumpe", 2).at(0) & 8, 8);
+
+  auto running = com::FindRunningServer(kOstrelClsid, platform::Registry(Registry("b")));
+  ASSERT_TRUE(running);
+  EXPECT_NE(running->remote_port, 0);
+  EXPECT_EQ(running->endpoint.rfind("unix:" + dir_ / "b-run/qar/", 0), 0u) << running->endpoint;
+  kill(static_cast<pid_t>(running->pid), SIGTERM);
+  EXPECT_TRUE(AwaitEvent("shutdown"));
+  EXPECT_TRUE(AwaitExit(running->pid));
+  EXPECT_FALSE(com::FindRunningServer(kOstrelClsid, platform::Registry(Registry("b"))));
 }
 
 // A program that cannot use its certificate stops with a clear error instead of listening
