@@ -11,16 +11,14 @@
 //   threads NAME MAX      "threads NAME N": the threads of the process with that name, once at
 //                         most MAX or after 5 s (an ended thread leaves the list late)
 // The host's first command-line argument is its own, so "-REGSERVER" reaches the library.
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <sstream>
 
 #include "platform/clock.h"
 #include "platform/cp1252.h"
+#include "platform/testing/threads.h"
 #include "server/opc/tests/test_host.h"
 
 namespace {
@@ -79,20 +77,7 @@ void Run(TestHost& host, const std::string& command) {
     std::string name;
     long most = 0;
     in >> name >> most;
-    auto named = [&name] {
-      long n = 0;
-      std::error_code ec;
-      for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
-        std::ifstream comm(task.path() / "comm");
-        std::string line;
-        if (std::getline(comm, line) && line == name) ++n;
-      }
-      return n;
-    };
-    platform::Clock& clock = platform::DefaultClock();
-    const uint32_t start = clock.TickMs();
-    long n;
-    while ((n = named()) > most && clock.TickMs() - start < 5000) clock.SleepMs(1);
+    const int n = platform::testing::ThreadsNamed(name, int(most));
     std::cout << "threads " << name << " " << n << "\n";
   } else if (verb == "unload") {
     host.Unload();

@@ -6,39 +6,18 @@
 
 #include <QGroupBox>
 #include <QPlainTextEdit>
-#include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "server/opc/debug_window/debug_window_api.h"
 #include "server/opc/exports.h"
+#include "platform/testing/threads.h"
 #include "server/opc/tests/exports_fixture.h"
 
 namespace opc::testing {
 
-// The threads of the process with that name, once there are at most most of them or after 5 s:
-// the kernel lists a thread a little longer than pthread_join waits for it.
-inline int ThreadsNamed(const std::string& name, int most) {
-  auto named = [&name] {
-    int n = 0;
-    std::error_code ec;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
-      std::ifstream comm(task.path() / "comm");
-      std::string line;
-      if (std::getline(comm, line) && line == name) ++n;
-    }
-    return n;
-  };
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  int n;
-  while ((n = named()) > most && std::chrono::steady_clock::now() < end)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  return n;
-}
+using platform::testing::ThreadsNamed;
 
 inline std::vector<std::string> MemoLines(const QPlainTextEdit* memo) {
   std::vector<std::string> lines;
