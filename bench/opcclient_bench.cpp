@@ -15,6 +15,7 @@
 #include "platform/com/class_registry.h"
 #include "platform/com/rpc/server_endpoint.h"
 #include "platform/com/testing/fake_opc_server.h"
+#include "platform/com/testing/serve_fake.h"
 #include "platform/testing/temp_dir.h"
 
 namespace {
@@ -92,18 +93,11 @@ void BM_DataChangeOverTransport(benchmark::State& state) {
   setenv("QAR_REGISTRY", (dir / "registry").c_str(), 1);
   QuietServices();
   com::ServerRegistration r;
-  r.clsid = com::testing::kFakeClsid;
   r.prog_id = "Bench.Transport.1";
-  r.command = "/nonexistent/server";
-  platform::Registry reg;
-  com::RegisterServer(r, reg);
   auto device = std::make_shared<com::testing::FakeDevice>();
-  com::rpc::ServeOptions options;
-  options.socket_dir = dir.Path();
   std::unique_ptr<com::rpc::ServerEndpoint> endpoint;
   std::string error;
-  if (com::FAILED(com::rpc::ServerEndpoint::Start(r.clsid, [device] { return device->NewServer(); }, options, &endpoint,
-                                             &error))) {
+  if (com::FAILED(com::testing::ServeFakeDevice(device, r, dir.Path(), &endpoint, &error))) {
     state.SkipWithError(error.c_str());
     return;
   }

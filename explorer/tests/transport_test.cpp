@@ -10,6 +10,7 @@
 #include "platform/com/class_registry.h"
 #include "platform/com/rpc/server_endpoint.h"
 #include "platform/com/testing/fake_opc_server.h"
+#include "platform/com/testing/serve_fake.h"
 
 namespace explorer::testing {
 namespace {
@@ -38,18 +39,9 @@ class ExplorerTransportTest : public ::testing::Test {
     old_cwd = getcwd(buf, sizeof buf) ? buf : "/";
     ASSERT_EQ(chdir(dir.Path().c_str()), 0);
     com::ServerRegistration r;
-    r.clsid = com::testing::kFakeClsid;
     r.prog_id = kProgId;
-    r.command = "/nonexistent/server";
-    platform::Registry reg;
-    ASSERT_TRUE(com::RegisterServer(r, reg));
-    com::rpc::ServeOptions options;
-    options.socket_dir = dir.Path();
     std::string error;
-    ASSERT_EQ(com::rpc::ServerEndpoint::Start(
-                  com::testing::kFakeClsid, [d = device] { return d->NewServer(); }, options, &endpoint, &error),
-              com::S_OK)
-        << error;
+    ASSERT_EQ(com::testing::ServeFakeDevice(device, r, dir.Path(), &endpoint, &error), com::S_OK) << error;
     StartExplorer();
   }
   // The program as it starts: its window shown.

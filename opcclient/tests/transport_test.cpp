@@ -10,6 +10,7 @@
 #include "platform/com/class_registry.h"
 #include "platform/com/rpc/server_endpoint.h"
 #include "platform/com/testing/fake_opc_server.h"
+#include "platform/com/testing/serve_fake.h"
 #include "platform/testing/temp_dir.h"
 
 namespace kopl::testing {
@@ -33,18 +34,9 @@ class TransportTest : public ::testing::Test {
   void SetUp() override {
     SetServices({});  // the transport's own activation
     com::ServerRegistration r;
-    r.clsid = com::testing::kFakeClsid;
     r.prog_id = kProgId;
-    r.command = "/nonexistent/server";
-    platform::Registry reg;
-    ASSERT_TRUE(com::RegisterServer(r, reg));
-    com::rpc::ServeOptions options;
-    options.socket_dir = dir.Path();
     std::string error;
-    ASSERT_EQ(com::rpc::ServerEndpoint::Start(
-                  com::testing::kFakeClsid, [d = device] { return d->NewServer(); }, options, &endpoint, &error),
-              com::S_OK)
-        << error;
+    ASSERT_EQ(com::testing::ServeFakeDevice(device, r, dir.Path(), &endpoint, &error), com::S_OK) << error;
     s = std::make_unique<TKoplServer>(KoplBuild::Explorer);
     s->SetApartment(apartment);
     s->SetClock(&clock);

@@ -10,6 +10,7 @@
 #include "platform/com/class_registry.h"
 #include "platform/com/rpc/server_endpoint.h"
 #include "platform/com/testing/fake_opc_server.h"
+#include "platform/com/testing/serve_fake.h"
 #include "platform/testing/recording_messages.h"
 #include "platform/testing/temp_dir.h"
 #include "visualisation/main_core.h"
@@ -51,19 +52,10 @@ class TransportE2E : public ::testing::Test {
     s.build = kopl::KoplBuild::Visualisation;
     kopl::SetServices(std::move(s));
     com::ServerRegistration r;
-    r.clsid = com::testing::kFakeClsid;
     r.prog_id = "Qar.OPC_DA_Server_RM.1";
     r.version_independent_prog_id = kServerProgId;
-    r.command = "/nonexistent/server";
-    platform::Registry reg;
-    ASSERT_TRUE(com::RegisterServer(r, reg));
-    com::rpc::ServeOptions options;
-    options.socket_dir = dir.Path();
     std::string error;
-    ASSERT_EQ(com::rpc::ServerEndpoint::Start(
-                  com::testing::kFakeClsid, [d = device] { return d->NewServer(); }, options, &endpoint, &error),
-              com::S_OK)
-        << error;
+    ASSERT_EQ(com::testing::ServeFakeDevice(device, r, dir.Path(), &endpoint, &error), com::S_OK) << error;
 
     dir.Write("Ostrel.INI", kIni);
     context.messages = &messages;
