@@ -575,8 +575,9 @@ class SlowReaderTest : public WireTest {
  protected:
   void SetUp() override {
     serve_.max_queued_event_bytes = 1 << 20;
-    // A stream that is never cut off ends the test here rather than hanging it.
-    stream_ctx_.set_deadline(std::chrono::system_clock::now() + 20s);
+    // A stream that is never cut off ends the test here rather than hanging it; generous, as
+    // a loaded machine under a sanitizer needs many seconds for the 25 MB below.
+    stream_ctx_.set_deadline(std::chrono::system_clock::now() + 120s);
     WireTest::SetUp();
   }
   void TearDown() override {
