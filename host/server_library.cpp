@@ -8,17 +8,6 @@
 
 namespace host {
 
-namespace {
-
-template <class F>
-bool Resolve(void* library, const char* name, F& fn, std::string* error) {
-  fn = reinterpret_cast<F>(dlsym(library, name));
-  if (!fn && error) *error = std::string("the server library lacks the export ") + name;
-  return fn != nullptr;
-}
-
-}  // namespace
-
 std::unique_ptr<ServerLibrary> ServerLibrary::Load(const std::string& path, std::string* error) {
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
@@ -26,11 +15,9 @@ std::unique_ptr<ServerLibrary> ServerLibrary::Load(const std::string& path, std:
     return nullptr;
   }
   Exports e;
-  if (!Resolve(handle, "SOXpSInitialize", e.initialize, error) ||
-      !Resolve(handle, "SOXpSBuildDANameSpace", e.build_name_space, error) ||
-      !Resolve(handle, "SOXpSStart", e.start, error) ||
-      !Resolve(handle, "SOXpSHandleDARequests", e.handle_requests, error) ||
-      !Resolve(handle, "SOXpSStop", e.stop, error)) {
+  std::string missing;
+  if (!platform::toolkit::ResolveServerExports(handle, &e, &missing)) {
+    if (error) *error = "the server library lacks the export " + missing;
     dlclose(handle);
     return nullptr;
   }

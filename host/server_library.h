@@ -5,17 +5,11 @@
 #include <memory>
 #include <string>
 
-#include "platform/toolkit/toolkit_host.h"
+#include "platform/toolkit/server_exports.h"
 
 namespace host {
 
-struct Exports {
-  TSOXpSInitialize initialize = nullptr;
-  TSOXpSBuildDANameSpace build_name_space = nullptr;
-  TSOXpSStart start = nullptr;
-  TSOXpSHandleDARequests handle_requests = nullptr;
-  TSOXpSStop stop = nullptr;
-};
+using Exports = platform::toolkit::ServerExports;
 
 class ServerLibrary {
  public:

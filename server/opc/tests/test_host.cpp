@@ -5,7 +5,6 @@
 #include <stdexcept>
 #include <utility>
 
-
 namespace opc::testing {
 
 namespace com = platform::com;
@@ -15,13 +14,6 @@ namespace {
 
 // The host whose namespace is being built; the callbacks carry no context of their own.
 TestHost* building = nullptr;
-
-template <class F>
-bool Resolve(void* library, const char* name, F& fn, std::string* error) {
-  fn = reinterpret_cast<F>(dlsym(library, name));
-  if (!fn && error) *error = std::string("missing export ") + name;
-  return fn != nullptr;
-}
 
 }  // namespace
 
@@ -48,11 +40,9 @@ std::optional<TestHost> TestHost::Load(const std::string& path, std::string* err
     return std::nullopt;
   }
   Exports e;
-  if (!Resolve(library, "SOXpSInitialize", e.initialize, error) ||
-      !Resolve(library, "SOXpSBuildDANameSpace", e.build_name_space, error) ||
-      !Resolve(library, "SOXpSStart", e.start, error) ||
-      !Resolve(library, "SOXpSHandleDARequests", e.handle_requests, error) ||
-      !Resolve(library, "SOXpSStop", e.stop, error)) {
+  std::string missing;
+  if (!tk::ResolveServerExports(library, &e, &missing)) {
+    if (error) *error = "missing export " + missing;
     dlclose(library);
     return std::nullopt;
   }

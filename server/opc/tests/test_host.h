@@ -10,17 +10,12 @@
 #include <vector>
 
 #include "platform/com/variant.h"
+#include "platform/toolkit/server_exports.h"
 #include "platform/toolkit/toolkit_host.h"
 
 namespace opc::testing {
 
-struct Exports {
-  TSOXpSInitialize initialize = nullptr;
-  TSOXpSBuildDANameSpace build_name_space = nullptr;
-  TSOXpSStart start = nullptr;
-  TSOXpSHandleDARequests handle_requests = nullptr;
-  TSOXpSStop stop = nullptr;
-};
+using Exports = platform::toolkit::ServerExports;
 
 struct Node {
   uint32_t parent;
