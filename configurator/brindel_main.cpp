@@ -3,18 +3,18 @@
 
 #include "configurator/core.h"
 #include "configurator/windows/main_window.h"
-#include "configurator/windows/message_boxes.h"
 #include "configurator/windows/qt_text.h"
 #include "configurator/windows/shell.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/qt/message_boxes.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   // The boxes' title; not a display name, which the desktop would append to every caption.
   QApplication::setApplicationName(configurator::windows::Q("Qar OPC DA Server Konfigurationsprogramm"));
 
-  configurator::windows::TQtMessageService boxes;
+  platform::qt::QtMessageService boxes;
   const std::string program = platform::ProgramPath();
   std::unique_ptr<configurator::TConfiguratorCore> core = configurator::TConfiguratorCore::Start(program, boxes);
   if (!core) return 0;  // another copy runs; the message has been shown

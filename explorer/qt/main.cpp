@@ -8,16 +8,16 @@
 #include "explorer/qt/main_dlg.h"
 #include "explorer/qt/prop_form.h"
 #include "explorer/qt/qt_dialogs.h"
-#include "explorer/qt/qt_messages.h"
 #include "explorer/qt/qt_text.h"
 #include "opcclient/kopl_services.h"
 #include "opcclient/qt/qt_apartment.h"
+#include "platform/qt/message_boxes.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationDisplayName("OPC Explorer");
 
-  explorer::TQtMessages messages;
+  platform::qt::QtMessageService messages;
   kopl::KoplServices services;
   services.build = kopl::KoplBuild::Explorer;
   services.message_box = [&messages](const std::string& text) {

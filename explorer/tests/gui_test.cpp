@@ -34,23 +34,6 @@ namespace {
 using Names = std::vector<std::string>;
 namespace com = platform::com;
 
-// One application for the whole test program, on the offscreen platform unless another is set.
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    app_ = std::make_unique<QApplication>(argc_, argv_);
-  }
-  void TearDown() override { app_.reset(); }
-
- private:
-  int argc_ = 1;
-  char name_[20] = "explorer_gui_tests";
-  char* argv_[2] = {name_, nullptr};
-  std::unique_ptr<QApplication> app_;
-};
-const auto* const qt_environment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
 // A double-click as the user gives it: the first click selects, the second opens.
 void DoubleClick(QWidget* viewport, const QRect& item) {
   QTest::mouseClick(viewport, Qt::LeftButton, {}, item.center());

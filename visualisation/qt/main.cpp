@@ -5,10 +5,10 @@
 #include "opcclient/kopl_services.h"
 #include "opcclient/qt/qt_apartment.h"
 #include "platform/files.h"
+#include "platform/qt/message_boxes.h"
 #include "support/error_log.h"
 #include "visualisation/global.h"
 #include "visualisation/qt/main_window.h"
-#include "visualisation/qt/qt_messages.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
   // keep "." whatever the locale.
   context.format = lumaro::SystemNumberFormat();
   std::setlocale(LC_NUMERIC, "C");
-  lumaro::QtMessages messages;
+  platform::qt::QtMessageService messages;
   context.messages = &messages;
   context.program_dir = platform::ProgramDir();
   context.current_dir = platform::CurrentDir();

@@ -8,10 +8,12 @@
 #include <QPushButton>
 #include <QStatusBar>
 
-#include "visualisation/qt/qt_messages.h"
+#include "platform/qt/display_text.h"
 #include "visualisation/qt/station_window.h"
 
 namespace lumaro {
+
+using platform::qt::DisplayText;
 
 TOVMain::TOVMain(const Context& context, QWidget* parent)
     : QMainWindow(parent), context_(context), core_(std::make_unique<TOVMainCore>(context)) {

@@ -12,10 +12,12 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include "platform/qt/display_text.h"
 #include "visualisation/qt/front_panel.h"
-#include "visualisation/qt/qt_messages.h"
 
 namespace lumaro {
+
+using platform::qt::DisplayText;
 
 QColor LabelQColor(LabelColour colour, const QColor& normal) {
   switch (colour) {

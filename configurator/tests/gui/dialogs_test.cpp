@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QTest>
 
@@ -9,7 +8,6 @@
 #include "configurator/tests/gui/gui_fixture.h"
 #include "configurator/tests/jpeg_writer.h"
 #include "configurator/windows/about_box.h"
-#include "configurator/windows/message_boxes.h"
 #include "configurator/windows/picture.h"
 #include "configurator/windows/project_name_dialog.h"
 #include "configurator/windows/qt_text.h"
@@ -20,7 +18,6 @@
 namespace configurator::windows {
 namespace {
 
-using platform::MessageAnswer;
 using testing::OnModal;
 using testing::RecordingShell;
 
@@ -228,29 +225,6 @@ TEST(TComComboBox, ListsTheSettingAndKeepsTheUsersChoice) {
   QTest::keyClick(&box, Qt::Key_Down);
   EXPECT_EQ(box.Text(), "9600");
   EXPECT_EQ(box.Select().BaudRate, serial::br9600);
-}
-
-TEST(TQtMessageService, ShowsTheTextAndReportsTheButton) {
-  struct Row {
-    platform::MessageButtons buttons;
-    QMessageBox::StandardButton click;
-    MessageAnswer answer;
-  } rows[] = {
-      {platform::MessageButtons::YesNoAbort, QMessageBox::No, MessageAnswer::No},
-      {platform::MessageButtons::YesNoAbort, QMessageBox::Abort, MessageAnswer::Abort},
-      {platform::MessageButtons::YesNo, QMessageBox::Yes, MessageAnswer::Yes},
-      {platform::MessageButtons::Ok, QMessageBox::Ok, MessageAnswer::Ok},
-  };
-  TQtMessageService service;
-  for (const Row& r : rows) {
-    QString shown;
-    OnModal<QMessageBox>([&](QMessageBox* box) {
-      shown = box->text();
-      box->button(r.click)->click();
-    });
-    EXPECT_EQ(service.Show(platform::MessageKind::Warning, "\xC4nderungen <b>speichern</b>?\rJa", r.buttons), r.answer);
-    EXPECT_EQ(shown, QString::fromUtf8("\u00C4nderungen <b>speichern</b>?\nJa"));
-  }
 }
 
 }  // namespace

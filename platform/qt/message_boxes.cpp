@@ -1,18 +1,14 @@
-#include "configurator/windows/message_boxes.h"
+#include "platform/qt/message_boxes.h"
 
 #include <QApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
 
-#include "configurator/windows/qt_text.h"
+#include "platform/qt/display_text.h"
 
-namespace configurator::windows {
+namespace platform::qt {
 
-using platform::MessageAnswer;
-using platform::MessageButtons;
-using platform::MessageKind;
-
-MessageAnswer TQtMessageService::Show(MessageKind kind, const std::string& text, MessageButtons buttons) {
+MessageAnswer QtMessageService::Show(MessageKind kind, const std::string& text, MessageButtons buttons) {
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   switch (kind) {
     case MessageKind::Plain: icon = QMessageBox::NoIcon; break;
@@ -21,8 +17,9 @@ MessageAnswer TQtMessageService::Show(MessageKind kind, const std::string& text,
     case MessageKind::Error: icon = QMessageBox::Critical; break;
     case MessageKind::Confirmation: icon = QMessageBox::Question; break;
   }
-  QMessageBox box(icon, QGuiApplication::applicationDisplayName(), Q(text), QMessageBox::NoButton,
-                  QApplication::activeWindow());
+  QMessageBox box(icon, QGuiApplication::applicationDisplayName(), DisplayText(text), QMessageBox::NoButton,
+                  parent_ ? parent_.data() : QApplication::activeWindow());
+  // Server and item texts may hold "<": never taken for markup.
   box.setTextFormat(Qt::PlainText);
   switch (buttons) {
     case MessageButtons::Ok:
@@ -45,17 +42,20 @@ MessageAnswer TQtMessageService::Show(MessageKind kind, const std::string& text,
     case QMessageBox::Yes: return MessageAnswer::Yes;
     case QMessageBox::No: return MessageAnswer::No;
     case QMessageBox::Abort: return MessageAnswer::Abort;
-    default: return buttons == MessageButtons::Ok ? MessageAnswer::Ok : buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Abort;
+    default:
+      return buttons == MessageButtons::Ok      ? MessageAnswer::Ok
+             : buttons == MessageButtons::YesNo ? MessageAnswer::No
+                                                : MessageAnswer::Abort;
   }
 }
 
-void TQtMessageService::Beep() { QApplication::beep(); }
+void QtMessageService::Beep() { QApplication::beep(); }
 
-void TQtMessageService::SetWaitCursor(bool on) {
+void QtMessageService::SetWaitCursor(bool on) {
   if (on)
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
   else
     QGuiApplication::restoreOverrideCursor();
 }
 
-}  // namespace configurator::windows
+}  // namespace platform::qt
