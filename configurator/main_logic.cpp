@@ -181,6 +181,7 @@ std::string TMainLogic::SaveQuestion() {
 
 void TMainLogic::New() {
   platform::MessageService& boxes = core_.Messages.Service();
+  Grid.Exit();  // the cell being edited is part of what the question asks to save
   if (project_.Modified &&
       boxes.Show(MessageKind::Warning, SaveQuestion(), MessageButtons::YesNo) == MessageAnswer::Yes &&
       !project_.SaveProject())
@@ -285,6 +286,7 @@ void TMainLogic::SaveAs() {
 }
 
 void TMainLogic::CreateServerIni() {
+  Grid.Exit();
   bool written = project_.WriteServerIni();
   Save();
   if (!written) return;
@@ -293,6 +295,7 @@ void TMainLogic::CreateServerIni() {
 }
 
 bool TMainLogic::CloseQuery() {
+  Grid.Exit();
   if (!project_.Modified) return true;
   switch (core_.Messages.Service().Show(MessageKind::Warning, SaveQuestion(), MessageButtons::YesNoAbort)) {
     case MessageAnswer::Yes: return project_.SaveProject();

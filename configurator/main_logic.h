@@ -76,7 +76,8 @@ class TMainLogic {
   void Save();
   void SaveAs();
   void CreateServerIni();
-  // Whether the window may close (asks when there are unsaved changes).
+  // Whether the window may close (asks when there are unsaved changes). Every command that
+  // saves takes the grid's pending cell first.
   bool CloseQuery();
   void CentralModemCommand();
   void Insert();

@@ -1,5 +1,6 @@
 #include "configurator/windows/channel_grid_widget.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPainter>
@@ -170,6 +171,11 @@ namespace configurator::windows {
 void TChannelGridWidget::focusInEvent(QFocusEvent* event) {
   QTableWidget::focusInEvent(event);
   if (currentIndex().isValid() && state() != QAbstractItemView::EditingState) edit(currentIndex());
+}
+
+bool TChannelGridWidget::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
+  if (trigger == CurrentChanged && !hasFocus() && !isAncestorOf(QApplication::focusWidget())) return false;
+  return QTableWidget::edit(index, trigger, event);
 }
 
 }  // namespace configurator::windows

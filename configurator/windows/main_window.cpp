@@ -460,7 +460,25 @@ void TfrmMain::GridExit(QWidget* old, QWidget* now) {
   }
 }
 
+bool TfrmMain::IsMenuShortcut(const QKeyEvent& key) const {
+  const QKeySequence pressed(QKeyCombination(key.modifiers() & ~Qt::KeypadModifier, Qt::Key(key.key())));
+  for (const QAction* a : {mnuDateiOeffnen, mnuDateiSpeichern, mnuDateiBeenden, mnuFunkmodemZFM, mnuFunkmodemEinfuegen,
+                           mnuFunkmodemBearbeiten, mnuFunkmodemLoeschen, mnuInfo})
+    if (a->isEnabled() && a->shortcut() == pressed) return true;
+  return false;
+}
+
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::ShortcutOverride) {
+    // The menu's keys are the window's wherever its focus is: no control (a cell's line editor
+    // with its own Ctrl+Z and Ctrl+E) keeps them for itself.
+    auto* w = qobject_cast<QWidget*>(watched);
+    if (w && w->window() == this && IsMenuShortcut(*static_cast<QKeyEvent*>(event))) {
+      event->ignore();
+      return true;
+    }
+    return false;
+  }
   if (event->type() == QEvent::StatusTip) {
     StatusPanel0->setText(static_cast<QStatusTipEvent*>(event)->tip());
     return false;

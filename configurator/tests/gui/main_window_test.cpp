@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <filesystem>
+#include <functional>
 
 #include <QHeaderView>
 #include <QLineEdit>
@@ -12,8 +14,11 @@
 #include <QScrollBar>
 #include <QStatusTipEvent>
 #include <QTest>
+#include <QToolBar>
+#include <QToolButton>
 
 #include "configurator/tests/gui/gui_fixture.h"
+#include "configurator/windows/about_box.h"
 #include "configurator/windows/channel_grid_widget.h"
 #include "configurator/windows/project_name_dialog.h"
 #include "configurator/windows/qt_text.h"
@@ -26,6 +31,7 @@ namespace {
 using platform::MessageAnswer;
 using testing::MainWindowTest;
 using testing::OnModal;
+using testing::Type;
 
 // A project of the example installation: Brunnen (three channels) with Hochbehaelter below
 // it, and Pumpwerk.
@@ -57,6 +63,13 @@ class ProjectWindowTest : public MainWindowTest {
   QPoint At(QTreeWidgetItem* item) { return window->tvFML->visualItemRect(item).center(); }
   void Click(const char* text) { QTest::mouseClick(window->tvFML->viewport(), Qt::LeftButton, {}, At(Item(text))); }
   QPoint CellAt(int row, int col) { return window->sgKanal->visualRect(window->sgKanal->model()->index(row, col)).center(); }
+  // Clicks into a cell of the selected station's grid and selects its text, as a user starts
+  // typing over it.
+  void EditCell(int row, int col) {
+    QTest::mouseClick(window->sgKanal->viewport(), Qt::LeftButton, {}, CellAt(row, col));
+    ASSERT_NE(qobject_cast<QLineEdit*>(QApplication::focusWidget()), nullptr) << "the cell is edited in place";
+    Type(Qt::Key_A, Qt::ControlModifier);
+  }
   void Mouse(QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
     QWidget* vp = window->tvFML->viewport();
     QMouseEvent e(type, at, vp->mapToGlobal(at), Qt::LeftButton, buttons, {});
@@ -197,10 +210,140 @@ TEST_F(ProjectWindowTest, AGridCellIsRefusedUntilItHoldsAUsableName) {
   EXPECT_TRUE(window->mnuDateiSpeichern->isEnabled());
 }
 
+// Whatever made a node current (keys, the mouse, a closed station dialog), the tree keeps the
+// keyboard: its keys act on the stations, and no cell of the grid is edited behind them.
+TEST_F(ProjectWindowTest, TreeKeysActOnTheTreeAfterEveryTreeChange) {
+  OpenProject();
+  struct Row {
+    const char* name;
+    std::function<void()> toBrunnen;
+  } rows[] = {
+      {"arrow key from a station without channels",
+       [&] {
+         Click("Hochbeh\xE4lter");
+         Type(Qt::Key_Up);
+       }},
+      {"mouse from a station without channels",
+       [&] {
+         Click("Pumpwerk");
+         Click("Brunnen");
+       }},
+      {"the station dialog closed",
+       [&] {
+         Click("Brunnen");
+         OnModal<TfrmFuMo>([](TfrmFuMo* d) { d->btnOK->click(); });
+         Type(Qt::Key_Return);
+       }},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    r.toBrunnen();
+    ASSERT_EQ(window->tvFML->currentItem(), Item("Brunnen"));
+    EXPECT_TRUE(window->sgKanal->isVisible());
+    EXPECT_EQ(QApplication::focusWidget(), window->tvFML);
+
+    boxes.boxes.clear();
+    boxes.answers = {MessageAnswer::No};
+    Type(Qt::Key_Delete);
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Die Unterstationen werden mit gel\xF6scht.\r"
+                                                      "Soll Brunnen gel\xF6scht werden?"});
+    EXPECT_EQ(Project().CurrentNode->Station()->Channels[0].Name, "Stell");
+
+    Type(Qt::Key_Down);
+    EXPECT_EQ(window->tvFML->currentItem(), Item("Hochbeh\xE4lter"));
+    std::string edited;
+    OnModal<TfrmFuMo>([&](TfrmFuMo* d) {
+      edited = Cp(d->editName->text());
+      d->btnAbbrechen->click();
+    });
+    Type(Qt::Key_Return);
+    EXPECT_EQ(edited, "Hochbeh\xE4lter");
+  }
+  window->MainTimer();
+  EXPECT_EQ(Project().Tree.Root()->Children().size(), 2u) << "nothing was deleted";
+}
+
+// Every way of saving takes the cell being edited along, also when that edit is the project's
+// only change.
+TEST_F(ProjectWindowTest, SavingTakesThePendingCellEdit) {
+  struct Row {
+    const char* name;
+    std::deque<MessageAnswer> answers;
+    std::function<void()> save;
+    std::vector<const char*> files;
+  } rows[] = {
+      {"close with Alt+X, Yes", {MessageAnswer::Yes}, [] { Type(Qt::Key_X, Qt::AltModifier); }, {"Data/Anlage.INI"}},
+      {"New on the toolbar, Yes",
+       {MessageAnswer::Yes},
+       [&] {
+         OnModal<TfrmProjektname>([](TfrmProjektname* d) { d->btnAbbrechen->click(); });
+         QToolBar* bar = window->findChild<QToolBar*>();
+         QTest::mouseClick(bar->widgetForAction(window->mnuDateiNeu), Qt::LeftButton);
+       },
+       {"Data/Anlage.INI"}},
+      {"Erzeuge Ostrel.INI",
+       {MessageAnswer::Yes, MessageAnswer::Ok},
+       [&] { window->mnuDateiErstelleINI->trigger(); },
+       {"Ostrel.INI", "Data/Anlage.INI"}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    OpenProject();
+    Click("Brunnen");
+    EditCell(0, 1);
+    Type("mA");
+    boxes.boxes.clear();
+    boxes.answers = r.answers;
+    r.save();
+    EXPECT_FALSE(boxes.boxes.empty()) << "the typed unit is a change to save";
+    for (const char* file : r.files)
+      EXPECT_NE(dir.Read(file).find("KANAL=AA,Stell,mA,"), std::string::npos) << file;
+  }
+}
+
+// The menu shortcuts work while a cell is being edited.
+TEST_F(ProjectWindowTest, MenuShortcutsWorkInTheCellEditor) {
+  OpenProject();
+  bool opened = false;
+  auto expectModal = [&]<class T>(T*) {
+    return [&] {
+      OnModal<T>([&](T* d) {
+        opened = true;
+        d->reject();
+      });
+    };
+  };
+  struct Row {
+    const char* keys;
+    std::function<void()> arm;  // waits for the dialog the keys open; none for a message box
+  } rows[] = {
+      {"Ctrl+E", expectModal(static_cast<TfrmFuMo*>(nullptr))},
+      {"Ctrl+B", expectModal(static_cast<TfrmFuMo*>(nullptr))},
+      {"Ctrl+Z", expectModal(static_cast<TfrmZFM*>(nullptr))},
+      {"Ctrl+I", expectModal(static_cast<TAboutWnd*>(nullptr))},
+      {"Ctrl+L", nullptr},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.keys);
+    Click("Brunnen");
+    EditCell(0, 1);
+    opened = false;
+    boxes.boxes.clear();
+    boxes.answers = {MessageAnswer::No};
+    if (r.arm) r.arm();
+    const QKeySequence keys(QString::fromLatin1(r.keys));
+    Type(Qt::Key(keys[0].key()), keys[0].keyboardModifiers());
+    if (r.arm)
+      EXPECT_TRUE(opened);
+    else
+      EXPECT_EQ(boxes.boxes.size(), 1u);
+  }
+}
+
 TEST_F(ProjectWindowTest, KeysDoubleClickAndContextMenu) {
   OpenProject();
   Click("Zentrale");
-  QTest::keyClick(window->tvFML, Qt::Key_Delete);
+  Type(Qt::Key_Delete);
   EXPECT_TRUE(boxes.boxes.empty()) << "delete is disabled on the central modem; the key does nothing";
 
   std::string shown;
