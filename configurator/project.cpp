@@ -70,15 +70,15 @@ bool TProject::SaveProject() {
   try {
     bytes = ProjectText(Tree);
   } catch (const std::exception&) {
-    messages_.ShowErrorMsg(8, file);
+    messages_.ShowErrorMsg(8, platform::FileNameText(file));
     return false;
   }
   int err = ReplaceFile(file, bytes, file_calls_);
   if (err != 0) {
     if (Denied(err))
-      messages_.ShowErrorMsg(15, file);
+      messages_.ShowErrorMsg(15, platform::FileNameText(file));
     else
-      messages_.ShowErrorMsg(8, file + " (Err=" + std::to_string(err) + ")");
+      messages_.ShowErrorMsg(8, platform::FileNameText(file) + " (Err=" + std::to_string(err) + ")");
     return false;
   }
   Modified = false;
@@ -266,7 +266,7 @@ bool TProject::ConfirmOverwrite() {
   std::string title = file.substr(platform::DirOf(file).size());
   title.resize(title.size() - 4);  // ".INI"
   messages_.Texts().SetTextSection("MAIN");
-  std::string text = platform::FormatText(messages_.Texts().TranslateText("@4"), {title});
+  std::string text = platform::FormatText(messages_.Texts().TranslateText("@4"), {platform::FileNameText(title)});
   return messages_.Service().Show(platform::MessageKind::Confirmation, text, platform::MessageButtons::YesNo) ==
          platform::MessageAnswer::Yes;
 }
@@ -284,7 +284,7 @@ bool TProject::WriteServerIni() {
 
 void TProject::ShowServerIniWritten() {
   messages_.Texts().SetTextSection("MAIN");
-  std::string text = platform::FormatText(messages_.Texts().TranslateText("@5"), {"Ostrel", config_.ProgramDir});
+  std::string text = platform::FormatText(messages_.Texts().TranslateText("@5"), {"Ostrel", platform::FileNameText(config_.ProgramDir)});
   messages_.Service().Show(platform::MessageKind::Confirmation, text, platform::MessageButtons::Ok);
 }
 

@@ -56,9 +56,14 @@ inline void Type(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) 
   QTest::keyClick(focus, key, modifiers);
 }
 inline void Type(const QString& text) {
-  QWidget* focus = QApplication::focusWidget();
-  ASSERT_NE(focus, nullptr) << "no widget has the focus";
-  QTest::keyClicks(focus, text);
+  for (QChar c : text) {
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr) << "no widget has the focus";
+    if (c.unicode() < 0x80)
+      QTest::keyClick(focus, char(c.unicode()));
+    else  // a key of the German keyboard: its text, no ASCII key code
+      QTest::sendKeyEvent(QTest::Click, focus, Qt::Key_unknown, QString(c), Qt::NoModifier);
+  }
 }
 
 class RecordingShell : public TShell {

@@ -143,6 +143,47 @@ TEST_F(MainWindowTest, NewRunsTheNameAndTheCentralModemDialogs) {
   EXPECT_FALSE(window->lblHinweis->isVisible());
 }
 
+// A project name beyond ASCII: the file system's encoding in the file name, Windows-1252 in
+// the questions and in CONFIG.CFG, and the next start opens it again.
+TEST_F(MainWindowTest, AProjectNameWithUmlautsIsTheSameNameInFilesAndTexts) {
+  Open();
+  OnModal<TfrmProjektname>([](TfrmProjektname*) {
+    Type(Q("Pr\xFC" "f"));
+    Type(Qt::Key_Return);
+    OnModal<TfrmZFM>([](TfrmZFM* z) {
+      z->editName->setText("Zentrale");
+      z->btnOK->click();
+    });
+  });
+  window->mnuDateiNeu->trigger();
+  EXPECT_TRUE(window->windowTitle().endsWith(Q(" - [Pr\xFC" "f]")));
+  Type(Qt::Key_F2);
+  EXPECT_TRUE(boxes.boxes.empty());
+  const std::string file = dir / "Data/Pr\xC3\xBC" "f.INI";
+  EXPECT_TRUE(std::filesystem::exists(file));
+
+  Project().Modified = true;
+  window->MainTimer();
+  boxes.answers = {MessageAnswer::No, MessageAnswer::No};
+  Type(Qt::Key_F2);
+  EXPECT_TRUE(window->close());
+  EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{
+                               "Das Projekt Pr\xFC" "f gibt es schon. Soll es \xFC" "berschrieben werden?",
+                               "Das Projekt " + dir / "Data/Pr\xFC" "f wurde ge\xE4ndert.\r"
+                                   "Sollen die \xC4nderungen gespeichert werden?"}));
+  window.reset();
+  core.reset();
+  EXPECT_NE(dir.Read("CONFIG.CFG").find("ZULETZT VERWENDET0=" + dir / "Data/Pr\xFC" "f\r\n"), std::string::npos);
+
+  Open();
+  QList<QAction*> recent = window->N171OpenRecent->actions();
+  ASSERT_EQ(recent.size(), 3);
+  EXPECT_EQ(recent[2]->text(), QString::fromStdString(dir / "Data/Pr\xC3\xBC" "f"));
+  recent[2]->trigger();
+  EXPECT_TRUE(window->tvFML->isVisible());
+  EXPECT_EQ(Project().ProjectPath + ".INI", file);
+}
+
 TEST_F(ProjectWindowTest, ClickingANodeShowsItsDetailsAndChannels) {
   OpenProject();
   EXPECT_TRUE(window->lblHinweis->isVisible()) << "nothing is selected after opening";
