@@ -480,8 +480,9 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
     return false;
   }
   if (event->type() == QEvent::StatusTip) {
+    // Panel 0 is the hint's place; as a temporary message of the bar it would hide the clock.
     StatusPanel0->setText(static_cast<QStatusTipEvent*>(event)->tip());
-    return false;
+    return true;
   }
   if (watched == tvFML && event->type() == QEvent::KeyPress) {
     TTreeKey key = TTreeKey::Other;

@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTest>
 #include <QToolBar>
@@ -107,6 +108,19 @@ TEST_F(MainWindowTest, FirstTickTranslatesTheSurface) {
   EXPECT_EQ(window->StatusPanel1->text(), "22:13, 14.11.2023");
   EXPECT_EQ(Cp(window->mnuDateiSpeichern->statusTip()), "Speichern");
   EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// The hint of the control under the mouse goes to panel 0; the clock beside it stays.
+TEST_F(MainWindowTest, AHintLeavesTheClockInTheStatusBar) {
+  Open();
+  QToolBar* bar = window->findChild<QToolBar*>();
+  QStatusTipEvent hint(window->mnuDateiOeffnen->statusTip());  // the mouse over the open button
+  QApplication::sendEvent(bar->widgetForAction(window->mnuDateiOeffnen), &hint);
+  EXPECT_EQ(Cp(window->StatusPanel0->text()), "\xD6" "ffnen");
+  EXPECT_TRUE(window->StatusPanel0->isVisible());
+  EXPECT_TRUE(window->StatusPanel1->isVisible());
+  EXPECT_EQ(window->StatusPanel1->text(), "22:13, 14.11.2023");
+  EXPECT_TRUE(window->statusBar()->currentMessage().isEmpty());
 }
 
 TEST_F(MainWindowTest, AMissingLanguageFileEndsTheProgram) {
