@@ -224,8 +224,19 @@ TEST_F(ProjectWindowTest, ClickingANodeShowsItsDetailsAndChannels) {
     const QPoint cell(labels->x() + labels->width() - 4, labels->y() + labels->sectionViewportPosition(r.row) + 3);
     EXPECT_EQ(shot.pixelColor(cell), r.colour) << r.row;
   }
-  EXPECT_EQ(window->sgKanal->columnWidth(0) + 4 * 64 + 64,
-            window->sgKanal->width() - 2 * window->sgKanal->frameWidth() - window->sgKanal->verticalScrollBar()->sizeHint().width());
+  // The columns fill the grid, and every fixed cell's text fits its cell from 2 pixels in.
+  TChannelGridWidget* grid = window->sgKanal;
+  int total = labels->width();
+  for (int c = 0; c < grid->columnCount(); ++c) total += grid->columnWidth(c);
+  EXPECT_EQ(total, grid->width() - 2 * grid->frameWidth() - grid->verticalScrollBar()->sizeHint().width());
+  const QFontMetrics metrics(grid->horizontalHeader()->font());
+  for (int c = 0; c < grid->columnCount(); ++c) {
+    const QString header = Q(window->Logic().Grid.Cell(c + 1, 0));
+    EXPECT_LE(2 + metrics.horizontalAdvance(header), grid->columnWidth(c)) << header.toStdString();
+  }
+  EXPECT_GE(grid->columnWidth(4), 64);
+  for (const char* label : {"AnaOut 99", "AnaIn 99", "DigOut 99", "DigIn 99"})
+    EXPECT_LE(2 + QFontMetrics(labels->font()).horizontalAdvance(label), labels->width()) << label;
 
   Click("Zentrale");
   EXPECT_FALSE(window->sgKanal->isVisible());
