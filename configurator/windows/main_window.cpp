@@ -22,6 +22,7 @@
 #include "configurator/windows/project_name_dialog.h"
 #include "configurator/windows/qt_text.h"
 #include "configurator/windows/station_dialog.h"
+#include "configurator/windows/toolbar_glyphs.h"
 #include "configurator/windows/translate_form.h"
 #include "configurator/windows/zfm_dialog.h"
 #include "configurator/zfm_editor.h"
@@ -155,12 +156,12 @@ void TfrmMain::CreateMenus() {
   bar->setMovable(false);
   bar->setFloatable(false);
   bar->setIconSize(QSize(20, 20));
-  mnuDateiNeu->setIcon(s->standardIcon(QStyle::SP_FileIcon));
+  mnuDateiNeu->setIcon(NewProjectGlyph());
   mnuDateiOeffnen->setIcon(s->standardIcon(QStyle::SP_DialogOpenButton));
   mnuDateiSpeichern->setIcon(s->standardIcon(QStyle::SP_DialogSaveButton));
   mnuFunkmodemEinfuegen->setIcon(s->standardIcon(QStyle::SP_FileDialogNewFolder));
   mnuFunkmodemBearbeiten->setIcon(s->standardIcon(QStyle::SP_FileDialogDetailedView));
-  mnuFunkmodemLoeschen->setIcon(s->standardIcon(QStyle::SP_TrashIcon));
+  mnuFunkmodemLoeschen->setIcon(DeleteStationGlyph());
   mnuDateiBeenden->setIcon(s->standardIcon(QStyle::SP_DialogCloseButton));
   bar->addAction(mnuDateiNeu);       // sbtnNeu
   bar->addAction(mnuDateiOeffnen);   // sbtnOeffnen

@@ -123,6 +123,29 @@ TEST_F(MainWindowTest, AHintLeavesTheClockInTheStatusBar) {
   EXPECT_TRUE(window->statusBar()->currentMessage().isEmpty());
 }
 
+// An enabled toolbar button looks enabled: its glyph has strong colour or dark lines that the
+// disabled form lacks.
+TEST_F(MainWindowTest, EnabledToolbarGlyphsLookEnabled) {
+  Open();
+  QToolBar* bar = window->findChild<QToolBar*>();
+  for (QAction* a : bar->actions()) {
+    if (a->isSeparator()) continue;
+    SCOPED_TRACE(Cp(a->text()));
+    auto strong = [](const QImage& image) {
+      int n = 0;
+      for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+          const QColor c = image.pixelColor(x, y);
+          n += c.alpha() > 200 && (c.lightness() < 80 || c.hsvSaturation() > 150);
+        }
+      return n;
+    };
+    const QSize size = bar->iconSize();
+    EXPECT_GE(strong(a->icon().pixmap(size, QIcon::Normal).toImage()), 6);
+    EXPECT_LT(strong(a->icon().pixmap(size, QIcon::Disabled).toImage()), 6);
+  }
+}
+
 TEST_F(MainWindowTest, AMissingLanguageFileEndsTheProgram) {
   Open("[ALLGEMEIN]\r\nSPRACHE=fehlt.spr\r\n");
   EXPECT_TRUE(window->Logic().Terminated);
