@@ -134,7 +134,12 @@ void TfrmFuMo::Take() {
 
 void TfrmFuMo::OkClick() {
   Take();
-  if (editor_.Ok()) accept();
+  if (editor_.Ok()) {
+    accept();
+    return;
+  }
+  if (editor_.FocusName) editName->setFocus();
+  editor_.FocusName = false;
 }
 
 }  // namespace configurator::windows

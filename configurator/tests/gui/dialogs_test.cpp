@@ -136,17 +136,48 @@ TEST_F(DialogTest, StationDialogOpensModuleSlotsOneByOne) {
   EXPECT_EQ(st->Channels.size(), 24u);
 }
 
-TEST_F(DialogTest, StationDialogKeepsANameInUseOpen) {
+// A name the station cannot have keeps the dialog open with the name field to type in.
+TEST_F(DialogTest, StationDialogKeepsAnUnusableNameOpen) {
   Station(Root(), "Brunnen", 4);
-  TStationEditor editor(Project(), false);
-  TfrmFuMo dialog(nullptr, editor);
+  struct Row {
+    const char* name;
+    std::string box;
+  } rows[] = {
+      {"Brunnen", "Der Name ist schon vergeben.\rBrunnen"},
+      {"", "Bitte einen Namen f\xFCr das Funkmodem eingeben."},
+      {"   ", "Bitte einen Namen f\xFCr das Funkmodem eingeben."},  // the file's readers trim it away
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string("'") + r.name + "'");
+    boxes.boxes.clear();
+    TStationEditor editor(Project(), false);
+    TfrmFuMo dialog(nullptr, editor);
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    dialog.editName->setText(r.name);
+    dialog.cbTyp->setFocus();
+    dialog.btnOK->click();
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{r.box});
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(QApplication::focusWidget(), dialog.editName);
+    dialog.btnAbbrechen->click();
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_EQ(editor.TakeNewStation()->Name, "") << "nothing was stored";
+  }
+  EXPECT_EQ(Project().Tree.Root()->Children().size(), 1u);
+}
+
+TEST_F(DialogTest, CentralModemDialogRefusesANameOfBlanks) {
+  Root()->CentralModem()->Name = "Zentrale";
+  Project().CurrentNode = Project().Tree.Root();
+  TZFMEditor editor(Project(), {});
+  TfrmZFM dialog(nullptr, editor, core->Tables.Central);
   dialog.show();
-  dialog.editName->setText("Brunnen");
+  dialog.editName->setText("  ");
   dialog.btnOK->click();
-  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Der Name ist schon vergeben.\rBrunnen"});
+  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Bitte einen Namen f\xFCr das Zentralfunkmodem eingeben."});
   EXPECT_TRUE(dialog.isVisible());
-  dialog.btnAbbrechen->click();
-  EXPECT_EQ(dialog.result(), QDialog::Rejected);
+  EXPECT_EQ(editor.Object().Name, "Zentrale");
 }
 
 TEST_F(DialogTest, ProjectNameDialog) {
