@@ -115,11 +115,9 @@ void TMainLogic::ApplyCommands() {
 }
 
 void TMainLogic::UpdateDetailPanel() {
-  if (!project_.Tree.Selected()) {
-    Details.Shows = TDetailView::None;
-    Details.Name.clear();
-    Details.Type.clear();
-  }
+  // Every box is emptied, not only name and type: the address would otherwise stay from the
+  // station shown before, even of a project closed since.
+  if (!project_.Tree.Selected()) Details = TDetailView{};
   GridVisible = Details.Shows == TDetailView::Station;
 }
 

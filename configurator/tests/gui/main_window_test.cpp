@@ -266,6 +266,17 @@ TEST_F(ProjectWindowTest, ClickingANodeShowsItsDetailsAndChannels) {
   EXPECT_EQ(window->stBetriebsart->text(), "MoP");
 }
 
+// With nothing selected, no box of the detail group keeps what the station shown before had.
+TEST_F(ProjectWindowTest, NothingSelectedEmptiesTheDetails) {
+  OpenProject();
+  Click("Brunnen");
+  ASSERT_EQ(window->stFuMoAdresse->text(), "3");
+  window->mnuLastActive->trigger();  // the project again: nothing is selected
+  EXPECT_TRUE(window->lblHinweis->isVisible());
+  for (QLabel* box : {window->stFuMoName, window->stFuMoTyp, window->stFuMoAdresse, window->stBetriebsart})
+    EXPECT_EQ(box->text(), "") << box->objectName().toStdString();
+}
+
 TEST_F(ProjectWindowTest, AGridCellIsRefusedUntilItHoldsAUsableName) {
   OpenProject();
   Click("Brunnen");
