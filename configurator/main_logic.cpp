@@ -175,7 +175,10 @@ void TMainLogic::New() {
   ShowBackground(true, true);
   if (!view_.RunProjectNameDialog()) {
     project_.ProjectPath = keptPath;
-    if (projectShown) ShowBackground(false, true);
+    if (projectShown) {
+      ShowBackground(false, true);
+      ++TreeFocusRequests;  // the tree lost the keyboard while it was hidden
+    }
     return;
   }
   ClearProject();

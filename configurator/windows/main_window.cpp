@@ -89,6 +89,7 @@ TfrmMain::TfrmMain(TConfiguratorCore& core, const std::string& programPath, TShe
   if (runTimer) timer_.start();
   Sync();
   FormResize();
+  CentreOnScreen(this);
 }
 
 TfrmMain::~TfrmMain() {

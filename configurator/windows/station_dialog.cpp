@@ -79,6 +79,7 @@ TfrmFuMo::TfrmFuMo(QWidget* parent, TStationEditor& editor) : QDialog(parent), e
   });
   connect(btnOK, &QPushButton::clicked, this, [this] { OkClick(); });
   connect(btnAbbrechen, &QPushButton::clicked, this, [this] { reject(); });
+  CentreOnScreen(this);
 }
 
 void TfrmFuMo::showEvent(QShowEvent* event) {

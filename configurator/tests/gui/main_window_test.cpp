@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QStatusTipEvent>
@@ -275,6 +276,50 @@ TEST_F(ProjectWindowTest, NothingSelectedEmptiesTheDetails) {
   EXPECT_TRUE(window->lblHinweis->isVisible());
   for (QLabel* box : {window->stFuMoName, window->stFuMoTyp, window->stFuMoAdresse, window->stBetriebsart})
     EXPECT_EQ(box->text(), "") << box->objectName().toStdString();
+}
+
+template <class T>
+bool Is(QDialog* d) {
+  return dynamic_cast<T*>(d) != nullptr;
+}
+
+// The main window and its dialogs come up in the middle of the screen, not over the window that
+// opens them.
+TEST_F(ProjectWindowTest, WindowsAreCentredOnTheScreen) {
+  OpenProject();
+  const QPoint middle = window->screen()->availableGeometry().center();
+  // The frame's middle, up to the frame's own width that is not known before the window shows.
+  auto centred = [&](QWidget* w) {
+    const QPoint off = w->frameGeometry().center() - middle;
+    return std::abs(off.x()) <= 4 && std::abs(off.y()) <= 4;
+  };
+  EXPECT_TRUE(centred(window.get()));
+  window->move(0, 0);
+  Click("Brunnen");
+  struct Row {
+    const char* dialog;
+    bool (*is)(QDialog*);
+    std::function<void()> open;
+  } rows[] = {
+      {"station", Is<TfrmFuMo>, [] { Type(Qt::Key_B, Qt::ControlModifier); }},
+      {"central modem", Is<TfrmZFM>, [] { Type(Qt::Key_Z, Qt::ControlModifier); }},
+      {"about box", Is<TAboutWnd>, [] { Type(Qt::Key_I, Qt::ControlModifier); }},
+      {"project name", Is<TfrmProjektname>, [&] { window->mnuDateiNeu->trigger(); }},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.dialog);
+    bool shown = false;
+    OnModal<QDialog>([&](QDialog* d) {
+      shown = true;
+      EXPECT_TRUE(centred(d));
+      EXPECT_TRUE(r.is(d));
+      d->reject();
+    });
+    boxes.answers = {MessageAnswer::No};
+    r.open();
+    EXPECT_TRUE(shown);
+  }
+  EXPECT_EQ(QApplication::focusWidget(), window->tvFML) << "a cancelled New gives the tree the keyboard back";
 }
 
 TEST_F(ProjectWindowTest, AGridCellIsRefusedUntilItHoldsAUsableName) {
