@@ -284,7 +284,8 @@ bool TProject::WriteServerIni() {
 
 void TProject::ShowServerIniWritten() {
   messages_.Texts().SetTextSection("MAIN");
-  std::string text = platform::FormatText(messages_.Texts().TranslateText("@5"), {"Ostrel", platform::FileNameText(config_.ProgramDir)});
+  std::string text = platform::FormatText(messages_.Texts().TranslateText("@5"),
+                                          {"Ostrel", platform::FileNameText(config_.ProgramDir)});
   messages_.Service().Show(platform::MessageKind::Confirmation, text, platform::MessageButtons::Ok);
 }
 

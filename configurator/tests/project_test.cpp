@@ -297,7 +297,9 @@ TEST_F(ProjectTest, RefusedAndFailingWritesKeepTheOldFileWhole) {
     if (r.oldFile) dir.Write("Data/p.INI", old);
     int64_t free = r.freeBytes;
     TFileCalls calls;
-    calls.Access = [&](const char* path, int mode) { return r.accessError ? (errno = r.accessError, -1) : access(path, mode); };
+    calls.Access = [&](const char* path, int mode) {
+      return r.accessError ? (errno = r.accessError, -1) : access(path, mode);
+    };
     calls.Open = [&](const char* path, int flags, mode_t mode) {
       if (r.newFileError && path != file) return errno = r.newFileError, -1;
       return open(path, flags, mode);
