@@ -157,7 +157,7 @@ TEST_F(MainWindowTest, AMissingLanguageFileEndsTheProgram) {
 TEST_F(MainWindowTest, NewRunsTheNameAndTheCentralModemDialogs) {
   Open();
   OnModal<TfrmProjektname>([](TfrmProjektname* d) {
-    QTest::keyClicks(d->Edit1, "Anlage");
+    Type("Anlage");
     d->btnOK->click();
     OnModal<TfrmZFM>([](TfrmZFM* z) {
       EXPECT_EQ(Cp(z->windowTitle()), "Zentralfunkmodem einrichten");
@@ -328,28 +328,23 @@ TEST_F(ProjectWindowTest, AGridCellIsRefusedUntilItHoldsAUsableName) {
   OpenProject();
   Click("Brunnen");
   TChannelGridWidget* grid = window->sgKanal;
-  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, CellAt(0, 0));
-  auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
-  ASSERT_NE(editor, nullptr) << "the cell is edited in place";
-  editor->selectAll();
-  QTest::keyClicks(editor, "Soll.wert");
-  QTest::keyClick(editor, Qt::Key_Tab);
+  EditCell(0, 0);
+  Type("Soll.wert");
+  Type(Qt::Key_Tab);
   EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Der Kanalname enth\xE4lt ein unzul\xE4ssiges Zeichen."});
   EXPECT_EQ(grid->currentRow(), 0);
   EXPECT_EQ(grid->currentColumn(), 0);
 
   // Leaving the grid for the tree brings the stored name back.
-  window->tvFML->setFocus();
+  Click("Brunnen");
+  EXPECT_EQ(QApplication::focusWidget(), window->tvFML);
   EXPECT_EQ(Project().CurrentNode->Station()->Channels[0].Name, "Stell");
   EXPECT_EQ(window->Logic().Grid.Cell(1, 1), "Stell");
 
   boxes.boxes.clear();
-  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, CellAt(0, 1));
-  editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
-  ASSERT_NE(editor, nullptr);
-  editor->selectAll();
-  QTest::keyClicks(editor, "m/s");
-  QTest::keyClick(editor, Qt::Key_Tab);
+  EditCell(0, 1);
+  Type("m/s");
+  Type(Qt::Key_Tab);
   EXPECT_TRUE(boxes.boxes.empty());
   EXPECT_EQ(Project().CurrentNode->Station()->Channels[0].Einheit, "m/s");
   EXPECT_EQ(grid->currentColumn(), 2) << "Tab moves on to the factor";
