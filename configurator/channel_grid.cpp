@@ -1,5 +1,6 @@
 #include "configurator/channel_grid.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -92,11 +93,16 @@ std::optional<int32_t> ParseInteger(const std::string& text) {
   return v;
 }
 
-std::array<int, 6> ChannelColumnWidths(int clientWidth) {
+std::array<int, 6> ChannelColumnWidths(int clientWidth, const std::array<int, 6>& least) {
   std::array<int, 6> w{64, 120, 64, 64, 64, 64};
-  int total = 0;
-  for (int x : w) total += x;
-  if (total < clientWidth) w[1] += clientWidth - total;
+  int others = 0, widened = 0;
+  for (size_t c = 0; c < w.size(); ++c) {
+    if (c == 1) continue;
+    widened += std::max(0, least[c] - w[c]);
+    others += w[c] = std::max(w[c], least[c]);
+  }
+  // What the other columns grew by comes off the name column first.
+  w[1] = std::max({least[1], w[1] - widened, clientWidth - others});
   return w;
 }
 

@@ -25,8 +25,9 @@ std::optional<double> ParseReal(const std::string& text);
 std::optional<int32_t> ParseInteger(const std::string& text);
 
 // Widths of the six columns: 64, 120, 64, 64, 64, 64, the second grown until they fill the
-// client width.
-std::array<int, 6> ChannelColumnWidths(int clientWidth);
+// client width. A column that least (the texts of its fixed cells) wants wider takes the width
+// from the second.
+std::array<int, 6> ChannelColumnWidths(int clientWidth, const std::array<int, 6>& least = {});
 
 // Formats of the label column per kind, each with one "%d" for the running number.
 struct TChannelLabelFormats {

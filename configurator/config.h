@@ -18,6 +18,7 @@ class TConfig {
   std::string Sprache = "D.spr";
   std::string ProgramDir;
   std::string DataDir;  // ProgramDir + "Data/", the folder of the project files
+  // Project paths, as the file system names them (the file holds them in Windows-1252).
   std::array<std::string, 6> Recent;
   std::string LastActive;
 };

@@ -38,7 +38,7 @@ bool TConfiguratorCore::SwitchLanguage() {
   std::string path = Config.ProgramDir + Config.Sprache;
   std::string found = platform::FindFileNoCase(path);
   if (found.empty()) {
-    Messages.ShowErrorMsg(1, path);
+    Messages.ShowErrorMsg(1, platform::FileNameText(path));
     return false;
   }
   Texts.SetTextFile(found);

@@ -8,6 +8,7 @@
 #include "configurator/station_editor.h"
 #include "configurator/zfm_editor.h"
 #include "platform/cp1252.h"
+#include "platform/files.h"
 #include "platform/text_format.h"
 
 namespace configurator {
@@ -30,22 +31,6 @@ std::string PathWithoutIni(const std::string& path) {
   if (path.size() < 4) return path;
   std::string tail = platform::UpperCase1252(path.substr(path.size() - 4));
   return tail == ".INI" ? path.substr(0, path.size() - 4) : path;
-}
-
-std::string PathForDisplay(const std::string& path) {
-  // Only valid UTF-8 is converted: a name that is not (an old Latin-1 one) stays as it is.
-  size_t i = 0;
-  bool wide = false;
-  while (i < path.size()) {
-    const unsigned char c = static_cast<unsigned char>(path[i]);
-    const size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-    if (n == 0 || i + n > path.size() || (n == 2 && c < 0xC2)) return path;
-    for (size_t k = 1; k < n; ++k)
-      if ((static_cast<unsigned char>(path[i + k]) & 0xC0) != 0x80) return path;
-    wide |= n > 1;
-    i += n;
-  }
-  return wide ? platform::Utf8ToCp1252(path) : path;
 }
 
 TMainLogic::TMainLogic(TConfiguratorCore& core, TMainView& view)
@@ -111,7 +96,7 @@ void TMainLogic::ShowBackground(bool show, bool setCaption) {
     core_.Texts.SetTextSection("MAIN");
     Caption = ProgramTitle + " - " + core_.Texts.TranslateText("@3");
   } else {
-    Caption = ProgramTitle + " - [" + PathForDisplay(project_.ProjectPath) + "]";
+    Caption = ProgramTitle + " - [" + platform::FileNameText(project_.ProjectPath) + "]";
   }
 }
 
@@ -130,11 +115,9 @@ void TMainLogic::ApplyCommands() {
 }
 
 void TMainLogic::UpdateDetailPanel() {
-  if (!project_.Tree.Selected()) {
-    Details.Shows = TDetailView::None;
-    Details.Name.clear();
-    Details.Type.clear();
-  }
+  // Every box is emptied, not only name and type: the address would otherwise stay from the
+  // station shown before, even of a project closed since.
+  if (!project_.Tree.Selected()) Details = TDetailView{};
   GridVisible = Details.Shows == TDetailView::Station;
 }
 
@@ -176,11 +159,12 @@ void TMainLogic::ShowNode(TStationNode* node) {
 
 std::string TMainLogic::SaveQuestion() {
   core_.Texts.SetTextSection("MAIN");
-  return platform::FormatText(core_.Texts.TranslateText("@2"), {project_.ProjectPath});
+  return platform::FormatText(core_.Texts.TranslateText("@2"), {platform::FileNameText(project_.ProjectPath)});
 }
 
 void TMainLogic::New() {
   platform::MessageService& boxes = core_.Messages.Service();
+  Grid.Exit();  // the cell being edited is part of what the question asks to save
   if (project_.Modified &&
       boxes.Show(MessageKind::Warning, SaveQuestion(), MessageButtons::YesNo) == MessageAnswer::Yes &&
       !project_.SaveProject())
@@ -191,7 +175,10 @@ void TMainLogic::New() {
   ShowBackground(true, true);
   if (!view_.RunProjectNameDialog()) {
     project_.ProjectPath = keptPath;
-    if (projectShown) ShowBackground(false, true);
+    if (projectShown) {
+      ShowBackground(false, true);
+      ++TreeFocusRequests;  // the tree lost the keyboard while it was hidden
+    }
     return;
   }
   ClearProject();
@@ -285,6 +272,7 @@ void TMainLogic::SaveAs() {
 }
 
 void TMainLogic::CreateServerIni() {
+  Grid.Exit();
   bool written = project_.WriteServerIni();
   Save();
   if (!written) return;
@@ -293,6 +281,7 @@ void TMainLogic::CreateServerIni() {
 }
 
 bool TMainLogic::CloseQuery() {
+  Grid.Exit();
   if (!project_.Modified) return true;
   switch (core_.Messages.Service().Show(MessageKind::Warning, SaveQuestion(), MessageButtons::YesNoAbort)) {
     case MessageAnswer::Yes: return project_.SaveProject();

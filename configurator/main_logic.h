@@ -56,9 +56,6 @@ enum class TTreeKey { Enter, Insert, Delete, Other };
 std::string ClockText(platform::Clock::TimePoint now);
 // A chosen file's path without its ".ini" (any case); another name stays whole.
 std::string PathWithoutIni(const std::string& path);
-// Paths are the file system's bytes (UTF-8); shown inside a text of the program they become
-// Windows-1252 like the rest of it.
-std::string PathForDisplay(const std::string& path);
 
 class TMainLogic {
  public:
@@ -76,7 +73,8 @@ class TMainLogic {
   void Save();
   void SaveAs();
   void CreateServerIni();
-  // Whether the window may close (asks when there are unsaved changes).
+  // Whether the window may close (asks when there are unsaved changes). Every command that
+  // saves takes the grid's pending cell first.
   bool CloseQuery();
   void CentralModemCommand();
   void Insert();

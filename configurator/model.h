@@ -38,6 +38,8 @@ class TCustomFM {
   // The dialogs refuse a name with ";" as well (message 2): every reader of the project file
   // cuts its lines there, so such a station would not read back.
   static bool CutByReaders(const std::string& name) { return name.find(';') != std::string::npos; }
+  // No name for the dialogs: empty, or blanks only, which the readers trim to empty.
+  static bool Blank(const std::string& name) { return name.find_first_not_of(' ') == std::string::npos; }
 
   std::string Name;
   int32_t Address = -1;  // station 1..255; 0 for the central modem

@@ -1,16 +1,11 @@
 #include "configurator/project.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
-#include <cstdlib>
 
 #include "configurator/project_file.h"
+#include "configurator/replace_file.h"
 #include "platform/cp1252.h"
 #include "platform/files.h"
 #include "platform/text_format.h"
@@ -24,49 +19,6 @@ bool HasFolder(const std::string& path) { return path.find('/') != std::string::
 
 // Access denied in the sense of the project file messages.
 bool Denied(int err) { return err == EACCES || err == EPERM || err == EROFS; }
-
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += size_t(n);
-  }
-  return true;
-}
-
-// Writes the file through a new file beside it that replaces it at the end, so a failure (a
-// full disk) never leaves the old project half overwritten. Returns 0 or the error number.
-int ReplaceFile(const std::string& path, const std::string& bytes) {
-  std::string target = path;
-  char real[PATH_MAX];
-  if (realpath(path.c_str(), real)) target = real;  // keep a link to the file a link
-  struct stat st {};
-  bool exists = stat(target.c_str(), &st) == 0;
-  if (exists && access(target.c_str(), W_OK) != 0) return errno;
-
-  std::string temp = target + ".tmp-" + std::to_string(getpid());
-  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, exists ? 0600 : 0666);
-  bool inPlace = false;
-  if (fd < 0 && exists && errno == EACCES) {
-    // A folder we may not create files in, holding a file we may write: write it in place.
-    fd = open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    inPlace = true;
-  } else if (fd < 0 && !exists) {
-    return errno;
-  }
-  if (fd < 0) return errno;
-  int err = 0;
-  if (!WriteAll(fd, bytes) || fsync(fd) != 0) err = errno ? errno : EIO;
-  if (!inPlace && exists && err == 0 && fchmod(fd, st.st_mode & 07777) != 0) err = errno;
-  if (close(fd) != 0 && err == 0) err = errno;
-  if (!inPlace) {
-    if (err == 0 && rename(temp.c_str(), target.c_str()) != 0) err = errno;
-    if (err != 0) unlink(temp.c_str());
-  }
-  return err;
-}
 
 std::string AdrSection(int32_t address, const char* suffix) {
   return "ADR" + platform::FormatText("%3.3d", {address}) + suffix;
@@ -105,26 +57,28 @@ TProject::TProject(const TConfig& config, const TDeviceTables& tables, TMessages
       addresses_(std::make_unique<TGeraeteAdr>()) {}
 
 std::string TProject::ProjectFile() const {
-  return (HasFolder(ProjectPath) ? ProjectPath : config_.DataDir + ProjectPath) + ".INI";
+  const std::string file = (HasFolder(ProjectPath) ? ProjectPath : config_.DataDir + ProjectPath) + ".INI";
+  const std::string found = platform::FindFileNoCase(file);
+  return found.empty() ? file : found;
 }
 
 bool TProject::SaveProject() {
   platform::WaitCursor wait(messages_.Service());
   if (!HasFolder(ProjectPath)) ProjectPath = config_.DataDir + ProjectPath;
-  const std::string file = ProjectPath + ".INI";
+  const std::string file = ProjectFile();
   std::string bytes;
   try {
     bytes = ProjectText(Tree);
   } catch (const std::exception&) {
-    messages_.ShowErrorMsg(8, file);
+    messages_.ShowErrorMsg(8, platform::FileNameText(file));
     return false;
   }
-  int err = ReplaceFile(file, bytes);
+  int err = ReplaceFile(file, bytes, file_calls_);
   if (err != 0) {
     if (Denied(err))
-      messages_.ShowErrorMsg(15, file);
+      messages_.ShowErrorMsg(15, platform::FileNameText(file));
     else
-      messages_.ShowErrorMsg(8, file + " (Err=" + std::to_string(err) + ")");
+      messages_.ShowErrorMsg(8, platform::FileNameText(file) + " (Err=" + std::to_string(err) + ")");
     return false;
   }
   Modified = false;
@@ -312,7 +266,7 @@ bool TProject::ConfirmOverwrite() {
   std::string title = file.substr(platform::DirOf(file).size());
   title.resize(title.size() - 4);  // ".INI"
   messages_.Texts().SetTextSection("MAIN");
-  std::string text = platform::FormatText(messages_.Texts().TranslateText("@4"), {title});
+  std::string text = platform::FormatText(messages_.Texts().TranslateText("@4"), {platform::FileNameText(title)});
   return messages_.Service().Show(platform::MessageKind::Confirmation, text, platform::MessageButtons::YesNo) ==
          platform::MessageAnswer::Yes;
 }
@@ -330,7 +284,8 @@ bool TProject::WriteServerIni() {
 
 void TProject::ShowServerIniWritten() {
   messages_.Texts().SetTextSection("MAIN");
-  std::string text = platform::FormatText(messages_.Texts().TranslateText("@5"), {"Ostrel", config_.ProgramDir});
+  std::string text = platform::FormatText(messages_.Texts().TranslateText("@5"),
+                                          {"Ostrel", platform::FileNameText(config_.ProgramDir)});
   messages_.Service().Show(platform::MessageKind::Confirmation, text, platform::MessageButtons::Ok);
 }
 

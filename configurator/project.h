@@ -11,6 +11,7 @@
 #include "configurator/device_types.h"
 #include "configurator/language.h"
 #include "configurator/model.h"
+#include "configurator/replace_file.h"
 #include "configurator/station_tree.h"
 
 namespace configurator {
@@ -51,7 +52,9 @@ class TProject {
   bool CanInsertStation() const;
   bool CanDeleteStation() const;
 
-  // The file SaveProject writes: ProjectPath (with the data folder when it is a bare name) + ".INI".
+  // The file SaveProject writes: ProjectPath (with the data folder when it is a bare name) +
+  // ".INI", or the file there whose name differs from that only in case, so that the file the
+  // overwrite question names is the one overwritten.
   std::string ProjectFile() const;
   // Before Save: when the project file exists, asks whether to overwrite it (text 4 of MAIN).
   // True to go on.
@@ -60,6 +63,9 @@ class TProject {
   bool WriteServerIni();
   // The box after a written Ostrel.INI (text 5 of MAIN).
   void ShowServerIniWritten();
+
+  // The system calls the project file is written through.
+  void SetFileCalls(TFileCalls calls) { file_calls_ = std::move(calls); }
 
   TGeraeteAdr& Addresses() { return *addresses_; }
   TMessages& Messages() { return messages_; }
@@ -81,6 +87,7 @@ class TProject {
   TMessages& messages_;
   TCollation collation_;
   std::unique_ptr<TGeraeteAdr> addresses_;
+  TFileCalls file_calls_ = SystemFileCalls();
 };
 
 }  // namespace configurator

@@ -173,8 +173,15 @@ bool TStationEditor::StationNameUsed(const std::string& name) const {
 
 bool TStationEditor::Ok() {
   TMessages& messages = project_.Messages();
+  // A station without a name would be an unnamed node in the tree and an empty field in the file.
+  if (TCustomFM::Blank(Name)) {
+    messages.ShowMessage("Bitte einen Namen f\xFCr das Funkmodem eingeben.");
+    FocusName = true;
+    return false;
+  }
   if (StationNameUsed(Name)) {
     messages.ShowErrorMsg(12, Name);
+    FocusName = true;
     return false;
   }
   // A name the name rule refuses would leave a new station without any name.
@@ -183,6 +190,7 @@ bool TStationEditor::Ok() {
   if (probe.ErrorCode == 0 && TCustomFM::CutByReaders(Name)) probe.ErrorCode = 2;
   if (probe.ErrorCode != 0) {
     messages.ShowErrorMsg(probe.ErrorCode);
+    FocusName = true;
     return false;
   }
   if (AddressIndex < 0 || size_t(AddressIndex) >= FreeAddresses.size()) {

@@ -87,6 +87,7 @@ class TStationEditor {
   bool Relay = false;
   // Slot (1..8) whose box wants the input focus, 0 for none; the window clears it.
   int FocusSlot = 0;
+  bool FocusName = false;  // the name field wants the input focus; the window clears it
 
  private:
   void Setup();

@@ -80,7 +80,7 @@ bool TZFMEditor::TypeChange(int index) {
 
 bool TZFMEditor::Ok() {
   TMessages& messages = project_.Messages();
-  if (Name.empty()) {
+  if (TCustomFM::Blank(Name)) {
     messages.ShowErrorMsg(10);
     FocusName = true;
     return false;

@@ -51,30 +51,35 @@ std::string Cp1252ToUtf8(std::string_view text) {
   return out;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at text[i], with its code point; 0 for none.
+size_t DecodeUtf8(std::string_view text, size_t i, char32_t& cp) {
+  unsigned char b = text[i];
+  size_t len = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+  if (len == 0 || i + len > text.size()) return 0;
+  cp = len == 1 ? b : b & (0x7F >> len);
+  for (size_t k = 1; k < len; ++k) {
+    unsigned char c = text[i + k];
+    if ((c & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (c & 0x3F);
+  }
+  // An overlong form would smuggle in a byte its shortest form names ("\xC0\x80" as NUL).
+  constexpr char32_t kShortest[5] = {0, 0, 0x80, 0x800, 0x10000};
+  if (cp < kShortest[len] || cp > 0x10FFFF) return 0;
+  return len;
+}
+
+}  // namespace
+
 std::string Utf8ToCp1252(std::string_view text, char replacement) {
   std::string out;
   out.reserve(text.size());
   size_t i = 0;
   while (i < text.size()) {
-    unsigned char b = text[i];
     char32_t cp = 0;
-    size_t len = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-    bool ok = len != 0 && i + len <= text.size();
-    if (ok) {
-      cp = len == 1 ? b : b & (0x7F >> len);
-      for (size_t k = 1; k < len; ++k) {
-        unsigned char c = text[i + k];
-        if ((c & 0xC0) != 0x80) {
-          ok = false;
-          break;
-        }
-        cp = (cp << 6) | (c & 0x3F);
-      }
-      // An overlong form would smuggle in a byte its shortest form names ("\xC0\x80" as NUL).
-      constexpr char32_t kShortest[5] = {0, 0, 0x80, 0x800, 0x10000};
-      if (ok && (cp < kShortest[len] || cp > 0x10FFFF)) ok = false;
-    }
-    if (!ok) {
+    const size_t len = DecodeUtf8(text, i, cp);
+    if (len == 0) {
       out += replacement;
       ++i;
       continue;
@@ -84,6 +89,16 @@ std::string Utf8ToCp1252(std::string_view text, char replacement) {
     i += len;
   }
   return out;
+}
+
+bool IsUtf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    char32_t cp = 0;
+    const size_t len = DecodeUtf8(text, i, cp);
+    if (len == 0) return false;
+    i += len;
+  }
+  return true;
 }
 
 std::u16string Cp1252ToUtf16(std::string_view text) {

@@ -10,6 +10,8 @@ namespace platform {
 std::string Cp1252ToUtf8(std::string_view text);
 // Characters without a Windows-1252 form (and broken UTF-8) become replacement.
 std::string Utf8ToCp1252(std::string_view text, char replacement = '?');
+// Well-formed UTF-8 throughout (plain ASCII is).
+bool IsUtf8(std::string_view text);
 std::u16string Cp1252ToUtf16(std::string_view text);
 std::string Utf16ToCp1252(std::u16string_view text, char replacement = '?');
 

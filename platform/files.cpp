@@ -11,6 +11,8 @@
 #include <memory>
 #include <string_view>
 
+#include "platform/cp1252.h"
+
 namespace platform {
 
 std::string ProgramPath() {
@@ -43,6 +45,10 @@ std::string CurrentDir() {
   if (!getcwd(buf, sizeof buf)) return {};
   return WithTrailingSlash(buf);
 }
+
+std::string FileNameText(const std::string& name) { return IsUtf8(name) ? Utf8ToCp1252(name) : name; }
+
+std::string TextFileName(const std::string& text) { return Cp1252ToUtf8(text); }
 
 std::string DirOf(const std::string& path) {
   auto p = path.rfind('/');

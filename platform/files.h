@@ -24,6 +24,13 @@ std::string DirOf(const std::string& path);
 // Appends "/" unless the text already ends in one (an empty text stays empty).
 std::string WithTrailingSlash(std::string dir);
 
+// File names are the file system's bytes (UTF-8); the system's texts and its own files are
+// Windows-1252. FileNameText is the text that names a file: characters without a Windows-1252
+// form become "?", and a name that is no UTF-8 (an old Latin-1 one) stays as it is.
+// TextFileName is the file name that a text names.
+std::string FileNameText(const std::string& name);
+std::string TextFileName(const std::string& text);
+
 // Free bytes for an unprivileged writer on the file system that holds path; -1 when unknown.
 int64_t FreeDiskBytes(const std::string& path);
 

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ make pkg-config git
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libjpeg62-turbo-dev
+  qt6-base-dev qt6-translations-l10n libjpeg62-turbo-dev
   libgrpc++-dev libprotobuf-dev protobuf-compiler protobuf-compiler-grpc
   fonts-dejavu-core xvfb socat locales openssl
 )

@@ -45,6 +45,10 @@ TEST(ChannelColumnWidths, TheNameColumnFillsTheRest) {
   EXPECT_EQ(ChannelColumnWidths(400), (std::array<int, 6>{64, 120, 64, 64, 64, 64}));
   EXPECT_EQ(ChannelColumnWidths(440), (std::array<int, 6>{64, 120, 64, 64, 64, 64}));
   EXPECT_EQ(ChannelColumnWidths(457), (std::array<int, 6>{64, 137, 64, 64, 64, 64}));
+  // A header wider than its column widens it; the name column gives up what it grew by.
+  EXPECT_EQ(ChannelColumnWidths(457, {0, 0, 0, 0, 0, 79}), (std::array<int, 6>{64, 122, 64, 64, 64, 79}));
+  EXPECT_EQ(ChannelColumnWidths(400, {70, 0, 0, 0, 0, 79}), (std::array<int, 6>{70, 99, 64, 64, 64, 79}));
+  EXPECT_EQ(ChannelColumnWidths(300, {0, 150, 0, 0, 0, 0}), (std::array<int, 6>{64, 150, 64, 64, 64, 64}));
 }
 
 TEST(ChannelLabels, NumbersRestartWithEveryChangeOfKind) {

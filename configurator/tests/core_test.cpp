@@ -22,7 +22,7 @@ TEST(TConfig, ReadsWhatIsThereAndWritesEveryKey) {
   EXPECT_EQ(config.DataDir, dir / "Data/");
   EXPECT_EQ(config.Sprache, "E.spr");
   EXPECT_EQ(config.LastActive, "/d/Data/Nord");
-  EXPECT_EQ(config.Recent, (std::array<std::string, 6>{"", "/d/Data/S\xFC" "d", "", "", "", ""}));
+  EXPECT_EQ(config.Recent, (std::array<std::string, 6>{"", "/d/Data/S\xC3\xBC" "d", "", "", "", ""}));
 
   config.Recent[5] = "/d/Data/Ost";
   config.Save();
@@ -30,6 +30,35 @@ TEST(TConfig, ReadsWhatIsThereAndWritesEveryKey) {
             "[ALLGEMEIN]\r\nSPRACHE=E.spr\r\nLETZE AKTIVE KONFIGURATION=/d/Data/Nord\r\nZULETZT VERWENDET1=/d/Data/S\xFC" "d\r\n"
             "ZULETZT VERWENDET0=\r\nZULETZT VERWENDET2=\r\nZULETZT VERWENDET3=\r\nZULETZT VERWENDET4=\r\n"
             "ZULETZT VERWENDET5=/d/Data/Ost\r\n[EIGENES]\r\nX=1\r\n");
+}
+
+// The project paths are the file system's names in memory and Windows-1252 in the file.
+TEST(TConfig, ProjectPathsAreFileNamesInMemoryAndWindows1252InTheFile) {
+  struct Row {
+    const char* name;
+    const char* stored;  // in CONFIG.CFG
+    const char* path;    // in memory
+    const char* rewritten;
+  } rows[] = {
+      {"Windows-1252", "/d/Data/S\xFC" "d", "/d/Data/S\xC3\xBC" "d", "/d/Data/S\xFC" "d"},
+      {"UTF-8 of an earlier build", "/d/Data/S\xC3\xBC" "d", "/d/Data/S\xC3\xBC" "d", "/d/Data/S\xFC" "d"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    TempDir dir;
+    dir.Write("CONFIG.CFG", std::string("[ALLGEMEIN]\r\nLETZE AKTIVE KONFIGURATION=") + r.stored + "\r\n");
+    TConfig config(dir.Path());
+    EXPECT_EQ(config.LastActive, r.path);
+    config.Save();
+    EXPECT_NE(dir.Read("CONFIG.CFG").find(std::string("KONFIGURATION=") + r.rewritten + "\r\n"), std::string::npos);
+  }
+  // A name that no Windows-1252 text can name is left out, not stored as another file's.
+  TempDir dir;
+  TConfig config(dir.Path());
+  config.Recent = {"/d/\xE5\x8C\x97", "/alt/S\xFC" "d", "/d/Nord"};
+  config.Save();
+  EXPECT_NE(dir.Read("CONFIG.CFG").find("ZULETZT VERWENDET0=\r\nZULETZT VERWENDET1=\r\nZULETZT VERWENDET2=/d/Nord\r\n"),
+            std::string::npos);
 }
 
 TEST(TConfig, MissingFileGivesTheDefaults) {

@@ -99,12 +99,6 @@ class MainLogicTest : public ::testing::Test, public testing::Installation {
   std::unique_ptr<TMainLogic> logic;
 };
 
-TEST(PathForDisplay, FileSystemNamesBecomeProgramText) {
-  EXPECT_EQ(PathForDisplay("/home/anna/Data/Nord"), "/home/anna/Data/Nord");
-  EXPECT_EQ(PathForDisplay("/home/j\xC3\xBCrgen/Data/S\xC3\xBC" "d"), "/home/j\xFCrgen/Data/S\xFC" "d");
-  EXPECT_EQ(PathForDisplay("/alt/S\xFC" "d"), "/alt/S\xFC" "d") << "no UTF-8: left alone";
-}
-
 TEST_F(MainLogicTest, FirstTickLoadsTheTextsAndShowsNoProject) {
   Start();
   EXPECT_FALSE(logic->Terminated);

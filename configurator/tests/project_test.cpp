@@ -3,12 +3,20 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cmath>
-#include <functional>
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <filesystem>
+#include <functional>
+
 #include "configurator/project_file.h"
+#include "configurator/replace_file.h"
 #include "configurator/tests/fixture.h"
+#include "platform/cp1252.h"
+#include "platform/files.h"
 
 namespace configurator {
 namespace {
@@ -261,6 +269,98 @@ TEST_F(ProjectTest, SaveFailuresAreShownAndKeepTheOldFile) {
     EXPECT_EQ(dir.Read("ro.INI"), "old");
   }
   EXPECT_EQ(dir.Read("nan.INI"), "old");
+}
+
+// The file system's refusals, also where root would not meet them, and a full disk: the writes
+// go through calls that refuse or run out of space on purpose.
+TEST_F(ProjectTest, RefusedAndFailingWritesKeepTheOldFileWhole) {
+  Root("Z");
+  const std::string file = dir / "Data/p.INI";
+  struct Row {
+    const char* name;
+    int accessError;    // of the check that the file may be written
+    int newFileError;   // of creating a new file beside it
+    int64_t freeBytes;  // what the disk takes beyond what the files hold; -1: no limit
+    bool oldFile;       // the project file is there before
+    std::string message;
+  } rows[] = {
+      {"file without write permission", EACCES, 0, -1, true, "Zugriff verweigert\r" + file},
+      {"folder without write permission", 0, EACCES, -1, false, "Zugriff verweigert\r" + file},
+      {"disk full", 0, 0, 10, true, "Datei nicht geschrieben\r" + file + " (Err=28)"},
+      {"disk full, written in place in a closed folder", 0, EACCES, 10, true,
+       "Datei nicht geschrieben\r" + file + " (Err=28)"},
+  };
+  const std::string old = "[ZENTRALFUNKMODEM]\r\nTYP=alt\r\n";
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    std::filesystem::remove(file);
+    if (r.oldFile) dir.Write("Data/p.INI", old);
+    int64_t free = r.freeBytes;
+    TFileCalls calls;
+    calls.Access = [&](const char* path, int mode) {
+      return r.accessError ? (errno = r.accessError, -1) : access(path, mode);
+    };
+    calls.Open = [&](const char* path, int flags, mode_t mode) {
+      if (r.newFileError && path != file) return errno = r.newFileError, -1;
+      return open(path, flags, mode);
+    };
+    calls.Write = [&](int fd, const void* data, size_t size) -> ssize_t {
+      struct stat st {};
+      const off_t at = lseek(fd, 0, SEEK_CUR);
+      if (free < 0 || fstat(fd, &st) != 0) return write(fd, data, size);
+      // Bytes over the file's own ones need free space.
+      const int64_t room = int64_t(st.st_size) - int64_t(at) + free;
+      if (room <= 0) return errno = ENOSPC, -1;
+      const size_t n = std::min(size, size_t(room));
+      const ssize_t done = write(fd, data, n);
+      if (done > 0) free -= std::max<int64_t>(0, int64_t(at) + done - int64_t(st.st_size));
+      return done;
+    };
+    project->SetFileCalls(calls);
+    messages_service.boxes.clear();
+    project->Modified = true;
+    project->ProjectPath = dir / "Data/p";
+    EXPECT_FALSE(project->SaveProject());
+    EXPECT_TRUE(project->Modified);
+    EXPECT_EQ(messages_service.Texts(), std::vector<std::string>{r.message});
+    EXPECT_EQ(dir.Exists("Data/p.INI"), r.oldFile);
+    if (r.oldFile) {
+      EXPECT_EQ(dir.Read("Data/p.INI"), old);
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "Data"), {}), r.oldFile ? 1 : 0)
+        << "no new file left behind";
+  }
+}
+
+// The overwrite question finds the project file whatever the case of its name; saving then
+// writes that very file, not a second one beside it.
+TEST_F(ProjectTest, SavingWritesOverTheFileTheQuestionFound) {
+  Add(Root("Z"), Station("S", 4));
+  struct Row {
+    const char* existing;
+    std::function<bool()> save;
+  } rows[] = {
+      {"Data/anlage.ini",
+       [&] {
+         project->ProjectPath = dir / "Data/Anlage";
+         return project->ConfirmOverwrite() && project->SaveProject();
+       }},
+      {"ostrel.ini", [&] { return project->WriteServerIni(); }},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.existing);
+    std::filesystem::remove_all(dir / "Data");
+    std::filesystem::create_directories(dir / "Data");
+    dir.Write(r.existing, "alt");
+    messages_service.boxes.clear();
+    ASSERT_TRUE(r.save());
+    EXPECT_EQ(dir.Read(r.existing), ProjectText(project->Tree));
+    const std::string folder = platform::DirOf(dir / r.existing);
+    size_t inis = 0;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+      inis += platform::UpperCase1252(e.path().extension().string()) == ".INI";
+    EXPECT_EQ(inis, 1u);
+  }
 }
 
 TEST_F(ProjectTest, ServerIniGoesToTheProgramFolderAndKeepsTheProjectPath) {

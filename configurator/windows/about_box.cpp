@@ -98,6 +98,7 @@ TAboutWnd::TAboutWnd(QWidget* parent, const TAboutBox& box, TShell& shell, platf
   btnOk->setDefault(true);
   connect(btnOk, &QPushButton::clicked, this, [this] { accept(); });
   connect(btnSysInfo, &QPushButton::clicked, this, [this] { SysInfoClick(); });
+  CentreOnScreen(this);
 }
 
 void TAboutWnd::SysInfoClick() {

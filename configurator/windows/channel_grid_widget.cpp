@@ -1,23 +1,28 @@
 #include "configurator/windows/channel_grid_widget.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <algorithm>
 
 #include "configurator/channel_grid.h"
 #include "configurator/project.h"
 #include "configurator/windows/qt_text.h"
+#include "platform/text_format.h"
 
 namespace configurator::windows {
 
 namespace {
 
 // Text sits 2 pixels right of and 4 pixels below a cell's top-left corner.
+constexpr int kTextLeft = 2;
+constexpr int kTextTop = 4;
 void DrawCellText(QPainter* p, const QRect& cell, const QString& text) {
   p->setPen(Qt::black);
-  p->drawText(cell.adjusted(2, 4, 0, 0), Qt::AlignLeft | Qt::AlignTop, text);
+  p->drawText(cell.adjusted(kTextLeft, kTextTop, 0, 0), Qt::AlignLeft | Qt::AlignTop, text);
 }
 
 QColor KindColour(const std::string& kind) {
@@ -120,7 +125,16 @@ const TWert* TChannelGridWidget::Channel(int row) const {
 
 void TChannelGridWidget::SetupColumns() {
   const int client = width() - 2 * frameWidth() - verticalScrollBar()->sizeHint().width();
-  const std::array<int, 6> w = ChannelColumnWidths(client);
+  // The fixed cells' texts stay whole: the headers, and the labels up to two-digit numbers.
+  auto fit = [](const QHeaderView* h, const std::string& text) {
+    return 2 * kTextLeft + h->fontMetrics().horizontalAdvance(Q(text));
+  };
+  std::array<int, 6> least{};
+  const TChannelLabelFormats& f = grid_.LabelFormats;
+  for (const std::string* format : {&f.AA, &f.AE, &f.BA, &f.BE})
+    least[0] = std::max(least[0], fit(verticalHeader(), platform::FormatText(*format, {99})));
+  for (int c = 1; c < TChannelGrid::kColumns; ++c) least[size_t(c)] = fit(horizontalHeader(), grid_.Cell(c, 0));
+  const std::array<int, 6> w = ChannelColumnWidths(client, least);
   verticalHeader()->setFixedWidth(w[0]);
   for (int c = 1; c < TChannelGrid::kColumns; ++c) setColumnWidth(c - 1, w[size_t(c)]);
 }
@@ -170,6 +184,11 @@ namespace configurator::windows {
 void TChannelGridWidget::focusInEvent(QFocusEvent* event) {
   QTableWidget::focusInEvent(event);
   if (currentIndex().isValid() && state() != QAbstractItemView::EditingState) edit(currentIndex());
+}
+
+bool TChannelGridWidget::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
+  if (trigger == CurrentChanged && !hasFocus() && !isAncestorOf(QApplication::focusWidget())) return false;
+  return QTableWidget::edit(index, trigger, event);
 }
 
 }  // namespace configurator::windows

@@ -31,6 +31,10 @@ class TChannelGridWidget : public QTableWidget {
   void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
   // The editor is always shown: the current cell is edited as soon as the grid has the focus.
   void focusInEvent(QFocusEvent* event) override;
+  // A cell made current while the keyboard is elsewhere (a station shown from the tree) opens
+  // no editor: it would take the keyboard from the tree.
+  bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
+  using QTableWidget::edit;
 
  private:
   TChannelGrid& grid_;

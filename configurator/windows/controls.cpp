@@ -1,8 +1,19 @@
 #include "configurator/windows/controls.h"
 
+#include <QScreen>
+
 #include "configurator/windows/qt_text.h"
 
 namespace configurator::windows {
+
+void CentreOnScreen(QWidget* window) {
+  const QWidget* parent = window->parentWidget();
+  const QScreen* screen = parent ? parent->screen() : window->screen();
+  if (!screen) return;
+  QRect r(QPoint(0, 0), window->size());
+  r.moveCenter(screen->availableGeometry().center());
+  window->move(r.topLeft());
+}
 
 QLabel* NewLabel(QWidget* parent, const std::string& text, const QRect& geometry) {
   auto* l = new QLabel(Q(text), parent);

@@ -10,6 +10,10 @@ namespace configurator::windows {
 // A label with text (Windows-1252, shown as plain text) at geometry.
 QLabel* NewLabel(QWidget* parent, const std::string& text, const QRect& geometry);
 
+// Puts a window of its final size in the middle of the screen it will show on (its parent's),
+// where a dialog would otherwise come up over the window that opened it.
+void CentreOnScreen(QWidget* window);
+
 // A new control at geometry with its label at labelGeometry; the label's "&" key focuses it.
 template <class Control>
 Control* Labelled(QWidget* parent, const std::string& caption, const QRect& labelGeometry, const QRect& geometry) {

@@ -22,6 +22,7 @@
 #include "configurator/windows/project_name_dialog.h"
 #include "configurator/windows/qt_text.h"
 #include "configurator/windows/station_dialog.h"
+#include "configurator/windows/toolbar_glyphs.h"
 #include "configurator/windows/translate_form.h"
 #include "configurator/windows/zfm_dialog.h"
 #include "configurator/zfm_editor.h"
@@ -88,6 +89,7 @@ TfrmMain::TfrmMain(TConfiguratorCore& core, const std::string& programPath, TShe
   if (runTimer) timer_.start();
   Sync();
   FormResize();
+  CentreOnScreen(this);
 }
 
 TfrmMain::~TfrmMain() {
@@ -155,12 +157,12 @@ void TfrmMain::CreateMenus() {
   bar->setMovable(false);
   bar->setFloatable(false);
   bar->setIconSize(QSize(20, 20));
-  mnuDateiNeu->setIcon(s->standardIcon(QStyle::SP_FileIcon));
+  mnuDateiNeu->setIcon(NewProjectGlyph());
   mnuDateiOeffnen->setIcon(s->standardIcon(QStyle::SP_DialogOpenButton));
   mnuDateiSpeichern->setIcon(s->standardIcon(QStyle::SP_DialogSaveButton));
   mnuFunkmodemEinfuegen->setIcon(s->standardIcon(QStyle::SP_FileDialogNewFolder));
   mnuFunkmodemBearbeiten->setIcon(s->standardIcon(QStyle::SP_FileDialogDetailedView));
-  mnuFunkmodemLoeschen->setIcon(s->standardIcon(QStyle::SP_TrashIcon));
+  mnuFunkmodemLoeschen->setIcon(DeleteStationGlyph());
   mnuDateiBeenden->setIcon(s->standardIcon(QStyle::SP_DialogCloseButton));
   bar->addAction(mnuDateiNeu);       // sbtnNeu
   bar->addAction(mnuDateiOeffnen);   // sbtnOeffnen
@@ -460,10 +462,29 @@ void TfrmMain::GridExit(QWidget* old, QWidget* now) {
   }
 }
 
+bool TfrmMain::IsMenuShortcut(const QKeyEvent& key) const {
+  const QKeySequence pressed(QKeyCombination(key.modifiers() & ~Qt::KeypadModifier, Qt::Key(key.key())));
+  for (const QAction* a : {mnuDateiOeffnen, mnuDateiSpeichern, mnuDateiBeenden, mnuFunkmodemZFM, mnuFunkmodemEinfuegen,
+                           mnuFunkmodemBearbeiten, mnuFunkmodemLoeschen, mnuInfo})
+    if (a->isEnabled() && a->shortcut() == pressed) return true;
+  return false;
+}
+
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::StatusTip) {
-    StatusPanel0->setText(static_cast<QStatusTipEvent*>(event)->tip());
+  if (event->type() == QEvent::ShortcutOverride) {
+    // The menu's keys are the window's wherever its focus is: no control (a cell's line editor
+    // with its own Ctrl+Z and Ctrl+E) keeps them for itself.
+    auto* w = qobject_cast<QWidget*>(watched);
+    if (w && w->window() == this && IsMenuShortcut(*static_cast<QKeyEvent*>(event))) {
+      event->ignore();
+      return true;
+    }
     return false;
+  }
+  if (event->type() == QEvent::StatusTip) {
+    // Panel 0 is the hint's place; as a temporary message of the bar it would hide the clock.
+    StatusPanel0->setText(static_cast<QStatusTipEvent*>(event)->tip());
+    return true;
   }
   if (watched == tvFML && event->type() == QEvent::KeyPress) {
     TTreeKey key = TTreeKey::Other;

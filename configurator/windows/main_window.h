@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
@@ -110,6 +111,8 @@ class TfrmMain : public QMainWindow, public TMainView {
   TStationNode* NodeOf(QTreeWidgetItem* item) const;
   void TreeSelectionChanged();
   void GridExit(QWidget* old, QWidget* now);
+  // An enabled menu entry has key as its shortcut.
+  bool IsMenuShortcut(const QKeyEvent& key) const;
 
   TConfiguratorCore& core_;
   TShell& shell_;

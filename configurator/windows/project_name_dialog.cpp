@@ -4,6 +4,7 @@
 #include <QLabel>
 
 #include "configurator/project.h"
+#include "configurator/windows/controls.h"
 #include "configurator/windows/qt_text.h"
 #include "configurator/windows/translate_form.h"
 #include "configurator/zfm_editor.h"
@@ -29,6 +30,7 @@ TfrmProjektname::TfrmProjektname(QWidget* parent, TProject& project) : QDialog(p
   TranslateForm(this, "PROJEKTNAME", texts);
   setWindowTitle(Q(texts.TranslateText("@1Projektname")));
   Edit1->clear();
+  CentreOnScreen(this);
 }
 
 void TfrmProjektname::showEvent(QShowEvent* event) {

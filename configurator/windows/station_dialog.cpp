@@ -79,6 +79,7 @@ TfrmFuMo::TfrmFuMo(QWidget* parent, TStationEditor& editor) : QDialog(parent), e
   });
   connect(btnOK, &QPushButton::clicked, this, [this] { OkClick(); });
   connect(btnAbbrechen, &QPushButton::clicked, this, [this] { reject(); });
+  CentreOnScreen(this);
 }
 
 void TfrmFuMo::showEvent(QShowEvent* event) {
@@ -134,7 +135,12 @@ void TfrmFuMo::Take() {
 
 void TfrmFuMo::OkClick() {
   Take();
-  if (editor_.Ok()) accept();
+  if (editor_.Ok()) {
+    accept();
+    return;
+  }
+  if (editor_.FocusName) editName->setFocus();
+  editor_.FocusName = false;
 }
 
 }  // namespace configurator::windows

@@ -72,6 +72,7 @@ TfrmZFM::TfrmZFM(QWidget* parent, TZFMEditor& editor, const TDeviceTable& types)
   connect(cbTyp, &QComboBox::activated, this, [this](int index) { TypChange(index); });
   connect(btnOK, &QPushButton::clicked, this, [this] { OkClick(); });
   connect(btnAbbruch, &QPushButton::clicked, this, [this] { reject(); });
+  CentreOnScreen(this);
 }
 
 void TfrmZFM::showEvent(QShowEvent* event) {

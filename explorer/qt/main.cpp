@@ -12,10 +12,12 @@
 #include "opcclient/kopl_services.h"
 #include "opcclient/qt/qt_apartment.h"
 #include "platform/qt/message_boxes.h"
+#include "platform/qt/translations.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationDisplayName("OPC Explorer");
+  platform::qt::InstallQtTranslation(QStringLiteral("en"));  // the windows speak English
 
   platform::qt::QtMessageService messages;
   kopl::KoplServices services;

@@ -53,6 +53,26 @@ TEST(FindFileNoCase, ABareNameIsLookedUpInTheCurrentFolder) {
   EXPECT_EQ(found, "Lang.TXT");
 }
 
+TEST(FileNameText, FileSystemNamesAndWindows1252Texts) {
+  struct Row {
+    const char* name;
+    const char* fileName;
+    const char* text;
+    bool back;  // the text names the file again
+  } rows[] = {
+      {"ASCII", "/home/anna/Data/Nord", "/home/anna/Data/Nord", true},
+      {"umlauts", "/home/j\xC3\xBCrgen/Data/S\xC3\xBC" "d", "/home/j\xFCrgen/Data/S\xFC" "d", true},
+      {"euro sign", "/d/\xE2\x82\xAC", "/d/\x80", true},
+      {"no Windows-1252 form", "/d/\xE5\x8C\x97", "/d/?", false},
+      {"no UTF-8 (an old Latin-1 name)", "/alt/S\xFC" "d", "/alt/S\xFC" "d", false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    EXPECT_EQ(FileNameText(r.fileName), r.text);
+    EXPECT_EQ(TextFileName(r.text) == r.fileName, r.back);
+  }
+}
+
 TEST(Paths, DirOfAndTrailingSlash) {
   struct Row {
     const char* label;

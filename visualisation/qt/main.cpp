@@ -6,6 +6,7 @@
 #include "opcclient/qt/qt_apartment.h"
 #include "platform/files.h"
 #include "platform/qt/message_boxes.h"
+#include "platform/qt/translations.h"
 #include "support/error_log.h"
 #include "visualisation/global.h"
 #include "visualisation/qt/main_window.h"
@@ -13,6 +14,7 @@
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Lumaro");
+  platform::qt::InstallQtTranslation(QStringLiteral("de"));  // the windows speak German
   lumaro::Context context;
   // The user's number format for what the windows and logs show; the library conversions
   // keep "." whatever the locale.

@@ -20,6 +20,7 @@ namespace {
 
 using testing::OnModal;
 using testing::RecordingShell;
+using testing::Type;
 
 // The core of an installation with the language file switched on, as after the first tick.
 class DialogTest : public ::testing::Test, public configurator::testing::Installation {
@@ -49,6 +50,7 @@ TEST_F(DialogTest, CentralModemDialogLaysOutItsSettingBoxesInTheLabelRows) {
   TZFMEditor editor(Project(), {});
   TfrmZFM dialog(nullptr, editor, core->Tables.Central);
   dialog.show();
+  QApplication::setActiveWindow(&dialog);
   EXPECT_EQ(Cp(dialog.windowTitle()), "Zentralfunkmodem einrichten");
   EXPECT_EQ(dialog.lblPort->text(), "Serielle Schnittstelle:");
   EXPECT_EQ(dialog.GroupBox4->title(), "RS232-Schnittstelle");
@@ -73,7 +75,7 @@ TEST_F(DialogTest, CentralModemDialogLaysOutItsSettingBoxesInTheLabelRows) {
 
   dialog.editName->setText("Mitte");
   dialog.cbSettings[0]->setFocus();
-  QTest::keyClick(dialog.cbSettings[0], Qt::Key_Down);  // 9600 -> 14400
+  Type(Qt::Key_Down);  // 9600 -> 14400
   dialog.btnOK->click();
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
   EXPECT_EQ(editor.Object().Name, "Mitte");
@@ -88,13 +90,14 @@ TEST_F(DialogTest, CentralModemDialogRestoresARefusedType) {
   TZFMEditor editor(Project(), {});
   TfrmZFM dialog(nullptr, editor, core->Tables.Central);
   dialog.show();
+  QApplication::setActiveWindow(&dialog);
   dialog.cbTyp->setFocus();
-  QTest::keyClick(dialog.cbTyp, Qt::Key_Up);  // MoP -> ISM, mode 0
+  Type(Qt::Key_Up);  // MoP -> ISM, mode 0
   EXPECT_EQ(dialog.cbTyp->currentIndex(), 1);
   EXPECT_TRUE(dialog.rbMode[1]->isChecked());
   ASSERT_EQ(boxes.boxes.size(), 1u);
   EXPECT_EQ(boxes.boxes[0].kind, platform::MessageKind::Information);
-  QTest::keyClick(dialog.cbTyp, Qt::Key_Down);  // mode 2 is allowed
+  Type(Qt::Key_Down);  // mode 2 is allowed
   EXPECT_TRUE(dialog.rbMode[2]->isChecked());
 }
 
@@ -114,15 +117,17 @@ TEST_F(DialogTest, StationDialogOpensModuleSlotsOneByOne) {
   EXPECT_EQ(dialog.cbTyp->toolTip(), "Typ des Funkmodems");
 
   dialog.cbModule[0]->setFocus();
-  QTest::keyClick(dialog.cbModule[0], Qt::Key_Down);  // DI-8
+  Type(Qt::Key_Down);  // DI-8
   EXPECT_TRUE(dialog.cbModule[1]->isEnabled());
   EXPECT_TRUE(dialog.lblModule[1]->isEnabled());
   EXPECT_EQ(QApplication::focusWidget(), dialog.cbModule[1]);
-  QTest::keyClick(dialog.cbModule[0], Qt::Key_Up);  // no module again
+  Type(Qt::Key_Tab, Qt::ShiftModifier);  // back to slot 1
+  EXPECT_EQ(QApplication::focusWidget(), dialog.cbModule[0]);
+  Type(Qt::Key_Up);  // no module again
   EXPECT_FALSE(dialog.cbModule[1]->isEnabled());
 
   dialog.cbTyp->setFocus();
-  QTest::keyClick(dialog.cbTyp, Qt::Key_Down);  // RM-Gross: no extra wait
+  Type(Qt::Key_Down);  // RM-Gross: no extra wait
   EXPECT_FALSE(dialog.EditTO->isVisible());
   EXPECT_FALSE(dialog.lblTO2->isVisible());
   EXPECT_EQ(dialog.cbModule[0]->count(), 3) << "AI-4 does not fit this type";
@@ -136,17 +141,48 @@ TEST_F(DialogTest, StationDialogOpensModuleSlotsOneByOne) {
   EXPECT_EQ(st->Channels.size(), 24u);
 }
 
-TEST_F(DialogTest, StationDialogKeepsANameInUseOpen) {
+// A name the station cannot have keeps the dialog open with the name field to type in.
+TEST_F(DialogTest, StationDialogKeepsAnUnusableNameOpen) {
   Station(Root(), "Brunnen", 4);
-  TStationEditor editor(Project(), false);
-  TfrmFuMo dialog(nullptr, editor);
+  struct Row {
+    const char* name;
+    std::string box;
+  } rows[] = {
+      {"Brunnen", "Der Name ist schon vergeben.\rBrunnen"},
+      {"", "Bitte einen Namen f\xFCr das Funkmodem eingeben."},
+      {"   ", "Bitte einen Namen f\xFCr das Funkmodem eingeben."},  // the file's readers trim it away
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string("'") + r.name + "'");
+    boxes.boxes.clear();
+    TStationEditor editor(Project(), false);
+    TfrmFuMo dialog(nullptr, editor);
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    dialog.editName->setText(r.name);
+    dialog.cbTyp->setFocus();
+    dialog.btnOK->click();
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{r.box});
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(QApplication::focusWidget(), dialog.editName);
+    dialog.btnAbbrechen->click();
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_EQ(editor.TakeNewStation()->Name, "") << "nothing was stored";
+  }
+  EXPECT_EQ(Project().Tree.Root()->Children().size(), 1u);
+}
+
+TEST_F(DialogTest, CentralModemDialogRefusesANameOfBlanks) {
+  Root()->CentralModem()->Name = "Zentrale";
+  Project().CurrentNode = Project().Tree.Root();
+  TZFMEditor editor(Project(), {});
+  TfrmZFM dialog(nullptr, editor, core->Tables.Central);
   dialog.show();
-  dialog.editName->setText("Brunnen");
+  dialog.editName->setText("  ");
   dialog.btnOK->click();
-  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Der Name ist schon vergeben.\rBrunnen"});
+  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Bitte einen Namen f\xFCr das Zentralfunkmodem eingeben."});
   EXPECT_TRUE(dialog.isVisible());
-  dialog.btnAbbrechen->click();
-  EXPECT_EQ(dialog.result(), QDialog::Rejected);
+  EXPECT_EQ(editor.Object().Name, "Zentrale");
 }
 
 TEST_F(DialogTest, ProjectNameDialog) {
@@ -169,7 +205,8 @@ TEST_F(DialogTest, ProjectNameDialog) {
     TfrmProjektname dialog(nullptr, Project());
     dialog.show();
     EXPECT_EQ(dialog.windowTitle(), "Projektname");
-    QTest::keyClicks(dialog.Edit1, r.typed);
+    QApplication::setActiveWindow(&dialog);
+    Type(r.typed);
     (r.ok ? dialog.btnOK : dialog.btnAbbrechen)->click();
     EXPECT_EQ(dialog.result(), r.result);
     EXPECT_EQ(dialog.isVisible(), r.ok && r.result == QDialog::Rejected);
@@ -221,8 +258,9 @@ TEST(TComComboBox, ListsTheSettingAndKeepsTheUsersChoice) {
   box.SetText("4711");
   EXPECT_EQ(box.currentText(), "4800");
   box.show();
+  QApplication::setActiveWindow(&box);
   box.setFocus();
-  QTest::keyClick(&box, Qt::Key_Down);
+  Type(Qt::Key_Down);
   EXPECT_EQ(box.Text(), "9600");
   EXPECT_EQ(box.Select().BaudRate, serial::br9600);
 }

@@ -1,5 +1,6 @@
 // main() of the window tests: the offscreen platform unless another is asked for, local time
-// UTC, a registry file of this run's own, one QApplication for all tests.
+// UTC, a registry file of this run's own, one QApplication for all tests, and the part of a
+// window manager that the tests need.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,6 +9,8 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+
+#include "configurator/tests/gui/gui_fixture.h"
 
 int main(int argc, char** argv) {
   setenv("TZ", "UTC", 1);
@@ -19,6 +22,8 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Brindel-Test"));
+  configurator::windows::testing::WindowManager manager;
+  app.installEventFilter(&manager);
   int rc = RUN_ALL_TESTS();
   std::error_code ec;
   std::filesystem::remove(registry, ec);

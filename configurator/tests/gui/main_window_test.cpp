@@ -2,18 +2,25 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <filesystem>
+#include <functional>
 
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTest>
+#include <QToolBar>
+#include <QToolButton>
 
 #include "configurator/tests/gui/gui_fixture.h"
+#include "configurator/windows/about_box.h"
 #include "configurator/windows/channel_grid_widget.h"
 #include "configurator/windows/project_name_dialog.h"
 #include "configurator/windows/qt_text.h"
@@ -26,6 +33,7 @@ namespace {
 using platform::MessageAnswer;
 using testing::MainWindowTest;
 using testing::OnModal;
+using testing::Type;
 
 // A project of the example installation: Brunnen (three channels) with Hochbehaelter below
 // it, and Pumpwerk.
@@ -57,6 +65,13 @@ class ProjectWindowTest : public MainWindowTest {
   QPoint At(QTreeWidgetItem* item) { return window->tvFML->visualItemRect(item).center(); }
   void Click(const char* text) { QTest::mouseClick(window->tvFML->viewport(), Qt::LeftButton, {}, At(Item(text))); }
   QPoint CellAt(int row, int col) { return window->sgKanal->visualRect(window->sgKanal->model()->index(row, col)).center(); }
+  // Clicks into a cell of the selected station's grid and selects its text, as a user starts
+  // typing over it.
+  void EditCell(int row, int col) {
+    QTest::mouseClick(window->sgKanal->viewport(), Qt::LeftButton, {}, CellAt(row, col));
+    ASSERT_NE(qobject_cast<QLineEdit*>(QApplication::focusWidget()), nullptr) << "the cell is edited in place";
+    Type(Qt::Key_A, Qt::ControlModifier);
+  }
   void Mouse(QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
     QWidget* vp = window->tvFML->viewport();
     QMouseEvent e(type, at, vp->mapToGlobal(at), Qt::LeftButton, buttons, {});
@@ -96,6 +111,42 @@ TEST_F(MainWindowTest, FirstTickTranslatesTheSurface) {
   EXPECT_TRUE(boxes.boxes.empty());
 }
 
+// The hint of the control under the mouse goes to panel 0; the clock beside it stays.
+TEST_F(MainWindowTest, AHintLeavesTheClockInTheStatusBar) {
+  Open();
+  QToolBar* bar = window->findChild<QToolBar*>();
+  QStatusTipEvent hint(window->mnuDateiOeffnen->statusTip());  // the mouse over the open button
+  QApplication::sendEvent(bar->widgetForAction(window->mnuDateiOeffnen), &hint);
+  EXPECT_EQ(Cp(window->StatusPanel0->text()), "\xD6" "ffnen");
+  EXPECT_TRUE(window->StatusPanel0->isVisible());
+  EXPECT_TRUE(window->StatusPanel1->isVisible());
+  EXPECT_EQ(window->StatusPanel1->text(), "22:13, 14.11.2023");
+  EXPECT_TRUE(window->statusBar()->currentMessage().isEmpty());
+}
+
+// An enabled toolbar button looks enabled: its glyph has strong colour or dark lines that the
+// disabled form lacks.
+TEST_F(MainWindowTest, EnabledToolbarGlyphsLookEnabled) {
+  Open();
+  QToolBar* bar = window->findChild<QToolBar*>();
+  for (QAction* a : bar->actions()) {
+    if (a->isSeparator()) continue;
+    SCOPED_TRACE(Cp(a->text()));
+    auto strong = [](const QImage& image) {
+      int n = 0;
+      for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+          const QColor c = image.pixelColor(x, y);
+          n += c.alpha() > 200 && (c.lightness() < 80 || c.hsvSaturation() > 150);
+        }
+      return n;
+    };
+    const QSize size = bar->iconSize();
+    EXPECT_GE(strong(a->icon().pixmap(size, QIcon::Normal).toImage()), 6);
+    EXPECT_LT(strong(a->icon().pixmap(size, QIcon::Disabled).toImage()), 6);
+  }
+}
+
 TEST_F(MainWindowTest, AMissingLanguageFileEndsTheProgram) {
   Open("[ALLGEMEIN]\r\nSPRACHE=fehlt.spr\r\n");
   EXPECT_TRUE(window->Logic().Terminated);
@@ -106,7 +157,7 @@ TEST_F(MainWindowTest, AMissingLanguageFileEndsTheProgram) {
 TEST_F(MainWindowTest, NewRunsTheNameAndTheCentralModemDialogs) {
   Open();
   OnModal<TfrmProjektname>([](TfrmProjektname* d) {
-    QTest::keyClicks(d->Edit1, "Anlage");
+    Type("Anlage");
     d->btnOK->click();
     OnModal<TfrmZFM>([](TfrmZFM* z) {
       EXPECT_EQ(Cp(z->windowTitle()), "Zentralfunkmodem einrichten");
@@ -128,6 +179,47 @@ TEST_F(MainWindowTest, NewRunsTheNameAndTheCentralModemDialogs) {
   EXPECT_TRUE(window->stBetriebsart->isVisible());
   EXPECT_FALSE(window->sgKanal->isVisible());
   EXPECT_FALSE(window->lblHinweis->isVisible());
+}
+
+// A project name beyond ASCII: the file system's encoding in the file name, Windows-1252 in
+// the questions and in CONFIG.CFG, and the next start opens it again.
+TEST_F(MainWindowTest, AProjectNameWithUmlautsIsTheSameNameInFilesAndTexts) {
+  Open();
+  OnModal<TfrmProjektname>([](TfrmProjektname*) {
+    Type(Q("Pr\xFC" "f"));
+    Type(Qt::Key_Return);
+    OnModal<TfrmZFM>([](TfrmZFM* z) {
+      z->editName->setText("Zentrale");
+      z->btnOK->click();
+    });
+  });
+  window->mnuDateiNeu->trigger();
+  EXPECT_TRUE(window->windowTitle().endsWith(Q(" - [Pr\xFC" "f]")));
+  Type(Qt::Key_F2);
+  EXPECT_TRUE(boxes.boxes.empty());
+  const std::string file = dir / "Data/Pr\xC3\xBC" "f.INI";
+  EXPECT_TRUE(std::filesystem::exists(file));
+
+  Project().Modified = true;
+  window->MainTimer();
+  boxes.answers = {MessageAnswer::No, MessageAnswer::No};
+  Type(Qt::Key_F2);
+  EXPECT_TRUE(window->close());
+  EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{
+                               "Das Projekt Pr\xFC" "f gibt es schon. Soll es \xFC" "berschrieben werden?",
+                               "Das Projekt " + dir / "Data/Pr\xFC" "f wurde ge\xE4ndert.\r"
+                                   "Sollen die \xC4nderungen gespeichert werden?"}));
+  window.reset();
+  core.reset();
+  EXPECT_NE(dir.Read("CONFIG.CFG").find("ZULETZT VERWENDET0=" + dir / "Data/Pr\xFC" "f\r\n"), std::string::npos);
+
+  Open();
+  QList<QAction*> recent = window->N171OpenRecent->actions();
+  ASSERT_EQ(recent.size(), 3);
+  EXPECT_EQ(recent[2]->text(), QString::fromStdString(dir / "Data/Pr\xC3\xBC" "f"));
+  recent[2]->trigger();
+  EXPECT_TRUE(window->tvFML->isVisible());
+  EXPECT_EQ(Project().ProjectPath + ".INI", file);
 }
 
 TEST_F(ProjectWindowTest, ClickingANodeShowsItsDetailsAndChannels) {
@@ -156,40 +248,103 @@ TEST_F(ProjectWindowTest, ClickingANodeShowsItsDetailsAndChannels) {
     const QPoint cell(labels->x() + labels->width() - 4, labels->y() + labels->sectionViewportPosition(r.row) + 3);
     EXPECT_EQ(shot.pixelColor(cell), r.colour) << r.row;
   }
-  EXPECT_EQ(window->sgKanal->columnWidth(0) + 4 * 64 + 64,
-            window->sgKanal->width() - 2 * window->sgKanal->frameWidth() - window->sgKanal->verticalScrollBar()->sizeHint().width());
+  // The columns fill the grid, and every fixed cell's text fits its cell from 2 pixels in.
+  TChannelGridWidget* grid = window->sgKanal;
+  int total = labels->width();
+  for (int c = 0; c < grid->columnCount(); ++c) total += grid->columnWidth(c);
+  EXPECT_EQ(total, grid->width() - 2 * grid->frameWidth() - grid->verticalScrollBar()->sizeHint().width());
+  const QFontMetrics metrics(grid->horizontalHeader()->font());
+  for (int c = 0; c < grid->columnCount(); ++c) {
+    const QString header = Q(window->Logic().Grid.Cell(c + 1, 0));
+    EXPECT_LE(2 + metrics.horizontalAdvance(header), grid->columnWidth(c)) << header.toStdString();
+  }
+  EXPECT_GE(grid->columnWidth(4), 64);
+  for (const char* label : {"AnaOut 99", "AnaIn 99", "DigOut 99", "DigIn 99"})
+    EXPECT_LE(2 + QFontMetrics(labels->font()).horizontalAdvance(label), labels->width()) << label;
 
   Click("Zentrale");
   EXPECT_FALSE(window->sgKanal->isVisible());
   EXPECT_EQ(window->stBetriebsart->text(), "MoP");
 }
 
+// With nothing selected, no box of the detail group keeps what the station shown before had.
+TEST_F(ProjectWindowTest, NothingSelectedEmptiesTheDetails) {
+  OpenProject();
+  Click("Brunnen");
+  ASSERT_EQ(window->stFuMoAdresse->text(), "3");
+  window->mnuLastActive->trigger();  // the project again: nothing is selected
+  EXPECT_TRUE(window->lblHinweis->isVisible());
+  for (QLabel* box : {window->stFuMoName, window->stFuMoTyp, window->stFuMoAdresse, window->stBetriebsart})
+    EXPECT_EQ(box->text(), "") << box->objectName().toStdString();
+}
+
+template <class T>
+bool Is(QDialog* d) {
+  return dynamic_cast<T*>(d) != nullptr;
+}
+
+// The main window and its dialogs come up in the middle of the screen, not over the window that
+// opens them.
+TEST_F(ProjectWindowTest, WindowsAreCentredOnTheScreen) {
+  OpenProject();
+  const QPoint middle = window->screen()->availableGeometry().center();
+  // The frame's middle, up to half the frame's own size (a title bar), which is not known before
+  // the window shows.
+  auto centred = [&](QWidget* w) {
+    const QPoint off = w->frameGeometry().center() - middle;
+    const QSize frame = w->frameGeometry().size() - w->size();
+    return std::abs(off.x()) <= frame.width() / 2 + 2 && std::abs(off.y()) <= frame.height() / 2 + 2;
+  };
+  EXPECT_TRUE(centred(window.get()));
+  window->move(0, 0);
+  Click("Brunnen");
+  struct Row {
+    const char* dialog;
+    bool (*is)(QDialog*);
+    std::function<void()> open;
+  } rows[] = {
+      {"station", Is<TfrmFuMo>, [] { Type(Qt::Key_B, Qt::ControlModifier); }},
+      {"central modem", Is<TfrmZFM>, [] { Type(Qt::Key_Z, Qt::ControlModifier); }},
+      {"about box", Is<TAboutWnd>, [] { Type(Qt::Key_I, Qt::ControlModifier); }},
+      {"project name", Is<TfrmProjektname>, [&] { window->mnuDateiNeu->trigger(); }},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.dialog);
+    bool shown = false;
+    OnModal<QDialog>([&](QDialog* d) {
+      shown = true;
+      EXPECT_TRUE(centred(d));
+      EXPECT_TRUE(r.is(d));
+      d->reject();
+    });
+    boxes.answers = {MessageAnswer::No};
+    r.open();
+    EXPECT_TRUE(shown);
+  }
+  EXPECT_EQ(QApplication::focusWidget(), window->tvFML) << "a cancelled New gives the tree the keyboard back";
+}
+
 TEST_F(ProjectWindowTest, AGridCellIsRefusedUntilItHoldsAUsableName) {
   OpenProject();
   Click("Brunnen");
   TChannelGridWidget* grid = window->sgKanal;
-  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, CellAt(0, 0));
-  auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
-  ASSERT_NE(editor, nullptr) << "the cell is edited in place";
-  editor->selectAll();
-  QTest::keyClicks(editor, "Soll.wert");
-  QTest::keyClick(editor, Qt::Key_Tab);
+  EditCell(0, 0);
+  Type("Soll.wert");
+  Type(Qt::Key_Tab);
   EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Der Kanalname enth\xE4lt ein unzul\xE4ssiges Zeichen."});
   EXPECT_EQ(grid->currentRow(), 0);
   EXPECT_EQ(grid->currentColumn(), 0);
 
   // Leaving the grid for the tree brings the stored name back.
-  window->tvFML->setFocus();
+  Click("Brunnen");
+  EXPECT_EQ(QApplication::focusWidget(), window->tvFML);
   EXPECT_EQ(Project().CurrentNode->Station()->Channels[0].Name, "Stell");
   EXPECT_EQ(window->Logic().Grid.Cell(1, 1), "Stell");
 
   boxes.boxes.clear();
-  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, CellAt(0, 1));
-  editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
-  ASSERT_NE(editor, nullptr);
-  editor->selectAll();
-  QTest::keyClicks(editor, "m/s");
-  QTest::keyClick(editor, Qt::Key_Tab);
+  EditCell(0, 1);
+  Type("m/s");
+  Type(Qt::Key_Tab);
   EXPECT_TRUE(boxes.boxes.empty());
   EXPECT_EQ(Project().CurrentNode->Station()->Channels[0].Einheit, "m/s");
   EXPECT_EQ(grid->currentColumn(), 2) << "Tab moves on to the factor";
@@ -197,10 +352,140 @@ TEST_F(ProjectWindowTest, AGridCellIsRefusedUntilItHoldsAUsableName) {
   EXPECT_TRUE(window->mnuDateiSpeichern->isEnabled());
 }
 
+// Whatever made a node current (keys, the mouse, a closed station dialog), the tree keeps the
+// keyboard: its keys act on the stations, and no cell of the grid is edited behind them.
+TEST_F(ProjectWindowTest, TreeKeysActOnTheTreeAfterEveryTreeChange) {
+  OpenProject();
+  struct Row {
+    const char* name;
+    std::function<void()> toBrunnen;
+  } rows[] = {
+      {"arrow key from a station without channels",
+       [&] {
+         Click("Hochbeh\xE4lter");
+         Type(Qt::Key_Up);
+       }},
+      {"mouse from a station without channels",
+       [&] {
+         Click("Pumpwerk");
+         Click("Brunnen");
+       }},
+      {"the station dialog closed",
+       [&] {
+         Click("Brunnen");
+         OnModal<TfrmFuMo>([](TfrmFuMo* d) { d->btnOK->click(); });
+         Type(Qt::Key_Return);
+       }},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    r.toBrunnen();
+    ASSERT_EQ(window->tvFML->currentItem(), Item("Brunnen"));
+    EXPECT_TRUE(window->sgKanal->isVisible());
+    EXPECT_EQ(QApplication::focusWidget(), window->tvFML);
+
+    boxes.boxes.clear();
+    boxes.answers = {MessageAnswer::No};
+    Type(Qt::Key_Delete);
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Die Unterstationen werden mit gel\xF6scht.\r"
+                                                      "Soll Brunnen gel\xF6scht werden?"});
+    EXPECT_EQ(Project().CurrentNode->Station()->Channels[0].Name, "Stell");
+
+    Type(Qt::Key_Down);
+    EXPECT_EQ(window->tvFML->currentItem(), Item("Hochbeh\xE4lter"));
+    std::string edited;
+    OnModal<TfrmFuMo>([&](TfrmFuMo* d) {
+      edited = Cp(d->editName->text());
+      d->btnAbbrechen->click();
+    });
+    Type(Qt::Key_Return);
+    EXPECT_EQ(edited, "Hochbeh\xE4lter");
+  }
+  window->MainTimer();
+  EXPECT_EQ(Project().Tree.Root()->Children().size(), 2u) << "nothing was deleted";
+}
+
+// Every way of saving takes the cell being edited along, also when that edit is the project's
+// only change.
+TEST_F(ProjectWindowTest, SavingTakesThePendingCellEdit) {
+  struct Row {
+    const char* name;
+    std::deque<MessageAnswer> answers;
+    std::function<void()> save;
+    std::vector<const char*> files;
+  } rows[] = {
+      {"close with Alt+X, Yes", {MessageAnswer::Yes}, [] { Type(Qt::Key_X, Qt::AltModifier); }, {"Data/Anlage.INI"}},
+      {"New on the toolbar, Yes",
+       {MessageAnswer::Yes},
+       [&] {
+         OnModal<TfrmProjektname>([](TfrmProjektname* d) { d->btnAbbrechen->click(); });
+         QToolBar* bar = window->findChild<QToolBar*>();
+         QTest::mouseClick(bar->widgetForAction(window->mnuDateiNeu), Qt::LeftButton);
+       },
+       {"Data/Anlage.INI"}},
+      {"Erzeuge Ostrel.INI",
+       {MessageAnswer::Yes, MessageAnswer::Ok},
+       [&] { window->mnuDateiErstelleINI->trigger(); },
+       {"Ostrel.INI", "Data/Anlage.INI"}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    OpenProject();
+    Click("Brunnen");
+    EditCell(0, 1);
+    Type("mA");
+    boxes.boxes.clear();
+    boxes.answers = r.answers;
+    r.save();
+    EXPECT_FALSE(boxes.boxes.empty()) << "the typed unit is a change to save";
+    for (const char* file : r.files)
+      EXPECT_NE(dir.Read(file).find("KANAL=AA,Stell,mA,"), std::string::npos) << file;
+  }
+}
+
+// The menu shortcuts work while a cell is being edited.
+TEST_F(ProjectWindowTest, MenuShortcutsWorkInTheCellEditor) {
+  OpenProject();
+  bool opened = false;
+  auto expectModal = [&]<class T>(T*) {
+    return [&] {
+      OnModal<T>([&](T* d) {
+        opened = true;
+        d->reject();
+      });
+    };
+  };
+  struct Row {
+    const char* keys;
+    std::function<void()> arm;  // waits for the dialog the keys open; none for a message box
+  } rows[] = {
+      {"Ctrl+E", expectModal(static_cast<TfrmFuMo*>(nullptr))},
+      {"Ctrl+B", expectModal(static_cast<TfrmFuMo*>(nullptr))},
+      {"Ctrl+Z", expectModal(static_cast<TfrmZFM*>(nullptr))},
+      {"Ctrl+I", expectModal(static_cast<TAboutWnd*>(nullptr))},
+      {"Ctrl+L", nullptr},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.keys);
+    Click("Brunnen");
+    EditCell(0, 1);
+    opened = false;
+    boxes.boxes.clear();
+    boxes.answers = {MessageAnswer::No};
+    if (r.arm) r.arm();
+    const QKeySequence keys(QString::fromLatin1(r.keys));
+    Type(Qt::Key(keys[0].key()), keys[0].keyboardModifiers());
+    if (r.arm)
+      EXPECT_TRUE(opened);
+    else
+      EXPECT_EQ(boxes.boxes.size(), 1u);
+  }
+}
+
 TEST_F(ProjectWindowTest, KeysDoubleClickAndContextMenu) {
   OpenProject();
   Click("Zentrale");
-  QTest::keyClick(window->tvFML, Qt::Key_Delete);
+  Type(Qt::Key_Delete);
   EXPECT_TRUE(boxes.boxes.empty()) << "delete is disabled on the central modem; the key does nothing";
 
   std::string shown;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -13,6 +14,7 @@
 #include <functional>
 
 #include "platform/qt/display_text.h"
+#include "platform/qt/translations.h"
 
 namespace platform::qt {
 namespace {
@@ -95,6 +97,40 @@ TEST(QtMessageServiceTest, ABoxShowsTheArrowUnderTheHourglassAndGivesItBack) {
   EXPECT_EQ(over_box, Qt::ArrowCursor);
   ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
   EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+}
+
+// The standard buttons speak the program's language once Qt's translation for it is in.
+TEST(QtMessageServiceTest, StandardButtonsInTheProgramsLanguage) {
+  QTranslator* german = InstallQtTranslation("de");
+  ASSERT_NE(german, nullptr) << "Qt's German translation is missing (package qt6-translations-l10n)";
+  struct Row {
+    MessageButtons buttons;
+    QStringList shown;
+  } rows[] = {
+      {MessageButtons::YesNoAbort, {"&Ja", "&Nein", "Abbrechen"}},
+      {MessageButtons::YesNo, {"&Ja", "&Nein"}},
+      {MessageButtons::Ok, {"OK"}},
+  };
+  QtMessageService service;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.shown.join(' ').toStdString());
+    QStringList shown;
+    OnBox([&](QMessageBox* box) {
+      for (QAbstractButton* b : box->buttons()) shown << b->text();
+      box->buttons().front()->click();
+    });
+    service.Show(MessageKind::Confirmation, "Frage", r.buttons);
+    shown.sort();
+    QStringList expected = r.shown;
+    expected.sort();
+    EXPECT_EQ(shown, expected);
+  }
+  QDialogButtonBox dialog(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  EXPECT_EQ(dialog.button(QDialogButtonBox::Cancel)->text(), "Abbrechen");
+  QCoreApplication::removeTranslator(german);
+  delete german;
+
+  EXPECT_EQ(InstallQtTranslation("xx"), nullptr) << "a language Qt has no texts for";
 }
 
 }  // namespace
