@@ -305,6 +305,37 @@ TEST_F(RegistryTest, TheFirstWriteCreatesTheParentFolders) {
   EXPECT_EQ(Registry(dir_ / "data/qar/registry").String(kServerKey), "x");
 }
 
+mode_t ModeOf(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// The registry names the programs that clients start and where running servers listen: it and
+// its lock are the user's alone, also when an older version left them readable to others.
+TEST_F(RegistryTest, TheFileAndItsLockAreTheUsersOnly) {
+  struct Row {
+    const char* name;
+    mode_t before;  // 0: no file yet
+  } rows[] = {{"created", 0}, {"left readable by others", 0644}, {"left writable by the group", 0664}};
+  const mode_t old_mask = umask(0);  // the most open mask: the modes are the code's own choice
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    std::filesystem::remove(file_);
+    std::filesystem::remove(file_ + ".lock");
+    if (r.before) {
+      dir_.Write("registry", "[HKEY_CLASSES_ROOT\\Old]\r\n");
+      dir_.Write("registry.lock", "");
+      ASSERT_EQ(chmod(file_.c_str(), r.before), 0);
+      ASSERT_EQ(chmod((file_ + ".lock").c_str(), r.before), 0);
+    }
+    ASSERT_TRUE(reg_.SetValue(kServerKey, "", "x"s));
+    EXPECT_EQ(ModeOf(file_), 0600u);
+    EXPECT_EQ(ModeOf(file_ + ".lock"), 0600u);
+    EXPECT_EQ(reg_.KeyExists("HKEY_CLASSES_ROOT\\Old"), r.before != 0);
+  }
+  umask(old_mask);
+}
+
 TEST_F(RegistryTest, ALeftoverTempFileDoesNotStopAWrite) {
   dir_.Write("registry.tmp", "[HKEY_CLASSES_ROOT\\FromACrashedWriter]\r\n");
   ASSERT_TRUE(reg_.SetValue(kServerKey, "", "x"s));
