@@ -17,8 +17,9 @@
 // from what could be read and says on the debug output how many lines it dropped.
 //
 // Writers take an exclusive flock on file + ".lock", re-read the file, apply their change,
-// write file + ".tmp", fsync it and rename it over the file. Both files are mode 0600. Readers read the file fresh on
-// every call without a lock: the rename shows them either the old or the new file.
+// write file + ".tmp", fsync it and rename it over the file; both files are mode 0600. Readers
+// read the file fresh on every call without a lock: the rename shows them either the old or
+// the new file.
 #include "platform/registry.h"
 
 #include <fcntl.h>
