@@ -361,7 +361,9 @@ TEST(OstrelHost, HostThatCannotServeSaysWhyAndEnds) {
     int exit_code;
     const char* says;
   } rows[] = {
-      {"no configuration", {}, false, true, kNone, 1, "OPC-Server could not be started!"},
+      // The configuration's own error, not the refused namespace build that followed it.
+      {"no configuration", {}, false, true, kNone, 1,
+       "OPC-Server could not be started!\nErr= -$0D\nMsg= FML: configfile not found!\n(code=-13)"},
       {"no server library beside it", {}, true, false, kNone, 1, "cannot load the server library"},
       {"unknown argument", {"--fast"}, true, true, kNone, 2, "unknown argument \"--fast\""},
       {"another host serves the folder", {}, true, true, kSameUser, 1, "another host already serves the server folder"},

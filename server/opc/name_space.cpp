@@ -83,10 +83,10 @@ void TNameSpaceBuilder::Build() {
     WriteLog("Build-NS: Ende");
   } catch (const ENamespace& e) {
     WriteLog("NS: Create, Exception=-$" + NegHex2(e.Code) + ", " + e.what());
-    driver::FatalErrorCode = e.Code;
+    driver::RecordFatalError(e.Code);
   } catch (const std::exception& e) {
     WriteLog(std::string("NS: Create, Exception=") + e.what());
-    driver::FatalErrorCode = driver::kErrNsAfterFatal;
+    driver::RecordFatalError(driver::kErrNsAfterFatal);
   }
 }
 
@@ -119,12 +119,12 @@ int32_t TNameSpaceBuilder::CreateNSItems(uint32_t node, int32_t station) {
       }
     } catch (const ENamespace& e) {
       WriteLog(std::string("NS: Create, Exception=") + e.what());
-      driver::FatalErrorCode = e.Code;
       driver::SetFailItemName(text);
+      driver::RecordFatalError(e.Code);
       return e.Code;
     } catch (const std::exception& e) {
       WriteLog(std::string("NS: Create, Exception=") + e.what());
-      driver::FatalErrorCode = driver::kErrNsChannels;
+      driver::RecordFatalError(driver::kErrNsChannels);
       return driver::kErrNsChannels;
     }
   }
