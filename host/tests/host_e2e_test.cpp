@@ -403,6 +403,35 @@ TEST(OstrelHost, HostThatCannotServeSaysWhyAndEnds) {
   }
 }
 
+// Names that a hand-edited Ostrel.INI holds twice: the host does not serve, and says which name
+// it is and where.
+TEST(OstrelHost, NameUsedTwiceIsRefusedAndNamed) {
+  struct Row {
+    const char* name;
+    const char* stations;
+    const char* channels;
+    const char* says;
+  } rows[] = {
+      {"two stations", "TYP=Pumpe,RM3,1,12\r\nTYP=Pumpe,RM3,1,13\r\n", "",
+       "Msg= Name: Error at createNode ZFM parameter!\n(code=-24)\n"
+       "Name \"Pumpe\" used twice: station 1 [ADR012] and station 2 [ADR013]\n"},
+      {"two channels of a station", "TYP=Pumpe,RM3,1,12\r\n",
+       "[ADR012]\r\nKANAL=AE,Druck,bar,1,0,0\r\nKANAL=AA,Druck,bar,1,0,0\r\n\r\n",
+       "Msg= NS: Error creating Item!\n(code=-20)\nName \"Druck\" used twice in station \"Pumpe\" [ADR012]\n"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    InstalledHost in;
+    in.Write("Ostrel.INI", std::string("[Zentralfunkmodem]\r\nTyp=ZFM1,ZT\r\nMODUS=1\r\n\r\n[Unterstationen]\r\n") +
+                               r.stations + "\r\n" + r.channels);
+    in.Write("DEMO", "");
+    ASSERT_EQ(in.Run({"-REGSERVER"}).exit_code, 0);
+    Output o = in.Run({});
+    EXPECT_EQ(o.exit_code, 1);
+    EXPECT_TRUE(Contains(o.err, r.says)) << o.err;
+  }
+}
+
 TEST(OstrelHost, ActivationOfAHostThatCannotStartFailsClearly) {
   InstalledHost in;  // no Ostrel.INI
   ASSERT_EQ(in.Run({"-REGSERVER"}).exit_code, 0);
