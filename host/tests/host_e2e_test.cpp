@@ -25,6 +25,7 @@
 #include "platform/com/rpc/client.h"
 #include "platform/com/testing/recording_sink.h"
 #include "platform/registry.h"
+#include "platform/testing/scoped_env.h"
 #include "tools/testing/simulator_process.h"
 
 namespace host::testing {
@@ -442,31 +443,8 @@ TEST(OstrelHost, ActivationOfAHostThatCannotStartFailsClearly) {
   EXPECT_TRUE(Contains(error, "ended with exit code 1 before it served")) << error;
 }
 
-// Sets or clears one environment variable for the lifetime of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
 
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using platform::testing::ScopedEnv;
 
 constexpr const char kFailure[] = "OPC-Server could not be started!\rErr= -$0D\rMsg= FML: configfile not found!";
 

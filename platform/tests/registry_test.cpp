@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/debug_output.h"
+#include "platform/testing/scoped_env.h"
 #include "platform/testing/temp_dir.h"
 
 namespace platform {
@@ -426,29 +427,8 @@ TEST_F(RegistryTest, ConcurrentProcessesLoseNoChange) {
   ExpectAllValues(reg_, "parent", kCount);
 }
 
-// Sets or clears one environment variable for the lifetime of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
 
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using testing::ScopedEnv;
 
 TEST(RegistryDefaultFile, FollowsTheEnvironment) {
   struct Row {

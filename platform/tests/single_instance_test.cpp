@@ -10,9 +10,9 @@
 
 #include <cstring>
 #include <filesystem>
-#include <optional>
 
 #include "platform/runtime_dir.h"
+#include "platform/testing/scoped_env.h"
 #include "platform/testing/temp_dir.h"
 
 namespace platform {
@@ -21,19 +21,8 @@ namespace {
 // Each test has a runtime folder of its own.
 class SingleInstanceGuardTest : public ::testing::Test {
  protected:
-  SingleInstanceGuardTest() {
-    if (const char* old = std::getenv("XDG_RUNTIME_DIR")) saved_ = old;
-    setenv("XDG_RUNTIME_DIR", run_.Path().c_str(), 1);
-  }
-  ~SingleInstanceGuardTest() override {
-    if (saved_) {
-      setenv("XDG_RUNTIME_DIR", saved_->c_str(), 1);
-    } else {
-      unsetenv("XDG_RUNTIME_DIR");
-    }
-  }
   testing::TempDir run_;
-  std::optional<std::string> saved_;
+  testing::ScopedEnv runtime_{"XDG_RUNTIME_DIR", run_.Path().c_str()};
   const std::string name_ = "Qar-FM_KONF";
 };
 
@@ -127,8 +116,6 @@ TEST_F(SingleInstanceGuardTest, AFolderOpenToOthersIsNotUsedAndBlocksNothing) {
 }
 
 TEST(UserRuntimeDirTest, FollowsXdgRuntimeDir) {
-  std::optional<std::string> saved;
-  if (const char* old = std::getenv("XDG_RUNTIME_DIR")) saved = old;
   const std::string fallback = "/tmp/qar-" + std::to_string(geteuid());
   struct Row {
     const char* value;
@@ -136,17 +123,8 @@ TEST(UserRuntimeDirTest, FollowsXdgRuntimeDir) {
   } rows[] = {{"/run/user/1000", "/run/user/1000/qar"}, {"", fallback}, {nullptr, fallback}};
   for (const Row& r : rows) {
     SCOPED_TRACE(r.value ? r.value : "unset");
-    if (r.value) {
-      setenv("XDG_RUNTIME_DIR", r.value, 1);
-    } else {
-      unsetenv("XDG_RUNTIME_DIR");
-    }
+    testing::ScopedEnv env("XDG_RUNTIME_DIR", r.value);
     EXPECT_EQ(UserRuntimeDir(), r.dir);
-  }
-  if (saved) {
-    setenv("XDG_RUNTIME_DIR", saved->c_str(), 1);
-  } else {
-    unsetenv("XDG_RUNTIME_DIR");
   }
 }
 
