@@ -15,6 +15,7 @@
 #include "host/folder_lock.h"
 #include "host/host_server.h"
 #include "host/library_backend.h"
+#include "host/message_boxes.h"
 #include "host/name_space.h"
 #include "host/registration.h"
 #include "host/server_library.h"
@@ -108,6 +109,7 @@ int Main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
+  InstallMessageBoxes(ProgramFolder() + kBoxProgram);
   // Before the library is loaded: its start-up already writes to the folder.
   const std::unique_ptr<FolderLock> folder_lock = FolderLock::Take(ProgramFolder(), &error);
   if (!folder_lock) return Fail(error);

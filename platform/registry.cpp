@@ -17,8 +17,9 @@
 // from what could be read and says on the debug output how many lines it dropped.
 //
 // Writers take an exclusive flock on file + ".lock", re-read the file, apply their change,
-// write file + ".tmp", fsync it and rename it over the file. Readers read the file fresh on
-// every call without a lock: the rename shows them either the old or the new file.
+// write file + ".tmp", fsync it and rename it over the file; both files are mode 0600. Readers
+// read the file fresh on every call without a lock: the rename shows them either the old or
+// the new file.
 #include "platform/registry.h"
 
 #include <fcntl.h>
@@ -323,6 +324,8 @@ std::string Serialize(const Tree& tree) {
 
 // ---- the file -----------------------------------------------------------------------------
 
+constexpr mode_t kPrivateFile = 0600;
+
 enum class ReadResult { kOk, kMissing, kFailed };
 
 ReadResult ReadWholeFile(const std::string& file, std::string& out) {
@@ -365,10 +368,9 @@ bool WriteAll(int fd, std::string_view data) {
 bool ReplaceFile(const std::string& file, std::string_view text) {
   std::string temp = file + ".tmp";
   unlink(temp.c_str());  // a crashed writer's leftover; the lock makes the name ours
-  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  // The user's alone, whatever mode an older file had: it names the programs that clients start.
+  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFile);
   if (fd < 0) return false;
-  struct stat st {};
-  if (stat(file.c_str(), &st) == 0) fchmod(fd, st.st_mode & 07777);  // keep the file's mode
   bool ok = WriteAll(fd, text) && fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
   if (!ok || rename(temp.c_str(), file.c_str()) != 0) {
@@ -396,8 +398,12 @@ class WriterLock {
       std::error_code ec;
       std::filesystem::create_directories(dir, ec);
     }
-    fd_ = open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    fd_ = open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kPrivateFile);
     if (fd_ < 0) return;
+    // A lock that others may open lets them stop every change; an older one is closed to them.
+    struct stat st {};
+    if (fstat(fd_, &st) == 0 && st.st_uid == geteuid() && (st.st_mode & 07777) != kPrivateFile)
+      (void)fchmod(fd_, kPrivateFile);
     // A change holds the lock for milliseconds; waiting much longer means a stopped holder,
     // and a change that fails is better than a program that hangs.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds{10};

@@ -1,36 +1,74 @@
 #include "platform/single_instance.h"
 
-#include <sys/socket.h>
-#include <sys/un.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+
+#include "platform/runtime_dir.h"
 
 namespace platform {
 
-// A socket bound to an abstract address: the name vanishes with the last descriptor, which
-// the kernel closes when the process ends however it ends.
-std::unique_ptr<SingleInstanceGuard> SingleInstanceGuard::Acquire(const std::string& name) {
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return std::unique_ptr<SingleInstanceGuard>(new SingleInstanceGuard(-1));
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  std::string id = "qar-instance/" + std::to_string(getuid()) + "/" + name;
-  size_t len = std::min(id.size(), sizeof addr.sun_path - 1);
-  std::memcpy(addr.sun_path + 1, id.data(), len);  // sun_path[0] = 0: the abstract namespace
-  socklen_t size = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + len);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), size) != 0) {
-    int err = errno;
-    close(fd);
-    if (err == EADDRINUSE) return nullptr;
-    return std::unique_ptr<SingleInstanceGuard>(new SingleInstanceGuard(-1));
+namespace {
+
+// Name as one file name: bytes other than letters, digits, "-", "_" and "." become %XX, so
+// no name reaches outside the folder.
+std::string FileNameOf(const std::string& name) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : name) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                       c == '_' || (c == '.' && !out.empty());
+    if (plain) {
+      out += char(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    }
   }
-  return std::unique_ptr<SingleInstanceGuard>(new SingleInstanceGuard(fd));
+  return out + ".instance";
+}
+
+bool SameFile(int fd, const std::string& path) {
+  struct stat held, named;
+  return fstat(fd, &held) == 0 && stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+         held.st_ino == named.st_ino;
+}
+
+}  // namespace
+
+std::string SingleInstanceGuard::LockFile(const std::string& name) { return UserRuntimeDir() + "/" + FileNameOf(name); }
+
+std::unique_ptr<SingleInstanceGuard> SingleInstanceGuard::Acquire(const std::string& name) {
+  auto let_through = [] { return std::unique_ptr<SingleInstanceGuard>(new SingleInstanceGuard(-1, {})); };
+  std::string error;
+  if (!EnsurePrivateDir(UserRuntimeDir(), false, &error)) return let_through();
+  const std::string path = LockFile(name);
+  for (;;) {
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return let_through();
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int err = errno;
+      close(fd);
+      if (err == EWOULDBLOCK) return nullptr;
+      if (err == EINTR) continue;
+      return let_through();
+    }
+    // A holder that ended removed the file after this open: the lock is on a file nobody else
+    // will find, so take the one the name leads to now.
+    if (SameFile(fd, path)) return std::unique_ptr<SingleInstanceGuard>(new SingleInstanceGuard(fd, path));
+    close(fd);
+  }
 }
 
 SingleInstanceGuard::~SingleInstanceGuard() {
-  if (fd_ >= 0) close(fd_);
+  if (fd_ < 0) return;
+  // Removed while still locked, so a program that opens the name afterwards makes a new file.
+  unlink(path_.c_str());
+  close(fd_);
 }
 
 }  // namespace platform

@@ -13,6 +13,7 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "host/tests/installed_host.h"
 #include "platform/com/class_registry.h"
@@ -24,6 +25,7 @@
 #include "platform/com/rpc/client.h"
 #include "platform/com/testing/recording_sink.h"
 #include "platform/registry.h"
+#include "platform/testing/scoped_env.h"
 #include "tools/testing/simulator_process.h"
 
 namespace host::testing {
@@ -361,7 +363,9 @@ TEST(OstrelHost, HostThatCannotServeSaysWhyAndEnds) {
     int exit_code;
     const char* says;
   } rows[] = {
-      {"no configuration", {}, false, true, kNone, 1, "OPC-Server could not be started!"},
+      // The configuration's own error, not the refused namespace build that followed it.
+      {"no configuration", {}, false, true, kNone, 1,
+       "OPC-Server could not be started!\nErr= -$0D\nMsg= FML: configfile not found!\n(code=-13)"},
       {"no server library beside it", {}, true, false, kNone, 1, "cannot load the server library"},
       {"unknown argument", {"--fast"}, true, true, kNone, 2, "unknown argument \"--fast\""},
       {"another host serves the folder", {}, true, true, kSameUser, 1, "another host already serves the server folder"},
@@ -401,6 +405,35 @@ TEST(OstrelHost, HostThatCannotServeSaysWhyAndEnds) {
   }
 }
 
+// Names that a hand-edited Ostrel.INI holds twice: the host does not serve, and says which name
+// it is and where.
+TEST(OstrelHost, NameUsedTwiceIsRefusedAndNamed) {
+  struct Row {
+    const char* name;
+    const char* stations;
+    const char* channels;
+    const char* says;
+  } rows[] = {
+      {"two stations", "TYP=Pumpe,RM3,1,12\r\nTYP=Pumpe,RM3,1,13\r\n", "",
+       "Msg= Name: Error at createNode ZFM parameter!\n(code=-24)\n"
+       "Name \"Pumpe\" used twice: station 1 [ADR012] and station 2 [ADR013]\n"},
+      {"two channels of a station", "TYP=Pumpe,RM3,1,12\r\n",
+       "[ADR012]\r\nKANAL=AE,Druck,bar,1,0,0\r\nKANAL=AA,Druck,bar,1,0,0\r\n\r\n",
+       "Msg= NS: Error creating Item!\n(code=-20)\nName \"Druck\" used twice in station \"Pumpe\" [ADR012]\n"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    InstalledHost in;
+    in.Write("Ostrel.INI", std::string("[Zentralfunkmodem]\r\nTyp=ZFM1,ZT\r\nMODUS=1\r\n\r\n[Unterstationen]\r\n") +
+                               r.stations + "\r\n" + r.channels);
+    in.Write("DEMO", "");
+    ASSERT_EQ(in.Run({"-REGSERVER"}).exit_code, 0);
+    Output o = in.Run({});
+    EXPECT_EQ(o.exit_code, 1);
+    EXPECT_TRUE(Contains(o.err, r.says)) << o.err;
+  }
+}
+
 TEST(OstrelHost, ActivationOfAHostThatCannotStartFailsClearly) {
   InstalledHost in;  // no Ostrel.INI
   ASSERT_EQ(in.Run({"-REGSERVER"}).exit_code, 0);
@@ -408,6 +441,124 @@ TEST(OstrelHost, ActivationOfAHostThatCannotStartFailsClearly) {
   std::string error;
   EXPECT_EQ(c.Connect(&error), com::CO_E_SERVER_EXEC_FAILURE);
   EXPECT_TRUE(Contains(error, "ended with exit code 1 before it served")) << error;
+}
+
+
+using platform::testing::ScopedEnv;
+
+constexpr const char kFailure[] = "OPC-Server could not be started!\rErr= -$0D\rMsg= FML: configfile not found!";
+
+// A server that cannot start tells its user in a box where there is a display, and on stderr
+// where there is none or the box cannot come up there; the host never waits for a box that
+// nobody sees.
+TEST(OstrelHost, FailureBoxWhereADisplayIsThereElseStderr) {
+  enum Box { kConfirmed, kEndsWithoutBox, kMissing, kReal };
+  struct Row {
+    const char* name;
+    const char* display;
+    const char* wayland;
+    Box box;
+    bool shown;  // the box program ran with the message
+    bool on_stderr;
+  } rows[] = {
+      {"no display", nullptr, nullptr, kConfirmed, false, true},
+      {"empty DISPLAY", "", nullptr, kConfirmed, false, true},
+      {"X display, box confirmed", ":7", nullptr, kConfirmed, true, false},
+      {"Wayland display, box confirmed", nullptr, "wayland-7", kConfirmed, true, false},
+      {"display, but no box came up", ":7", nullptr, kEndsWithoutBox, true, true},
+      {"display, box program missing", ":7", nullptr, kMissing, false, true},
+      {"display that cannot be reached", ":65000", nullptr, kReal, false, true},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    InstalledHost in;  // no Ostrel.INI: the start fails with -13
+    const std::string program = in.Folder() + "ostrel-box";
+    if (r.box == kMissing) std::filesystem::remove(program);
+    if (r.box == kConfirmed || r.box == kEndsWithoutBox) {
+      // Stands in for the box: records what it was asked to show and answers as if confirmed,
+      // or as a box program that could not show anything.
+      in.Write("ostrel-box", std::string("#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.args\"\nexit ") +
+                                 (r.box == kConfirmed ? "0" : "1") + "\n");
+      std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    }
+    ScopedEnv display("DISPLAY", r.display), wayland("WAYLAND_DISPLAY", r.wayland), qpa("QT_QPA_PLATFORM", nullptr);
+    Output o = in.Run({});
+    EXPECT_EQ(o.exit_code, 1);
+    EXPECT_EQ(Contains(o.err, "OPC-Server could not be started!\nErr= -$0D\nMsg= FML: configfile not found!"),
+              r.on_stderr)
+        << o.err;
+    EXPECT_TRUE(Contains(o.err, "the server did not start")) << o.err;
+    if (r.shown) {
+      EXPECT_EQ(in.Read("ostrel-box.args").rfind(std::string("Error\n") + kFailure, 0), 0u)
+          << in.Read("ostrel-box.args");
+    } else {
+      EXPECT_FALSE(std::filesystem::exists(program + ".args"));
+    }
+  }
+}
+
+// The pids of the processes that run program.
+std::vector<pid_t> ProcessesOf(const std::string& program) {
+  std::vector<pid_t> out;
+  for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = e.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code ec;
+    if (std::filesystem::read_symlink(e.path() / "exe", ec).string() == program) out.push_back(pid_t(std::stoi(name)));
+  }
+  return out;
+}
+
+std::vector<std::string> ArgumentsOf(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+  std::vector<std::string> out;
+  for (std::string arg; std::getline(in, arg, '\0');) out.push_back(arg);
+  return out;
+}
+
+pid_t ParentOf(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("PPid:", 0) == 0) return pid_t(std::stoi(line.substr(5)));
+  return -1;
+}
+
+// The box is modal: the host waits for it, the real box program on the offscreen platform here.
+// A stop request while it waits ends the box and the host, and the message still reaches stderr.
+TEST(OstrelHost, TheHostWaitsForItsBoxUntilItIsToldToStop) {
+  InstalledHost in;  // no Ostrel.INI
+  const std::string program = in.Folder() + "ostrel-box";
+  ScopedEnv display("DISPLAY", ":7"), qpa("QT_QPA_PLATFORM", "offscreen");
+  Output o;
+  std::thread run([&] { o = in.Run({}); });
+  // The box program once it runs with its arguments (a process that has just started it may
+  // show none yet), and the host that waits for it.
+  std::vector<std::string> args;
+  pid_t host = -1;
+  std::string host_program;
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (args.empty() && std::chrono::steady_clock::now() < deadline) {
+    for (pid_t box : ProcessesOf(program)) {
+      args = ArgumentsOf(box);
+      host = ParentOf(box);
+    }
+    if (args.empty()) std::this_thread::sleep_for(10ms);
+  }
+  if (host > 1) {
+    const std::vector<std::string> host_args = ArgumentsOf(host);
+    if (!host_args.empty()) host_program = host_args[0];
+    kill(host, SIGTERM);
+  } else {
+    for (pid_t box : ProcessesOf(program)) kill(box, SIGKILL);  // lets the host go on to its end
+  }
+  run.join();
+  ASSERT_EQ(args.size(), 3u);
+  EXPECT_EQ(args[1], "Error");
+  EXPECT_EQ(args[2].rfind(kFailure, 0), 0u) << args[2];
+  EXPECT_EQ(host_program, in.Program());  // the host was there, waiting
+  EXPECT_EQ(o.exit_code, 1);
+  EXPECT_TRUE(Contains(o.err, "OPC-Server could not be started!\nErr= -$0D")) << o.err;
+  EXPECT_TRUE(ProcessesOf(program).empty());
 }
 
 std::string Shell(const std::string& command) {
@@ -431,6 +582,9 @@ TEST(OstrelHost, InstallationIsOneFolderThatNeedsNothingOfTheBuild) {
   EXPECT_TRUE(Contains(libs, "libqar_toolkit.so => " + in.Folder() + "libqar_toolkit.so")) << libs;
   EXPECT_FALSE(Contains(libs, "not found")) << libs;
   EXPECT_FALSE(Contains(libs, BUILD_DIR)) << libs;
+  // Qt only in the box program beside it, which the host starts when there is a display.
+  EXPECT_FALSE(Contains(libs, "libQt6")) << libs;
+  EXPECT_TRUE(Contains(Shell("ldd '" + in.Folder() + "ostrel-box'"), "libQt6Widgets"));
 
   in.WriteIni();
   in.Write("DEMO", "");

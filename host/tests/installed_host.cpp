@@ -89,11 +89,15 @@ InstalledHost::InstalledHost(const std::string& folder, bool copy) : folder_(fol
   if (folder_.back() != '/') folder_ += '/';
   fs::create_directories(folder_);
   if (copy) {
-    for (const char* file : {"ostrel-host", "libOstrel.so", "libqar_toolkit.so"})
+    for (const char* file : {"ostrel-host", "ostrel-box", "libOstrel.so", "libqar_toolkit.so"})
       fs::copy_file(std::string(HOST_FOLDER) + "/" + file, folder_ + file, fs::copy_options::overwrite_existing);
   }
-  if (const char* old = getenv("XDG_RUNTIME_DIR")) saved_runtime_dir_ = old;
+  for (const char* name : {"XDG_RUNTIME_DIR", "DISPLAY", "WAYLAND_DISPLAY"})
+    if (const char* old = getenv(name)) saved_env_[name] = old;
   setenv("XDG_RUNTIME_DIR", run_.Path().c_str(), 1);
+  // A host that fails on a developer's desktop would wait for its box to be confirmed.
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
 }
 
 InstalledHost::~InstalledHost() {
@@ -105,10 +109,13 @@ InstalledHost::~InstalledHost() {
     kill(pid_t(*pid), SIGKILL);
     AwaitExit(*pid);
   }
-  if (saved_runtime_dir_) {
-    setenv("XDG_RUNTIME_DIR", saved_runtime_dir_->c_str(), 1);
-  } else {
-    unsetenv("XDG_RUNTIME_DIR");
+  for (const char* name : {"XDG_RUNTIME_DIR", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    auto saved = saved_env_.find(name);
+    if (saved != saved_env_.end()) {
+      setenv(name, saved->second.c_str(), 1);
+    } else {
+      unsetenv(name);
+    }
   }
 }
 

@@ -1,10 +1,12 @@
 // For end-to-end tests and benchmarks: ostrel-host installed in a server folder of its own (the program and
 // the libraries it loads, copied from the build), with Ostrel.INI for the small network on the
 // simulator's port. The host serves its socket in a run folder of the test's own (through
-// XDG_RUNTIME_DIR, which programs started from the test inherit), so tests can run at once.
+// XDG_RUNTIME_DIR, which programs started from the test inherit), so tests can run at once, and
+// runs without a display unless a test sets one.
 #pragma once
 
 #include <chrono>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,7 +32,9 @@ class InstalledHost {
   // Copies the host's build folder (HOST_FOLDER) into `folder` (a fresh temporary one when
   // empty); with copy false the folder holds an installation already.
   explicit InstalledHost(const std::string& folder = "", bool copy = true);
-  ~InstalledHost();  // ends a host this object started, restores XDG_RUNTIME_DIR
+  // Ends a host this object started; restores XDG_RUNTIME_DIR and the display variables, which
+  // the constructor takes away so that no host started from a test shows a box.
+  ~InstalledHost();
   InstalledHost(const InstalledHost&) = delete;
   InstalledHost& operator=(const InstalledHost&) = delete;
 
@@ -55,7 +59,7 @@ class InstalledHost {
   platform::testing::TempDir temp_;
   platform::testing::TempDir run_;
   std::string folder_;
-  std::optional<std::string> saved_runtime_dir_;
+  std::map<std::string, std::string> saved_env_;  // what the constructor changed
   int spawned_ = -1;
 };
 

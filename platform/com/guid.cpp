@@ -1,7 +1,8 @@
 #include "platform/com/guid.h"
 
 #include <cstdio>
-#include <random>
+
+#include "platform/kernel_random.h"
 
 namespace platform::com {
 
@@ -77,15 +78,11 @@ std::optional<GUID> GuidFromBytes(const std::string& bytes) {
 }
 
 GUID NewGuid() {
-  thread_local std::mt19937_64 rng{std::random_device{}()};
-  uint64_t a = rng(), b = rng();
-  GUID g;
-  g.Data1 = static_cast<uint32_t>(a >> 32);
-  g.Data2 = static_cast<uint16_t>(a >> 16);
-  g.Data3 = static_cast<uint16_t>((a & 0x0FFF) | 0x4000);  // version 4
-  for (int i = 0; i < 8; ++i) g.Data4[i] = static_cast<uint8_t>(b >> (8 * i));
-  g.Data4[0] = static_cast<uint8_t>((g.Data4[0] & 0x3F) | 0x80);  // variant 1
-  return g;
+  std::array<uint8_t, 16> bytes;
+  KernelRandom(bytes);
+  bytes[7] = static_cast<uint8_t>((bytes[7] & 0x0F) | 0x40);  // version 4 (high nibble of Data3)
+  bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3F) | 0x80);  // variant 1
+  return *GuidFromBytes(std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 }  // namespace platform::com

@@ -36,7 +36,8 @@ std::optional<GUID> GuidFromString(const std::string& text);
 std::array<uint8_t, 16> GuidToBytes(const GUID& guid);
 std::optional<GUID> GuidFromBytes(const std::string& bytes);
 
-// A new random GUID.
+// A new random GUID (version 4) from the kernel's random source, so fit for session tokens;
+// throws std::system_error when the kernel gives no random bytes.
 GUID NewGuid();
 
 }  // namespace platform::com

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/debug_output.h"
+#include "platform/testing/scoped_env.h"
 #include "platform/testing/temp_dir.h"
 
 namespace platform {
@@ -305,6 +306,37 @@ TEST_F(RegistryTest, TheFirstWriteCreatesTheParentFolders) {
   EXPECT_EQ(Registry(dir_ / "data/qar/registry").String(kServerKey), "x");
 }
 
+mode_t ModeOf(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// The registry names the programs that clients start and where running servers listen: it and
+// its lock are the user's alone, also when an older version left them readable to others.
+TEST_F(RegistryTest, TheFileAndItsLockAreTheUsersOnly) {
+  struct Row {
+    const char* name;
+    mode_t before;  // 0: no file yet
+  } rows[] = {{"created", 0}, {"left readable by others", 0644}, {"left writable by the group", 0664}};
+  const mode_t old_mask = umask(0);  // the most open mask: the modes are the code's own choice
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    std::filesystem::remove(file_);
+    std::filesystem::remove(file_ + ".lock");
+    if (r.before) {
+      dir_.Write("registry", "[HKEY_CLASSES_ROOT\\Old]\r\n");
+      dir_.Write("registry.lock", "");
+      ASSERT_EQ(chmod(file_.c_str(), r.before), 0);
+      ASSERT_EQ(chmod((file_ + ".lock").c_str(), r.before), 0);
+    }
+    ASSERT_TRUE(reg_.SetValue(kServerKey, "", "x"s));
+    EXPECT_EQ(ModeOf(file_), 0600u);
+    EXPECT_EQ(ModeOf(file_ + ".lock"), 0600u);
+    EXPECT_EQ(reg_.KeyExists("HKEY_CLASSES_ROOT\\Old"), r.before != 0);
+  }
+  umask(old_mask);
+}
+
 TEST_F(RegistryTest, ALeftoverTempFileDoesNotStopAWrite) {
   dir_.Write("registry.tmp", "[HKEY_CLASSES_ROOT\\FromACrashedWriter]\r\n");
   ASSERT_TRUE(reg_.SetValue(kServerKey, "", "x"s));
@@ -395,29 +427,8 @@ TEST_F(RegistryTest, ConcurrentProcessesLoseNoChange) {
   ExpectAllValues(reg_, "parent", kCount);
 }
 
-// Sets or clears one environment variable for the lifetime of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
 
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using testing::ScopedEnv;
 
 TEST(RegistryDefaultFile, FollowsTheEnvironment) {
   struct Row {

@@ -55,7 +55,8 @@ uint32_t QarGetLastError(void) { return last_error; }
 void QarSetLastError(uint32_t code) { last_error = code; }
 
 int32_t QarMessageBox(const char* caption, const char* text) {
-  if (TQarMessageBoxHandler handler = box_handler.load()) return handler(caption, text) ? 1 : 0;
+  if (TQarMessageBoxHandler handler = box_handler.load(); handler && handler(caption, text)) return 1;
+  // No display, or no box came up on it: the text must still reach someone.
   WriteAll(ForTerminal(caption) + ": " + ForTerminal(text) + "\n");
   return 0;
 }

@@ -140,9 +140,11 @@ uint32_t QarGetLastError(void);
 void QarSetLastError(uint32_t code);
 
 // An error box with one OK button. With a display (the host installed a handler) it blocks
-// until confirmed and returns 1; without one it writes caption and text to stderr and returns 0
-// at once, so a server that runs without a display never hangs in a box.
+// until confirmed and returns 1; without one, or when the handler could not show the box, it
+// writes caption and text to stderr and returns 0 at once, so a server that runs without a
+// display never hangs in a box.
 int32_t QarMessageBox(const char* caption, const char* text);
+// 1 when the box was shown and confirmed, 0 when it could not be shown.
 typedef int32_t (*TQarMessageBoxHandler)(const char* caption, const char* text);
 // Host side: how boxes are shown; nullptr when there is no display.
 void QarSetMessageBoxHandler(TQarMessageBoxHandler handler);

@@ -48,12 +48,6 @@ struct BlockGuard {
   BlockGuard& operator=(const BlockGuard&) = delete;
 };
 
-// Address in at least three digits ("007"); the central modem's -1 gives "0-1".
-std::string Nnn(int32_t adr) {
-  std::string s = IntStr(adr);
-  return s.size() < 3 ? std::string(3 - s.size(), '0') + s : s;
-}
-
 // The key of a line (KANAL=, TYP=) is ignored.
 void DropKey(std::string& line) {
   auto eq = line.find('=');
@@ -132,7 +126,7 @@ void ReadStations() {
 }
 
 void ReadExtras(TFuMo& st) {
-  support::Set_INI_Section("ADR" + Nnn(st.Adr1) + "+");
+  support::Set_INI_Section(ChannelSection(st) + "+");
   std::string info = support::Read_Parameter("INFO");
   for (auto& v : st.Info) v = support::Get_IntParameter(info, kText, 0, 65535, 0);
   std::string option = support::Read_Parameter("OPTION");
@@ -199,9 +193,9 @@ void NameWords(TFuMo& st) {
 }
 
 void ReadChannels(TFuMo& st) {
-  const std::string nnn = Nnn(st.Adr1);
-  support::Set_INI_Section("ADR" + nnn);
-  if (Trace(8)) WriteLog("FML: CreateFML, ADR" + nnn);
+  const std::string section = ChannelSection(st);
+  support::Set_INI_Section(section);
+  if (Trace(8)) WriteLog("FML: CreateFML, " + section);
   BlockGuard block;
   bool full[kGroupCount] = {};
   for (std::string line;;) {
@@ -215,7 +209,7 @@ void ReadChannels(TFuMo& st) {
     if (kind == "RE") st.bRE = true;
     if (st.RegCount(g) >= kMaxGroupRegisters) {
       if (!full[g])
-        WriteLog("FML: CreateFML, ADR" + nnn + ": more than " + IntStr(kMaxGroupRegisters) +
+        WriteLog("FML: CreateFML, " + section + ": more than " + IntStr(kMaxGroupRegisters) +
                  " channels in group " + IntStr(g) + ", the rest not loaded");
       full[g] = true;
       continue;
@@ -251,6 +245,11 @@ void Load() {
 }
 
 }  // namespace
+
+std::string ChannelSection(const TFuMo& station) {
+  const std::string address = IntStr(station.Adr1);  // the central modem's -1 gives "0-1"
+  return "ADR" + (address.size() < 3 ? std::string(3 - address.size(), '0') : std::string()) + address;
+}
 
 int32_t CreateFML() {
   int32_t result = 0;

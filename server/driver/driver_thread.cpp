@@ -65,10 +65,10 @@ std::unique_ptr<Thread> CreateThread(const Make& make, const CreateTexts& t) {
     if (support::TestDbgFlag(t.flag)) WriteLog(t.end);
     return thread;
   } catch (const ECustomFunk& e) {
-    FatalErrorCode = e.Code;
+    RecordFatalError(e.Code);
     WriteLog(std::string(t.exception) + "-$" + support::Hex2(uint32_t(-int64_t(e.Code)) & 0xFF) + ", " + e.what());
   } catch (const std::exception& e) {
-    FatalErrorCode = t.fallback;
+    RecordFatalError(t.fallback);
     WriteLog(std::string(t.exception) + e.what());
   }
   return nullptr;

@@ -26,8 +26,10 @@ constinit std::atomic<int32_t> FatalErrorCode{0};
 
 namespace {
 
-constinit std::mutex fail_item_mutex;
+constinit platform::NoDestroy<TFatalError> first_fatal_storage;
+constinit std::mutex fail_item_mutex;  // also guards first_fatal
 constinit std::string& fail_item_name = fail_item_storage.value;
+constinit TFatalError& first_fatal = first_fatal_storage.value;
 constinit std::mutex log_lock;
 
 bool WriteAll(int fd, const std::string& bytes) {
@@ -51,6 +53,24 @@ std::string FailItemName() {
 void SetFailItemName(std::string_view name) {
   std::lock_guard lock(fail_item_mutex);
   fail_item_name = std::string(name.substr(0, 255));
+}
+
+void RecordFatalError(int32_t code) {
+  std::lock_guard lock(fail_item_mutex);
+  FatalErrorCode = code;
+  if (first_fatal.Code == 0 && code != 0) first_fatal = {code, fail_item_name};
+}
+
+TFatalError FirstFatalError() {
+  std::lock_guard lock(fail_item_mutex);
+  return first_fatal;
+}
+
+void ResetFatalError() {
+  std::lock_guard lock(fail_item_mutex);
+  FatalErrorCode = 0;
+  fail_item_name.clear();
+  first_fatal = {};
 }
 
 std::string GetServerPath() {
@@ -111,8 +131,7 @@ int32_t BCDToInt(int32_t v) { return (v & 0x0F) + 10 * ((v >> 4) & 0x0F); }
 void StartUtilities() {
   if (support::Log().Debug()) support::Log().SetMaxProblemSize(4000000);
   ServerDir = GetServerPath();
-  FatalErrorCode = 0;
-  SetFailItemName("");
+  ResetFatalError();
   ResetOptions();
   if (!ServerDir.empty() && ::chdir(ServerDir.c_str()) != 0)
     WriteLog("Pfad: chdir failed >" + ServerDir + "<");
@@ -125,6 +144,7 @@ void StopUtilities() {
   std::string().swap(ServerDir);
   std::lock_guard lock(fail_item_mutex);
   std::string().swap(fail_item_name);
+  std::string().swap(first_fatal.Item);
 }
 
 }  // namespace driver

@@ -22,6 +22,18 @@ extern std::atomic<int32_t> FatalErrorCode;
 std::string FailItemName();
 void SetFailItemName(std::string_view name);
 
+// FatalErrorCode := code. The first code of the run is kept beside it with the failing-item
+// text of that moment: later steps record their own codes over it (a namespace build refused
+// after a configuration error records -27), but the user is told about the cause.
+void RecordFatalError(int32_t code);
+struct TFatalError {
+  int32_t Code = 0;  // 0: none recorded
+  std::string Item;
+};
+TFatalError FirstFatalError();
+// No fatal error, no failing item.
+void ResetFatalError();
+
 // The folder of the host program that the registry names for the server's class id.
 std::string GetServerPath();
 // One line of the trace file; hex writes each byte as two hex digits and a blank.

@@ -108,9 +108,11 @@ void FreeAll(bool log) {
 
 void ReportFailure() {
   const int32_t code = driver::FatalErrorCode;
-  std::string text = driver::GetErrorMsg(code);
-  const std::string item = driver::FailItemName();
-  if (!item.empty()) text += "\r" + item;
+  // The user is told the cause: the first error, not what later steps recorded because of it.
+  driver::TFatalError shown = driver::FirstFatalError();
+  if (shown.Code == 0) shown = {code, driver::FailItemName()};
+  std::string text = driver::GetErrorMsg(shown.Code);
+  if (!shown.Item.empty()) text += "\r" + shown.Item;
   const std::string box = "OPC-Server could not be started!\r" + text;
   // Without a display the box returns at once; its text then goes to the log as well.
   if (!QarMessageBox("Error", box.c_str())) WriteLog(box);
@@ -179,7 +181,7 @@ platform::toolkit::TServerInitData* SOXpSInitialize() {
   try {
     WriteLog("SOXpSInitialize: Start; Version=070226");
     const std::string arg = platform::UpperCase1252(QarHostFirstArgument());
-    if (arg != "-REGSERVER" && arg != "-UNREGSERVER") driver::FatalErrorCode = driver::CreateFML();
+    if (arg != "-REGSERVER" && arg != "-UNREGSERVER") driver::RecordFatalError(driver::CreateFML());
     if (support::TestDbgFlag(16)) {
       opc::ServerInitData().TraceLevel1 = opc::kHostTraceLevels;
       opc::ServerInitData().TraceLevel2 = opc::kHostTraceLevels;

@@ -1,10 +1,12 @@
 #include "server/opc/name_space.h"
 
 #include <exception>
+#include <map>
 #include <stdexcept>
 
 #include "platform/com/variant.h"
 #include "platform/cp1252.h"
+#include "server/driver/config_loader.h"
 #include "server/driver/error_codes.h"
 #include "server/driver/fml.h"
 #include "server/driver/options.h"
@@ -34,6 +36,32 @@ bool TraceItems() { return driver::IsDbgFlag(33); }
 
 com::Variant Text(const std::string& cp1252) { return com::Variant::Str(platform::Cp1252ToUtf8(cp1252)); }
 
+// A station as the failing-item text names it: "\"Pumpe\" (NS: 1)".
+std::string StationText(const driver::TFuMo& st, int32_t station) {
+  return ("\"" + st.StationName + "\" (NS: " + IntStr(station) + ")").substr(0, kText);
+}
+
+bool IsChannelGroup(int32_t g) { return g >= driver::kGroupAE && g <= driver::kGroupBA; }
+
+// What the user looks for in Ostrel.INI: the station's number in its list and its section.
+std::string Where(const driver::TFuMo& st, int32_t station) {
+  return "station " + IntStr(station) + " [" + driver::ChannelSection(st) + "]";
+}
+
+std::string StationUsedTwice(const std::string& name, int32_t first, int32_t second) {
+  return ("Name \"" + name + "\" used twice: " + Where(driver::FML->Items(first), first) + " and " +
+          Where(driver::FML->Items(second), second))
+      .substr(0, kText);
+}
+
+// A register name twice in one station, in the groups of the first and the second.
+std::string TagUsedTwice(const driver::TFuMo& st, const std::string& name, int32_t first, int32_t second) {
+  const bool mixed = IsChannelGroup(first) != IsChannelGroup(second);
+  return ("Name \"" + name + "\" used twice in station \"" + st.StationName + "\" [" + driver::ChannelSection(st) +
+          "]" + (mixed ? ": a channel has the name of a system register" : ""))
+      .substr(0, kText);
+}
+
 }  // namespace
 
 int32_t ChannelKind(int32_t group) {
@@ -61,37 +89,53 @@ void TNameSpaceBuilder::Build() {
     if (!driver::FML) throw std::logic_error("no station list");
     if (!create_node_ || !create_tag_ || !create_property_) throw std::invalid_argument("callback missing");
     uint32_t root = 0;
+    std::map<std::string, int32_t> below_root;  // station name -> the first station of that name
     for (int32_t i = 0; i < driver::FML->Count(); ++i) {
       const driver::TFuMo& st = driver::FML->Items(i);
       if (support::TestDbgFlag(32)) WriteLog("NS: FM.Name=" + st.StationName);
       if (st.StationName.empty()) throw std::invalid_argument("station " + IntStr(i) + " has no name");
+      // A second station of one name would have the item IDs of the first; any host refuses
+      // it, but only here can the message say which stations they are.
+      if (i > 0) {
+        const auto [first, fresh] = below_root.emplace(st.StationName, i);
+        if (!fresh) {
+          driver::SetFailItemName(StationUsedTwice(st.StationName, first->second, i));
+          throw ENamespace(driver::kErrNsZfmParameter);
+        }
+      }
       uint32_t node = 0;
       QarSetLastError(0);
       const int32_t ok = create_node_(i == 0 ? 0 : root, st.StationName.c_str(), &node);
       if (i == 0) root = node;
+      int32_t refused = 0;
       if (!ok) {
         switch (QarGetLastError()) {
-          case tk::kErrorInvalidHandle: throw ENamespace(driver::kErrNsZfmHandle);
-          case tk::kErrorInvalidParameter: throw ENamespace(driver::kErrNsZfmParameter);
-          case tk::kErrorHostException: throw ENamespace(driver::kErrNsZfmException);
-          default:
-            if (i > 0) throw ENamespace(driver::kErrNsZfm);
+          case tk::kErrorInvalidHandle: refused = driver::kErrNsZfmHandle; break;
+          case tk::kErrorInvalidParameter: refused = driver::kErrNsZfmParameter; break;
+          case tk::kErrorHostException: refused = driver::kErrNsZfmException; break;
+          default: refused = i > 0 ? driver::kErrNsZfm : 0;
         }
+      }
+      if (refused != 0) {
+        // Set before the exception takes it up: what an earlier station left there is not this one.
+        driver::SetFailItemName(StationText(st, i));
+        throw ENamespace(refused);
       }
       CreateNSItems(node, i);
     }
     WriteLog("Build-NS: Ende");
   } catch (const ENamespace& e) {
     WriteLog("NS: Create, Exception=-$" + NegHex2(e.Code) + ", " + e.what());
-    driver::FatalErrorCode = e.Code;
+    driver::RecordFatalError(e.Code);
   } catch (const std::exception& e) {
     WriteLog(std::string("NS: Create, Exception=") + e.what());
-    driver::FatalErrorCode = driver::kErrNsAfterFatal;
+    driver::RecordFatalError(driver::kErrNsAfterFatal);
   }
 }
 
 int32_t TNameSpaceBuilder::CreateNSItems(uint32_t node, int32_t station) {
   driver::TFuMo& st = driver::FML->Items(station);
+  std::map<std::string, int32_t> group_of;  // tag name -> its register group
   for (int32_t g = 0; g < driver::kGroupCount; ++g) {
     std::string text;
     try {
@@ -110,21 +154,26 @@ int32_t TNameSpaceBuilder::CreateNSItems(uint32_t node, int32_t station) {
         const int32_t handle = ItemHandle{0, g, station, j}.Encode();
         text = ("\"" + w.Name + "\" (NS: " + IntStr(station) + ":" + IntStr(g) + "-" + IntStr(j) + ")").substr(0, kText);
         if (TraceItems()) WriteLog(text);
+        // Two tags of one name would share an item ID: refused, with both named.
+        const auto [earlier, fresh] = group_of.emplace(w.Name, g);
+        if (!fresh) text = TagUsedTwice(st, w.Name, earlier->second, g);
         uint32_t tag = 0;
-        if (!create_tag_(node, w.Name.c_str(), type, rights, handle, &tag)) throw ENamespace(driver::kErrNsItem);
-        if (g >= driver::kGroupAE && g <= driver::kGroupBA)
+        if (!fresh || !create_tag_(node, w.Name.c_str(), type, rights, handle, &tag)) {
+          driver::SetFailItemName(text);
+          throw ENamespace(driver::kErrNsItem);
+        }
+        if (IsChannelGroup(g))
           BuildProperties(tag, &w, handle, ChannelKind(g));
         else if (g == driver::kGroupSystem && j == 0)
           BuildSystemProperties(tag, &st, handle);
       }
     } catch (const ENamespace& e) {
       WriteLog(std::string("NS: Create, Exception=") + e.what());
-      driver::FatalErrorCode = e.Code;
-      driver::SetFailItemName(text);
+      driver::RecordFatalError(e.Code);
       return e.Code;
     } catch (const std::exception& e) {
       WriteLog(std::string("NS: Create, Exception=") + e.what());
-      driver::FatalErrorCode = driver::kErrNsChannels;
+      driver::RecordFatalError(driver::kErrNsChannels);
       return driver::kErrNsChannels;
     }
   }

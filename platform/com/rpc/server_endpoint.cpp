@@ -26,6 +26,7 @@
 #include "platform/com/rpc/opc.grpc.pb.h"
 #include "platform/com/rpc/wire.h"
 #include "platform/com/rpc/worker_pool.h"
+#include "platform/runtime_dir.h"
 
 namespace platform::com::rpc {
 
@@ -63,27 +64,6 @@ std::string RandomToken() {
 }
 
 std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
-
-// A private directory for the socket: created when missing; an existing one must be ours,
-// a real directory and closed to others.
-bool EnsurePrivateDir(const std::string& dir, bool group_access, std::string* error) {
-  mode_t mode = group_access ? 0750 : 0700;
-  if (mkdir(dir.c_str(), mode) != 0 && errno != EEXIST) {
-    *error = Errno("cannot create the socket directory " + dir);
-    return false;
-  }
-  struct stat st;
-  if (lstat(dir.c_str(), &st) != 0) {
-    *error = Errno("cannot examine the socket directory " + dir);
-    return false;
-  }
-  mode_t closed_bits = group_access ? 0007 : 0077;
-  if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid() || (st.st_mode & closed_bits) != 0) {
-    *error = "the socket directory " + dir + " is not a private directory of this user";
-    return false;
-  }
-  return true;
-}
 
 class Session;
 
@@ -1185,10 +1165,6 @@ bool ConfigureRemoteAccess(ServeOptions* options, std::string* error, const std:
   return true;
 }
 
-std::string DefaultSocketDir() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && *runtime) return std::string(runtime) + "/qar";
-  return "/tmp/qar-" + std::to_string(geteuid());
-}
+std::string DefaultSocketDir() { return UserRuntimeDir(); }
 
 }  // namespace platform::com::rpc

@@ -1,6 +1,8 @@
 #include "platform/com/guid.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "platform/com/hresult.h"
 
@@ -34,6 +36,31 @@ TEST(GuidTest, RejectsMalformedText) {
     EXPECT_FALSE(GuidFromString(row));
   }
   EXPECT_FALSE(GuidFromBytes("short"));
+}
+
+// Session tokens are GUIDs: a generator whose state a forked process copies (or that another
+// process could work out) would hand out tokens someone else can predict.
+TEST(GuidTest, NewGuidsDifferInAForkedChild) {
+  (void)NewGuid();  // the parent's generator, if it has one, is in use before the fork
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const std::string text = GuidToString(NewGuid());
+    _exit(write(pipe_fds[1], text.data(), text.size()) == ssize_t(text.size()) ? 0 : 1);
+  }
+  close(pipe_fds[1]);
+  const GUID mine = NewGuid();
+  char buf[64] = {};
+  ssize_t n = read(pipe_fds[0], buf, sizeof buf - 1);
+  close(pipe_fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_EQ(n, 38);
+  EXPECT_NE(GuidToString(mine), std::string(buf, size_t(n)));
+  EXPECT_EQ(mine.Data3 >> 12, 4);              // version 4
+  EXPECT_EQ(mine.Data4[0] & 0xC0, 0x80);       // variant 1
 }
 
 TEST(HResultTest, OpcTextsAndOthers) {

@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "platform/qt/display_text.h"
+#include "platform/qt/testing/on_box.h"
 #include "platform/qt/translations.h"
 
 namespace platform::qt {
@@ -34,18 +35,7 @@ TEST(DisplayTextTest, LineBreaksAndCharacters) {
   }
 }
 
-// Runs act on the next message box once its event loop runs.
-void OnBox(std::function<void(QMessageBox*)> act, int turns = 1000) {
-  QTimer::singleShot(0, [act = std::move(act), turns]() mutable {
-    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-      act(box);
-    } else if (turns > 0) {
-      OnBox(std::move(act), turns - 1);
-    } else {
-      ADD_FAILURE() << "no message box came";
-    }
-  });
-}
+using testing::OnBox;
 
 TEST(QtMessageServiceTest, ShowsTheTextAndReportsTheButton) {
   struct Row {

@@ -27,8 +27,7 @@ void ExportsTest::SetUp() {
   driver::ServerDir = dir.Path();
   driver::ResetOptions();
   driver::FML.reset();
-  driver::FatalErrorCode = 0;
-  driver::SetFailItemName("");
+  driver::ResetFatalError();
   ServerInitData().TraceLevel1 = ServerInitData().TraceLevel2 = 0;
   QarSetHostFirstArgument("");
   QarSetMessageBoxHandler(&RecordBox);
@@ -43,8 +42,7 @@ void ExportsTest::TearDown() {
   if (log_started_) support::StopErrorLog();
   driver::ServerDir.clear();
   driver::ResetOptions();
-  driver::FatalErrorCode = 0;
-  driver::SetFailItemName("");
+  driver::ResetFatalError();
 }
 
 void ExportsTest::WriteIni(const std::string& stations, const std::string& more, int modus) {

@@ -136,16 +136,52 @@ INSTANTIATE_TEST_SUITE_P(
         StartRow{"Modus3", 1, 3, false, nullptr, false, Thread::None,
                  {"SOXpSStart: Modus=3", "SOXpSStart: FALSE; FatalError=-$00"},
                  "OPC-Server could not be started!\rErr= -$00\rMsg= Unknown Error\r(code=0)"},
-        // The refused namespace build has replaced the configuration's -13 by its -27.
+        // The refused namespace build has replaced the configuration's -13 by its -27 in the
+        // log; the box names the configuration's error.
         StartRow{"ConfigurationMissing", -1, -1, false, nullptr, false, Thread::None,
                  {"SOXpSStart: FatalError=-$1B", "SOXpSStart: FALSE; FatalError=-$1B"},
-                 "OPC-Server could not be started!\rErr= -$1B\rMsg= Error before creating names, Abbort!\r(code=-27)"},
+                 "OPC-Server could not be started!\rErr= -$0D\rMsg= FML: configfile not found!\r(code=-13)"},
         StartRow{"PortFails", 1, -1, false, PortFails, false, Thread::None,
                  {"SOXpSStart: Modus=1", "SOXpSStart: FALSE; FatalError=-$21"},
                  "OPC-Server could not be started!\rErr= -$21\rMsg= Open of RS232 port failed!\r(code=-33)"},
         StartRow{"ResumeFails", 1, -1, false, Unstartable, false, Thread::Other,
                  {"SOXpSStart: Modus=1", "SOXpSStart: FALSE; FatalError=-$00"},
                  "OPC-Server could not be started!\rErr= -$00\rMsg= Unknown Error\r(code=0)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct ConfigErrorRow {
+  const char* name;
+  std::string stations, more;
+  int modus;
+  const char* box;
+};
+
+class ConfigurationError : public LifecycleTest, public ::testing::WithParamInterface<ConfigErrorRow> {};
+
+// The namespace build that follows a configuration error is refused with -27, and the log says
+// so; the user is told what is wrong with the configuration.
+TEST_P(ConfigurationError, TheBoxNamesTheFirstErrorAndTheLogKeepsItsLines) {
+  const ConfigErrorRow& row = GetParam();
+  WriteIni(row.stations, row.more, row.modus);
+  StartLog();
+  Load();
+  EXPECT_FALSE(host.Start());
+  EXPECT_EQ(LogFrom("SOXpSStart"),
+            (std::vector<std::string>{"SOXpSStart: FatalError=-$1B", "SOXpSStart: FALSE; FatalError=-$1B"}));
+  EXPECT_EQ(LogFrom("NS: Create").front(), "NS: Create, Exception=-$1B, Error before creating names, Abbort!|(code=-27)");
+  EXPECT_EQ(boxes, std::vector<std::string>{std::string("OPC-Server could not be started!\r") + row.box});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lifecycle, ConfigurationError,
+    ::testing::Values(
+        ConfigErrorRow{"ModusOutOfRange", kStations, kChannels, 7,
+                       "Err= -$03\rMsg= INI_file: missiong or incorrect text in section Zentralfunkmodem at key MODUS "
+                       "!\r(code=-3)"},
+        ConfigErrorRow{"UnknownChannelKind", kStations, "[ADR012]\r\nKANAL=XX,Druck,bar,1,0,0\r\n\r\n", 1,
+                       "Err= -$10\rMsg= Unknown channeltyp in configfile!\r(code=-16)"},
+        ConfigErrorRow{"HexNumberOverflows", "TYP=Pumpe,RM3,1,$FFFFFFFFF,0,0\r\n", "", 1,
+                       "Err= -$0A\rMsg= FML: general error creating FML,RS232!\r(code=-10)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LifecycleTest, WithoutDisplayTheBoxReturnsAtOnceAndItsTextIsLogged) {

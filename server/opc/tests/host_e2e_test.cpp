@@ -113,7 +113,8 @@ TEST(HostEndToEnd, LastErrorOfTheHostReachesTheLibrary) {
   in.dir.Write("SAVE_ERR", "");
   Output o = in.Run("failnode Turm 1064;init;ns;start;unload");
   ASSERT_EQ(o.exit_code, 0) << o.errors;
-  EXPECT_TRUE(Has(in.Log(), "NS: Create, Exception=-$19, Name: Error at createNode ZFM exception!|(code=-25)"));
+  EXPECT_TRUE(Has(in.Log(),
+                  "NS: Create, Exception=-$19, Name: Error at createNode ZFM exception!|(code=-25)|\"Turm\" (NS: 2)"));
   EXPECT_TRUE(Has(o.lines, "start 0"));
   // No display: the box went to standard error and the start returned.
   EXPECT_NE(o.errors.find("OPC-Server could not be started!\nErr= -$19\n"), std::string::npos) << o.errors;

@@ -237,18 +237,18 @@ INSTANTIATE_TEST_SUITE_P(
     NameSpace, NodeFailures,
     ::testing::Values(
         NodeFailureRow{"CentralHandle", "ZFM1", 6, -23,
-                       "NS: Create, Exception=-$17, Name: Error at createNode ZFM handle!|(code=-23)", false, false},
+                       "NS: Create, Exception=-$17, Name: Error at createNode ZFM handle!|(code=-23)|\"ZFM1\" (NS: 0)", false, false},
         NodeFailureRow{"CentralParameter", "ZFM1", 87, -24,
-                       "NS: Create, Exception=-$18, Name: Error at createNode ZFM parameter!|(code=-24)", false,
+                       "NS: Create, Exception=-$18, Name: Error at createNode ZFM parameter!|(code=-24)|\"ZFM1\" (NS: 0)", false,
                        false},
         NodeFailureRow{"CentralException", "ZFM1", 1064, -25,
-                       "NS: Create, Exception=-$19, Name: Error at createNode ZFM exception!|(code=-25)", false,
+                       "NS: Create, Exception=-$19, Name: Error at createNode ZFM exception!|(code=-25)|\"ZFM1\" (NS: 0)", false,
                        false},
         NodeFailureRow{"CentralOtherGoesOn", "ZFM1", 5, 0, "Build-NS: Ende", true, true},
         NodeFailureRow{"StationOther", "Turm", 5, -26,
-                       "NS: Create, Exception=-$1A, Name: Error at creating ZFM!|(code=-26)", true, false},
+                       "NS: Create, Exception=-$1A, Name: Error at creating ZFM!|(code=-26)|\"Turm\" (NS: 2)", true, false},
         NodeFailureRow{"StationParameter", "Turm", 87, -24,
-                       "NS: Create, Exception=-$18, Name: Error at createNode ZFM parameter!|(code=-24)", true,
+                       "NS: Create, Exception=-$18, Name: Error at createNode ZFM parameter!|(code=-24)|\"Turm\" (NS: 2)", true,
                        false}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -266,7 +266,7 @@ TEST_F(NameSpaceTest, RefusedTagEndsItsStationOnlyAndNamesTheItemAtStart) {
   EXPECT_GE(host.Handle("ZFM1.Turm.Temp"), 0);    // the next station is built
   auto log = LogFrom("NS: Create");
   ASSERT_EQ(log.size(), 2u);
-  EXPECT_EQ(log[0], "NS: Create, Exception=NS: Error creating Item!|(code=-20)");
+  EXPECT_EQ(log[0], "NS: Create, Exception=NS: Error creating Item!|(code=-20)|\"Pegel\" (NS: 1:1-1)");
   EXPECT_EQ(log[1], "Build-NS: Ende");
 
   EXPECT_FALSE(host.Start());
@@ -275,6 +275,74 @@ TEST_F(NameSpaceTest, RefusedTagEndsItsStationOnlyAndNamesTheItemAtStart) {
             "OPC-Server could not be started!\rErr= -$14\rMsg= NS: Error creating Item!\r(code=-20)\r"
             "\"Pegel\" (NS: 1:1-1)");
 }
+
+// A station whose node the host refuses is named in the message, not an item that failed in an
+// earlier station.
+TEST_F(NameSpaceTest, ARefusedNodeNamesItsOwnStation) {
+  WriteIni(kStations, kChannels);
+  StartLog();
+  host.Initialize();
+  host.FailTag("Pegel");
+  host.FailNode("Turm", 87);
+  host.BuildNameSpace();
+  EXPECT_EQ(LogTexts().back(),
+            "NS: Create, Exception=-$18, Name: Error at createNode ZFM parameter!|(code=-24)|\"Turm\" (NS: 2)");
+  EXPECT_EQ(driver::FailItemName(), "\"Turm\" (NS: 2)");
+}
+
+struct DuplicateRow {
+  const char* name;
+  std::string stations, channels;
+  const char* box;                 // after "OPC-Server could not be started!" CR
+  std::vector<std::string> built;  // item IDs the build made before the refusal
+};
+
+class DuplicateNames : public NameSpaceTest, public ::testing::WithParamInterface<DuplicateRow> {};
+
+// Item IDs must be unique, so a second station or channel of one name is refused; the message
+// says which name it is and where both stand in Ostrel.INI.
+TEST_P(DuplicateNames, AreRefusedWithTheNameAndWhereItStands) {
+  const DuplicateRow& row = GetParam();
+  WriteIni(row.stations, row.channels);
+  StartLog();
+  Load();
+  EXPECT_NE(driver::FatalErrorCode, 0);
+  for (const std::string& id : row.built) EXPECT_GE(host.Handle(id), 0) << id;
+  EXPECT_FALSE(host.Start());
+  EXPECT_EQ(boxes, std::vector<std::string>{std::string("OPC-Server could not be started!\r") + row.box});
+}
+
+const std::string kPumpeChannels = "[ADR012]\r\nKANAL=AE,Druck,bar,1,0,0\r\n";
+const std::string kTurmChannels = "[ADR040]\r\nKANAL=AE,Temp,,1,0,0\r\n\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    NameSpace, DuplicateNames,
+    ::testing::Values(
+        DuplicateRow{"TwoStations", "TYP=Pumpe,RM3,1,12\r\nTYP=Turm,RM3,1,40\r\nTYP=Pumpe,RM3,1,13\r\n",
+                     kPumpeChannels + "\r\n" + kTurmChannels,
+                     "Err= -$18\rMsg= Name: Error at createNode ZFM parameter!\r(code=-24)\r"
+                     "Name \"Pumpe\" used twice: station 1 [ADR012] and station 3 [ADR013]",
+                     {"ZFM1.Pumpe.Druck", "ZFM1.Turm.Temp"}},
+        DuplicateRow{"TwoChannelsOfOneKind", kStations, kPumpeChannels + "KANAL=AE,Druck,bar,1,0,0\r\n\r\n" + kTurmChannels,
+                     "Err= -$14\rMsg= NS: Error creating Item!\r(code=-20)\r"
+                     "Name \"Druck\" used twice in station \"Pumpe\" [ADR012]",
+                     {"ZFM1.Pumpe.Druck", "ZFM1.Turm.Temp"}},
+        DuplicateRow{"TwoChannelsOfTwoKinds", kStations,
+                     kPumpeChannels + "KANAL=BA,Ventil,,1,0,0\r\nKANAL=AA,Ventil,,1,0,0\r\n\r\n" + kTurmChannels,
+                     "Err= -$14\rMsg= NS: Error creating Item!\r(code=-20)\r"
+                     "Name \"Ventil\" used twice in station \"Pumpe\" [ADR012]",
+                     {"ZFM1.Pumpe.Druck", "ZFM1.Turm.Temp"}},
+        DuplicateRow{"OnceWithTheWriteMark", kStations, kPumpeChannels + "KANAL=AE,&Druck,bar,1,0,0\r\n\r\n" + kTurmChannels,
+                     "Err= -$14\rMsg= NS: Error creating Item!\r(code=-20)\r"
+                     "Name \"Druck\" used twice in station \"Pumpe\" [ADR012]",
+                     {"ZFM1.Pumpe.Druck", "ZFM1.Turm.Temp"}},
+        DuplicateRow{"ChannelNamedLikeASystemRegister", kStations,
+                     "[ADR012]\r\nKANAL=AE,RS_KOM_OK,,1,0,0\r\n\r\n" + kTurmChannels,
+                     "Err= -$14\rMsg= NS: Error creating Item!\r(code=-20)\r"
+                     "Name \"RS_KOM_OK\" used twice in station \"Pumpe\" [ADR012]: a channel has the name of a "
+                     "system register",
+                     {"ZFM1.Pumpe.RS_KOM_OK", "ZFM1.Turm.Temp"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(NameSpaceTest, BuildAfterFailedInitialiseLogsOnlyStartAndRefusal) {
   StartLog();  // no Ostrel.INI
