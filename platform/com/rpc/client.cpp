@@ -279,9 +279,9 @@ void HandleEvent(const std::shared_ptr<Shared>& shared, const pb::Event& e) {
       if (!Decode(read ? e.read_complete() : e.data_change(), d.get())) return;
       if (!read && d->msg.transaction_id() == 0) {
         DeliverChange(shared, e.sink(),
-                      PendingChange::FromCallback(d->msg.group(), static_cast<DWORD>(d->handles.size()),
-                                                  Ptr(d->handles), Ptr(d->values), Ptr(d->qualities),
-                                                  Ptr(d->stamps), Ptr(d->errors)));
+                      PendingChange::FromCallback(d->msg.group(), std::move(d->handles), std::move(d->values),
+                                                  std::move(d->qualities), std::move(d->stamps),
+                                                  std::move(d->errors)));
         return;
       }
       shared->Close(e.sink());

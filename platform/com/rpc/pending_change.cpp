@@ -7,12 +7,16 @@
 
 namespace platform::com::rpc {
 
-PendingChange PendingChange::FromCallback(OPCHANDLE group, DWORD count, const OPCHANDLE* handles,
-                                          const Variant* values, const WORD* qualities, const FILETIME* stamps,
-                                          const HRESULT* errors) {
+PendingChange PendingChange::FromCallback(OPCHANDLE group, std::vector<OPCHANDLE> handles, std::vector<Variant> values,
+                                          std::vector<WORD> qualities, std::vector<FILETIME> stamps,
+                                          std::vector<HRESULT> errors) {
   PendingChange c;
   c.group_ = group;
-  for (DWORD i = 0; i < count; ++i) c.Put(handles[i], values[i], qualities[i], stamps[i], errors[i]);
+  c.handles_ = std::move(handles);
+  c.values_ = std::move(values);
+  c.qualities_ = std::move(qualities);
+  c.stamps_ = std::move(stamps);
+  c.errors_ = std::move(errors);
   return c;
 }
 
@@ -27,7 +31,13 @@ std::optional<PendingChange> PendingChange::FromStream(const std::string& format
   c.stream_ = true;
   c.format_ = format;
   c.group_ = header.hClientGroup;
-  for (const OpcStreamItem& it : items) c.Put(it.hClient, it.value, it.wQuality, it.ftTimeStamp, S_OK);
+  for (OpcStreamItem& it : items) {
+    c.handles_.push_back(it.hClient);
+    c.values_.push_back(std::move(it.value));
+    c.qualities_.push_back(it.wQuality);
+    c.stamps_.push_back(it.ftTimeStamp);
+    c.errors_.push_back(S_OK);
+  }
   return c;
 }
 
@@ -36,6 +46,10 @@ bool PendingChange::Takes(const PendingChange& later) const {
 }
 
 void PendingChange::Merge(const PendingChange& later) {
+  if (index_.empty()) {
+    // A handle twice in one change: its last place is the one a client takes last.
+    for (size_t i = 0; i < handles_.size(); ++i) index_[handles_[i]] = i;
+  }
   for (size_t i = 0; i < later.handles_.size(); ++i) {
     Put(later.handles_[i], later.values_[i], later.qualities_[i], later.stamps_[i], later.errors_[i]);
   }

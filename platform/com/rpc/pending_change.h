@@ -8,9 +8,9 @@
 // (its own stream format) is no data change; those go as they were sent.
 #pragma once
 
-#include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/com/opc_types.h"
@@ -19,9 +19,11 @@ namespace platform::com::rpc {
 
 class PendingChange {
  public:
-  // An ordinary change of a data callback (IOPCDataCallback::OnDataChange).
-  static PendingChange FromCallback(OPCHANDLE group, DWORD count, const OPCHANDLE* handles, const Variant* values,
-                                    const WORD* qualities, const FILETIME* stamps, const HRESULT* errors);
+  // An ordinary change of a data callback (IOPCDataCallback::OnDataChange), its arrays of one
+  // length each.
+  static PendingChange FromCallback(OPCHANDLE group, std::vector<OPCHANDLE> handles, std::vector<Variant> values,
+                                    std::vector<WORD> qualities, std::vector<FILETIME> stamps,
+                                    std::vector<HRESULT> errors);
   // A data stream block of the named format ("OPCSTMFORMATDATA" or "OPCSTMFORMATDATATIME");
   // nullopt for any other format and for a block that does not merge or does not hold together.
   static std::optional<PendingChange> FromStream(const std::string& format, const std::vector<uint8_t>& block);
@@ -55,7 +57,8 @@ class PendingChange {
   std::vector<WORD> qualities_;
   std::vector<FILETIME> stamps_;
   std::vector<HRESULT> errors_;
-  std::map<OPCHANDLE, size_t> index_;  // handle -> its place
+  // handle -> its place; made by the first merge (most changes never merge).
+  std::unordered_map<OPCHANDLE, size_t> index_;
 };
 
 }  // namespace platform::com::rpc
