@@ -93,18 +93,7 @@ TEST_F(MainWindowTest, StatusPanelsShowEveryTextWhole) {
   activation_result = com::E_FAIL;
   ASSERT_TRUE(Start());
   window->show();
-  const struct {
-    const char* panel;
-    std::vector<std::string> texts;
-  } panels[] = {{"SBZentralePanel1", {"Aktiv", "Inaktiv"}}, {"SBZentralePanel2", AllServerStatusTexts()}};
-  for (const auto& p : panels) {
-    auto* label = Child<QLabel>(p.panel);
-    for (const std::string& text : p.texts) {
-      SCOPED_TRACE(text);
-      EXPECT_GE(label->contentsRect().width() - 2 * label->margin(),
-                label->fontMetrics().horizontalAdvance(QString::fromStdString(text)));
-    }
-  }
+  ExpectWholeTexts(*window, {{"SBZentralePanel1", {"Aktiv", "Inaktiv"}}, {"SBZentralePanel2", AllServerStatusTexts()}});
   EXPECT_EQ(Text("SBZentralePanel2"), "nicht verbunden");
 }
 

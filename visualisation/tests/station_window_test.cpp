@@ -190,18 +190,7 @@ TEST_F(StationWindowTest, WhenTheServerGoesTheLastValuesShowAsBad) {
 TEST_F(StationWindowTest, StatusPanelsShowEveryTextWhole) {
   OpenTwoStations();
   window->show();
-  const struct {
-    const char* panel;
-    std::vector<std::string> texts;
-  } panels[] = {{"SBStationPanel1", {"Aktiv", "Inaktiv"}}, {"SBStationPanel2", {"verbunden", "nicht verbunden"}}};
-  for (const auto& p : panels) {
-    auto* label = Child<QLabel>(p.panel);
-    for (const std::string& text : p.texts) {
-      SCOPED_TRACE(text);
-      EXPECT_GE(label->contentsRect().width() - 2 * label->margin(),
-                label->fontMetrics().horizontalAdvance(QString::fromStdString(text)));
-    }
-  }
+  ExpectWholeTexts(*window, {{"SBStationPanel1", {"Aktiv", "Inaktiv"}}, {"SBStationPanel2", {"verbunden", "nicht verbunden"}}});
 }
 
 TEST_F(StationWindowTest, ClosingReleasesTheWindowUnlessItLogs) {
