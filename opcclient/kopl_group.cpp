@@ -249,10 +249,10 @@ bool TKoplGroup::AsyncWriteItems(TKoplItemList* list) {
   pending_transaction_ = 0;
   std::vector<HRESULT> errors;
   com::DWORD id = 0;
-  HRESULT hr = da20 ? async_io2_->Write(com::DWORD(items.Count()), a.handles.data(), a.values.data(),
-                                              transaction, &id, &errors)
-                          : async_io_->Write(advise_sink_->WriteConnection(), com::DWORD(items.Count()),
-                                             a.handles.data(), a.values.data(), &id, &errors);
+  HRESULT hr =
+      da20 ? async_io2_->Write(com::DWORD(items.Count()), a.handles.data(), a.values.data(), transaction, &id, &errors)
+           : async_io_->Write(advise_sink_->WriteConnection(), com::DWORD(items.Count()), a.handles.data(),
+                              a.values.data(), &id, &errors);
   pending_transaction_ = id;
   OpcCheck(hr);
   return TakeWriteResults(items, errors);

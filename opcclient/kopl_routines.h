@@ -79,5 +79,4 @@ HRESULT DataObjectAdvise(const std::shared_ptr<platform::com::IUnknown>& source,
                          DWORD advf = platform::com::ADVF_PRIMEFIRST);
 HRESULT DataObjectUnadvise(const std::shared_ptr<platform::com::IUnknown>& source, DWORD connection);
 
-
 }  // namespace kopl

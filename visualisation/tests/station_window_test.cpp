@@ -190,7 +190,8 @@ TEST_F(StationWindowTest, WhenTheServerGoesTheLastValuesShowAsBad) {
 TEST_F(StationWindowTest, StatusPanelsShowEveryTextWhole) {
   OpenTwoStations();
   window->show();
-  ExpectWholeTexts(*window, {{"SBStationPanel1", {"Aktiv", "Inaktiv"}}, {"SBStationPanel2", {"verbunden", "nicht verbunden"}}});
+  ExpectWholeTexts(*window,
+                   {{"SBStationPanel1", {"Aktiv", "Inaktiv"}}, {"SBStationPanel2", {"verbunden", "nicht verbunden"}}});
 }
 
 TEST_F(StationWindowTest, ClosingReleasesTheWindowUnlessItLogs) {

@@ -280,8 +280,7 @@ void HandleEvent(const std::shared_ptr<Shared>& shared, const pb::Event& e) {
       if (!read && d->msg.transaction_id() == 0) {
         DeliverChange(shared, e.sink(),
                       PendingChange::FromCallback(d->msg.group(), std::move(d->handles), std::move(d->values),
-                                                  std::move(d->qualities), std::move(d->stamps),
-                                                  std::move(d->errors)));
+                                                  std::move(d->qualities), std::move(d->stamps), std::move(d->errors)));
         return;
       }
       shared->Close(e.sink());

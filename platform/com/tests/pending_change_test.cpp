@@ -34,24 +34,25 @@ TEST(PendingChange, OnlyOrdinaryDataStreamsMerge) {
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    const auto block = BuildOpcDataStream(std::string(r.format) == kOpcStmFormatDataTime, 3, r.transaction, r.status, one);
+    const auto block =
+        BuildOpcDataStream(std::string(r.format) == kOpcStmFormatDataTime, 3, r.transaction, r.status, one);
     EXPECT_EQ(PendingChange::FromStream(r.format, block).has_value(), r.merges);
   }
-  EXPECT_FALSE(PendingChange::FromStream(kOpcStmFormatWriteComplete,
-                                         BuildOpcWriteCompleteStream(3, 0, S_OK, {{5, S_OK}}))
-                   .has_value());
+  EXPECT_FALSE(
+      PendingChange::FromStream(kOpcStmFormatWriteComplete, BuildOpcWriteCompleteStream(3, 0, S_OK, {{5, S_OK}}))
+          .has_value());
   EXPECT_FALSE(PendingChange::FromStream(kOpcStmFormatDataTime, {1, 2, 3}).has_value());
 }
 
 TEST(PendingChange, ItemsKeepTheirPlaceAndTheLatestWins) {
-  auto first = PendingChange::FromStream(
-      kOpcStmFormatDataTime, BuildOpcDataStream(true, 3, 0, S_OK,
-                                                {Item(5, OPC_QUALITY_GOOD, Variant::I4(1), 100),
-                                                 Item(6, OPC_QUALITY_GOOD, Variant::Str("a"), 100)}));
-  auto later = PendingChange::FromStream(
-      kOpcStmFormatDataTime, BuildOpcDataStream(true, 3, 0, S_OK,
-                                                {Item(7, OPC_QUALITY_GOOD, Variant::R8(2.5), 200),
-                                                 Item(5, OPC_QUALITY_NOT_CONNECTED, Variant::I4(9), 300)}));
+  auto first = PendingChange::FromStream(kOpcStmFormatDataTime,
+                                         BuildOpcDataStream(true, 3, 0, S_OK,
+                                                            {Item(5, OPC_QUALITY_GOOD, Variant::I4(1), 100),
+                                                             Item(6, OPC_QUALITY_GOOD, Variant::Str("a"), 100)}));
+  auto later = PendingChange::FromStream(kOpcStmFormatDataTime,
+                                         BuildOpcDataStream(true, 3, 0, S_OK,
+                                                            {Item(7, OPC_QUALITY_GOOD, Variant::R8(2.5), 200),
+                                                             Item(5, OPC_QUALITY_NOT_CONNECTED, Variant::I4(9), 300)}));
   ASSERT_TRUE(first && later);
   ASSERT_TRUE(first->Takes(*later));
   first->Merge(*later);

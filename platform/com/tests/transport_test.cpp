@@ -256,7 +256,8 @@ TEST_F(TransportTest, CallbacksArriveInOrderOnTheApartment) {
 
   EXPECT_TRUE(sink->events.empty());  // nothing runs inside the calls
   // The refresh's result comes last.
-  ASSERT_TRUE(apartment_.RunUntil([&] { return !sink->events.empty() && sink->events.back().transaction == 78u; }, 10s));
+  ASSERT_TRUE(
+      apartment_.RunUntil([&] { return !sink->events.empty() && sink->events.back().transaction == 78u; }, 10s));
   const auto& ev = sink->events;
   // The changes that waited for the loop came merged, in order, the latest value last.
   size_t changes = 0;
@@ -273,7 +274,8 @@ TEST_F(TransportTest, CallbacksArriveInOrderOnTheApartment) {
   }
   EXPECT_EQ(ev[changes - 1].values[0], Variant::R8(20));
   const size_t w = changes;
-  EXPECT_EQ(ev[w].kind, "write");  EXPECT_EQ(ev[w].transaction, 77u);
+  EXPECT_EQ(ev[w].kind, "write");
+  EXPECT_EQ(ev[w].transaction, 77u);
   EXPECT_EQ(ev[w].handles, std::vector<OPCHANDLE>{2});
   EXPECT_EQ(ev[w + 1].kind, "data");  // the written output's change
   EXPECT_EQ(ev[w + 1].values, std::vector<Variant>{Variant::I4(3)});

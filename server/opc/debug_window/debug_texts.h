@@ -34,7 +34,8 @@ inline constexpr size_t kFmLabelLength = 8;
 // starts right after the widest label, and each column is as wide as the widest entry shown
 // plus two blanks, so no entry reaches into the next column. width: the width of a text in
 // the window's font.
-std::vector<double> FmTabStops(const std::vector<std::string>& fm, const std::function<double(const std::string&)>& width);
+std::vector<double> FmTabStops(const std::vector<std::string>& fm,
+                               const std::function<double(const std::string&)>& width);
 
 // The station shown after a click up (not beyond the last of count) or down (not below 0).
 int32_t SpinUp(int32_t shown, int32_t count);

@@ -2,8 +2,8 @@
 // entry points, on the application's thread.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QAbstractTextDocumentLayout>
+#include <QApplication>
 #include <QFontMetricsF>
 #include <QPointer>
 #include <QTextBlock>
