@@ -6,6 +6,8 @@
 //   BM_DataChangeOverTransport: the same through the transport, from a server on a local socket.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 
@@ -87,20 +89,35 @@ void BM_DataChangeInProcess(benchmark::State& state) {
 }
 BENCHMARK(BM_DataChangeInProcess)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
+// The test server on a local socket, found by its ProgID as a program finds it.
+struct ServedDevice {
+  platform::testing::TempDir dir;
+  com::ServerRegistration registration;
+  std::shared_ptr<com::testing::FakeDevice> device = std::make_shared<com::testing::FakeDevice>();
+  std::unique_ptr<com::rpc::ServerEndpoint> endpoint;
+
+  bool Start(benchmark::State& state) {
+    setenv("QAR_REGISTRY", (dir / "registry").c_str(), 1);
+    QuietServices();
+    registration.prog_id = "Bench.Transport.1";
+    std::string error;
+    if (com::FAILED(com::testing::ServeFakeDevice(device, registration, dir.Path(), &endpoint, &error))) {
+      state.SkipWithError(error.c_str());
+      return false;
+    }
+    return true;
+  }
+  ~ServedDevice() {
+    endpoint.reset();
+    unsetenv("QAR_REGISTRY");
+  }
+};
+
 void BM_DataChangeOverTransport(benchmark::State& state) {
   const int n = int(state.range(0));
-  platform::testing::TempDir dir;
-  setenv("QAR_REGISTRY", (dir / "registry").c_str(), 1);
-  QuietServices();
-  com::ServerRegistration r;
-  r.prog_id = "Bench.Transport.1";
-  auto device = std::make_shared<com::testing::FakeDevice>();
-  std::unique_ptr<com::rpc::ServerEndpoint> endpoint;
-  std::string error;
-  if (com::FAILED(com::testing::ServeFakeDevice(device, r, dir.Path(), &endpoint, &error))) {
-    state.SkipWithError(error.c_str());
-    return;
-  }
+  ServedDevice served;
+  if (!served.Start(state)) return;
+  auto& device = served.device;
   // The test server knows five items; the group holds each of them n / 5 times.
   const char* ids[] = {"Zentrale.Station1.AE1", "Zentrale.Station1.BA1", "Zentrale.Station2.AE1", "Zentrale.Status",
                        "Zentrale.Station1.Name"};
@@ -111,7 +128,7 @@ void BM_DataChangeOverTransport(benchmark::State& state) {
     TKoplServer s;
     s.SetApartment(apartment);
     s.SetClock(&clock);
-    s.SetServerName(r.prog_id);
+    s.SetServerName(served.registration.prog_id);
     kopl::TKoplGroup& g = s.OPCGroups().Add("G");
     s.SetBatchMode(true);
     for (int i = 0; i < n; ++i) g.OPCItems().Add(ids[i % 5]);
@@ -136,9 +153,58 @@ void BM_DataChangeOverTransport(benchmark::State& state) {
     s.SetActive(false);
   }
   state.SetItemsProcessed(delivered);
-  endpoint.reset();
-  unsetenv("QAR_REGISTRY");
 }
 BENCHMARK(BM_DataChangeOverTransport)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A program whose loop is held while the server reports state.range(0) changes of one item,
+// then a change of a second group: what waits for the loop (counter "waiting", at most) and how
+// long the reports take to come in and be handed on once the loop runs again.
+void BM_ChangesWhileTheLoopIsHeld(benchmark::State& state) {
+  const int changes = int(state.range(0));
+  ServedDevice served;
+  if (!served.Start(state)) return;
+  auto& device = served.device;
+  com::Apartment apartment;
+  platform::ManualClock clock;
+  std::atomic<size_t> most{0};
+  apartment.SetWakeUp([&] { most = std::max(most.load(), apartment.Pending()); });
+  int64_t events = 0;
+  {
+    TKoplServer s;
+    s.SetApartment(apartment);
+    s.SetClock(&clock);
+    s.SetServerName(served.registration.prog_id);
+    s.OPCGroups().Add("G").OPCItems().Add("Zentrale.Station1.AE1");
+    s.OPCGroups().Add("Marker").OPCItems().Add("Zentrale.Station2.AE1");
+    std::string marker;
+    s.OnDatachange = [&](TKoplServer*, kopl::TKoplItemList& list) {
+      ++events;
+      if (list[0].ItemID() == "Zentrale.Station2.AE1") marker = list[0].GetValueStr();
+    };
+    s.SetActive(true);
+    device->Tick();
+    apartment.RunUntil([&] { return !marker.empty(); }, std::chrono::seconds(30));
+    events = 0;
+    int round = 0;
+    for (auto _ : state) {
+      ++round;
+      for (int i = 1; i <= changes; ++i) {
+        device->Set("Zentrale.Station1.AE1", com::Variant::I4(round * changes + i));
+        device->Tick();
+      }
+      device->Set("Zentrale.Station2.AE1", com::Variant::I4(round));
+      device->Tick();
+      if (!apartment.RunUntil([&] { return marker == std::to_string(round); }, std::chrono::seconds(60))) {
+        state.SkipWithError("changes did not arrive");
+        break;
+      }
+    }
+    s.SetActive(false);
+  }
+  apartment.SetWakeUp(nullptr);
+  state.counters["waiting"] = double(most.load());
+  state.counters["events"] = benchmark::Counter(double(events), benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_ChangesWhileTheLoopIsHeld)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

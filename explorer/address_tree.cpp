@@ -49,9 +49,13 @@ std::vector<std::string> NodePath(const TBranchNode* node) {
   return path;
 }
 
-std::vector<std::string> ShowLeafsForPath(kopl::TKoplBrowser& browser, const std::vector<std::string>& path) {
+void MoveToPath(kopl::TKoplBrowser& browser, const std::vector<std::string>& path) {
   browser.MoveToRoot();
   for (const std::string& name : path) browser.MoveDown(name);
+}
+
+std::vector<std::string> ShowLeafsForPath(kopl::TKoplBrowser& browser, const std::vector<std::string>& path) {
+  MoveToPath(browser, path);
   browser.ShowLeafs(false);
   return browser.Names();
 }

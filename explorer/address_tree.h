@@ -41,6 +41,9 @@ void FillTree(kopl::TKoplBrowser& browser, TBranchTree& tree, TBranchNode* paren
 // The branch names from the top level down to node; empty for none.
 std::vector<std::string> NodePath(const TBranchNode* node);
 
+// Moves the browser from the root down the path (results not checked).
+void MoveToPath(kopl::TKoplBrowser& browser, const std::vector<std::string>& path);
+
 // Moves the browser from the root down the path and returns the leaves there (the root's
 // leaves for an empty path). The browser stays on that branch.
 std::vector<std::string> ShowLeafsForPath(kopl::TKoplBrowser& browser, const std::vector<std::string>& path);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "explorer/address_tree.h"
+
 namespace explorer {
 
 const std::vector<std::string>& BrowseDataTypeNames() {
@@ -14,6 +16,23 @@ const std::vector<std::string>& BrowseDataTypeNames() {
     return v;
   }();
   return names;
+}
+
+TBrowseDlgModel::TBrowseDlgModel(kopl::TKoplBrowser& browser, bool start_at_root)
+    : browser_(browser),
+      start_at_root_(start_at_root),
+      saved_filter_(browser.Filter),
+      saved_datatype_(browser.Datatype),
+      saved_rights_(browser.AccessRights),
+      saved_path_(browser.Path()) {}
+
+TBrowseDlgModel::~TBrowseDlgModel() {
+  browser_.Filter = saved_filter_;
+  browser_.Datatype = saved_datatype_;
+  browser_.AccessRights = saved_rights_;
+  // Moves report their failures as false, never by raising; a lost connection has nothing to
+  // go back to.
+  if (browser_.OPCServer() && browser_.Path() != saved_path_) MoveToPath(browser_, saved_path_);
 }
 
 void TBrowseDlgModel::Show() {

@@ -20,7 +20,13 @@ class TBrowseDlgModel {
     bool Branch = false;  // image 0; a leaf has image 1
   };
 
-  TBrowseDlgModel(kopl::TKoplBrowser& browser, bool start_at_root) : browser_(browser), start_at_root_(start_at_root) {}
+  // The browser is the connection's own, which the explorer window uses too: the dialog's
+  // filters and moves last only as long as the dialog, and its destruction puts the browser's
+  // filters and position back as they were.
+  TBrowseDlgModel(kopl::TKoplBrowser& browser, bool start_at_root);
+  ~TBrowseDlgModel();
+  TBrowseDlgModel(const TBrowseDlgModel&) = delete;
+  TBrowseDlgModel& operator=(const TBrowseDlgModel&) = delete;
 
   // The dialog's fields, set by the window before Refresh.
   std::string Filter;
@@ -48,6 +54,11 @@ class TBrowseDlgModel {
  private:
   kopl::TKoplBrowser& browser_;
   bool start_at_root_;
+  // The browser as the dialog found it.
+  std::string saved_filter_;
+  kopl::OPCADatatype saved_datatype_;
+  uint32_t saved_rights_;
+  std::vector<std::string> saved_path_;
   std::vector<Entry> entries_;
   std::string path_text_ = "root";
 };

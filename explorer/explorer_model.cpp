@@ -30,10 +30,17 @@ void TExplorerModel::ShowLeafsForSelection() {
   LeafsChanged();
 }
 
+std::string TExplorerModel::LeafItemID(const std::string& leaf) {
+  kopl::TKoplBrowser& browser = server_.Browser();
+  const std::vector<std::string> path = NodePath(selected_);
+  if (browser.Path() != path) MoveToPath(browser, path);
+  return browser.GetItemID(leaf);
+}
+
 std::vector<std::string> TExplorerModel::GetSelectedItemIDs(const std::vector<int>& selected) {
   std::vector<std::string> ids;
   for (int i : selected) {
-    if (i >= 0 && size_t(i) < leafs_.size()) ids.push_back(server_.Browser().GetItemID(leafs_[size_t(i)]));
+    if (i >= 0 && size_t(i) < leafs_.size()) ids.push_back(LeafItemID(leafs_[size_t(i)]));
   }
   return ids;
 }
@@ -49,7 +56,7 @@ std::vector<std::string> TExplorerModel::GetIdenticalItemIDs(int focused) {
 std::optional<TPropertyForm> TExplorerModel::ShowProperties(int focused) {
   if (focused < 0 || size_t(focused) >= leafs_.size()) return std::nullopt;
   TPropertyForm form;
-  const std::string item_id = server_.Browser().GetItemID(leafs_[size_t(focused)]);
+  const std::string item_id = LeafItemID(leafs_[size_t(focused)]);
   form.Caption = " Item " + item_id + " ";
   kopl::TKoplItemProperties properties(&server_, item_id);
   for (int32_t i = 0; i < properties.Count(); ++i) form.Rows.push_back(PropertyRow(properties[i]));

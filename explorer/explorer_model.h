@@ -35,13 +35,14 @@ class TExplorerModel {
   void BuildTree();
   // A branch of the tree was selected (null: none); while connected its leaves are shown.
   void SelectNode(const TBranchNode* node);
-  // Item IDs of the leaves at the given list positions, in list order.
+  // Item IDs of the leaves at the given list positions, in list order, relative to the
+  // selected branch (wherever another window has left the shared browser).
   std::vector<std::string> GetSelectedItemIDs(const std::vector<int>& selected);
   // Item IDs of every leaf in the whole space named like the leaf at focused; the browser is
   // put back on the selected branch afterwards.
   std::vector<std::string> GetIdenticalItemIDs(int focused);
-  // The properties of the leaf at focused; nullopt when no leaf is focused. A failing
-  // property query raises.
+  // The properties of the leaf at focused (an item of the selected branch); nullopt when no
+  // leaf is focused. A failing property query raises.
   std::optional<TPropertyForm> ShowProperties(int focused);
 
   // The tree (and with it the selection) or the leaf list changed.
@@ -50,6 +51,8 @@ class TExplorerModel {
 
  private:
   void ShowLeafsForSelection();
+  // The item ID of a leaf of the selected branch, with the browser put back there first.
+  std::string LeafItemID(const std::string& leaf);
   void TreeChanged() {
     if (OnTreeChanged) OnTreeChanged();
   }

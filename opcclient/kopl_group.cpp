@@ -236,10 +236,11 @@ bool TKoplGroup::SyncWriteItems(TKoplItemList* list) {
 }
 
 bool TKoplGroup::AsyncWriteItems(TKoplItemList* list) {
-  // The DA 1.0 write sends its completion to the advise sink's connection; without one it has
-  // nowhere to go.
-  const bool da10 = !async_io2_ && async_io_ && advise_sink_ && advise_sink_->Advised();
-  if (!async_io2_ && !da10) return false;
+  // The DA 2.0 write reports to the data callback; the DA 1.0 write names the advise sink's
+  // connection for its completion. Without either it has nowhere to go.
+  const bool da20 = async_io2_ && data_callback_;
+  const bool da10 = !da20 && async_io_ && advise_sink_ && advise_sink_->Advised();
+  if (!da20 && !da10) return false;
   TKoplItemList items = ListOrAllItems(list);
   items.CheckAdded();
   if (items.Count() == 0) return false;
@@ -248,10 +249,10 @@ bool TKoplGroup::AsyncWriteItems(TKoplItemList* list) {
   pending_transaction_ = 0;
   std::vector<HRESULT> errors;
   com::DWORD id = 0;
-  HRESULT hr = async_io2_ ? async_io2_->Write(com::DWORD(items.Count()), a.handles.data(), a.values.data(),
-                                              transaction, &id, &errors)
-                          : async_io_->Write(advise_sink_->Connection(), com::DWORD(items.Count()),
-                                             a.handles.data(), a.values.data(), &id, &errors);
+  HRESULT hr =
+      da20 ? async_io2_->Write(com::DWORD(items.Count()), a.handles.data(), a.values.data(), transaction, &id, &errors)
+           : async_io_->Write(advise_sink_->WriteConnection(), com::DWORD(items.Count()), a.handles.data(),
+                              a.values.data(), &id, &errors);
   pending_transaction_ = id;
   OpcCheck(hr);
   return TakeWriteResults(items, errors);
@@ -284,7 +285,6 @@ void TKoplGroup::ConnectGroup() {
   state_ = com::Query<com::IOPCGroupStateMgt>(item_mgt_);
   sync_io_ = com::Query<com::IOPCSyncIO>(item_mgt_);
   async_io2_ = com::Query<com::IOPCAsyncIO2>(item_mgt_);
-  if (!async_io2_) async_io_ = com::Query<com::IOPCAsyncIO>(item_mgt_);
 
   items_->AddAllToServer();
   update_rate_ = int32_t(revised);
@@ -305,6 +305,9 @@ void TKoplGroup::ConnectGroup() {
       throw EOleSysError(com::FAILED(hr) ? hr : com::E_FAIL);
     }
   }
+  // Without the data callback a DA 2.0 write's completion has nowhere to go: a group on the
+  // data-object road writes the DA 1.0 way, even where the server offers both.
+  if (!data_callback_ || !async_io2_) async_io_ = com::Query<com::IOPCAsyncIO>(item_mgt_);
 }
 
 void TKoplGroup::DisconnectGroup() {

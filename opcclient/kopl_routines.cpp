@@ -141,16 +141,16 @@ HRESULT DisconnectSink(const std::shared_ptr<com::IUnknown>& source, const IID& 
 }
 
 HRESULT DataObjectAdvise(const std::shared_ptr<com::IUnknown>& source, const std::shared_ptr<com::IAdviseSink>& sink,
-                         DWORD& connection) {
+                         DWORD& connection, com::CLIPFORMAT cf, DWORD advf) {
   auto data = source ? com::Query<com::IDataObject>(source) : nullptr;
   if (!data) return com::E_FAIL;
   com::FORMATETC format;
-  format.cfFormat = FormatDataTime();
+  format.cfFormat = cf;
   format.ptd = nullptr;
   format.dwAspect = com::DVASPECT_CONTENT;
   format.lindex = -1;
   format.tymed = com::TYMED_HGLOBAL;
-  HRESULT hr = data->DAdvise(&format, com::ADVF_PRIMEFIRST, sink, &connection);
+  HRESULT hr = data->DAdvise(&format, advf, sink, &connection);
   if (com::FAILED(hr)) connection = 0;
   return hr;
 }

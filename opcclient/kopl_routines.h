@@ -61,19 +61,22 @@ bool IsQualityGood(int32_t quality);
 // It is only recorded: the transport's security is its TLS configuration.
 void InitComSecurity();
 
+// The numbers of the three OPC stream formats, registered once for the whole run.
+platform::com::CLIPFORMAT FormatData();
+platform::com::CLIPFORMAT FormatDataTime();
+platform::com::CLIPFORMAT FormatWriteComplete();
+
 // Connection-point advise of sink at source's point for iid; E_FAIL when source is null or
 // lacks the container or the point.
 HRESULT ConnectSink(const std::shared_ptr<platform::com::IUnknown>& source, const IID& iid,
                     const std::shared_ptr<platform::com::IUnknown>& sink, DWORD& cookie);
 HRESULT DisconnectSink(const std::shared_ptr<platform::com::IUnknown>& source, const IID& iid, DWORD cookie);
-// Data-object advise for the timed OPC data stream, prime first. connection is 0 on failure.
+// Data-object advise of one OPC stream format, by default the timed data stream, prime first.
+// connection is 0 on failure.
 HRESULT DataObjectAdvise(const std::shared_ptr<platform::com::IUnknown>& source,
-                         const std::shared_ptr<platform::com::IAdviseSink>& sink, DWORD& connection);
+                         const std::shared_ptr<platform::com::IAdviseSink>& sink, DWORD& connection,
+                         platform::com::CLIPFORMAT format = FormatDataTime(),
+                         DWORD advf = platform::com::ADVF_PRIMEFIRST);
 HRESULT DataObjectUnadvise(const std::shared_ptr<platform::com::IUnknown>& source, DWORD connection);
-
-// The numbers of the three OPC stream formats, registered once for the whole run.
-platform::com::CLIPFORMAT FormatData();
-platform::com::CLIPFORMAT FormatDataTime();
-platform::com::CLIPFORMAT FormatWriteComplete();
 
 }  // namespace kopl

@@ -6,6 +6,7 @@
 #include "opcclient/kopl_group.h"
 #include "opcclient/kopl_sinks.h"
 #include "platform/com/connection_point.h"
+#include "platform/com/rpc/client.h"
 
 namespace kopl {
 
@@ -105,6 +106,7 @@ void TKoplServer::Connect() {
 
   server_ = std::move(server);
   active_ = true;
+  WatchConnection();
   browser_->SetOPCServer(this);
   shutdown_sink_ = TKoplShutdownEvent::Create(*this);
   common_ = com::Query<com::IOPCCommon>(server_);
@@ -115,7 +117,16 @@ void TKoplServer::Connect() {
   active_ = true;
 }
 
+void TKoplServer::WatchConnection() {
+  connection_token_ = std::make_shared<char>();
+  const uintptr_t number = ++connection_number_;
+  com::rpc::WatchConnection(server_, [this, token = std::weak_ptr<char>(connection_token_), number] {
+    if (!token.expired()) PostMessage(WM_OPC_CONNECTIONLOST, number);
+  });
+}
+
 void TKoplServer::DisconnectAll() {
+  connection_token_.reset();
   if (shutdown_sink_) {
     shutdown_sink_->Detach();
     shutdown_sink_.reset();
@@ -254,6 +265,11 @@ void TKoplServer::Dispatch(TKoplMessage& m) {
   } else if (m.msg == WM_OPC_WRITECOMPLETE) {
     TKoplItemList list = Resolve(m.items.get());
     if (OnWriteComplete) OnWriteComplete(this, list);
+  } else if (m.msg == WM_OPC_CONNECTIONLOST) {
+    // Disconnected meanwhile (and maybe connected anew): that connection is no longer held.
+    if (!server_ || m.wParam != connection_number_) return;
+    LogLine("OPC: " + server_name_ + ": the connection to the server is lost");
+    SetActive(false);
   }
 }
 

@@ -129,6 +129,8 @@ class TKoplServer {
  private:
   friend class SessionReader;
   void Connect();
+  // Has the transport post WM_OPC_CONNECTIONLOST when the new connection ends by itself.
+  void WatchConnection();
   void Dispatch(TKoplMessage& message);
   TKoplItemList Resolve(const TKoplPostedItems* items);
   platform::Clock& Clock() { return clock_ ? *clock_ : platform::DefaultClock(); }
@@ -158,6 +160,10 @@ class TKoplServer {
   platform::Clock* clock_ = nullptr;
   uint32_t unknown_handles_ = 0;
   std::vector<TKoplBrowser*> notified_;
+  // Alive while the connection is held: the transport's report of its end is for this
+  // component only while it is, and only for the connection of its number.
+  std::shared_ptr<char> connection_token_;
+  uintptr_t connection_number_ = 0;
 };
 
 }  // namespace kopl

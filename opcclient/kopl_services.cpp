@@ -52,6 +52,7 @@ platform::com::HRESULT CreateServerByTransport(const platform::com::CLSID& clsid
   platform::com::rpc::ActivationOptions options;
   options.apartment = &apartment;
   options.computer_name = computer_name;
+  if (Current().call_timeout_ms) options.call_timeout_ms = *Current().call_timeout_ms;
   return platform::com::rpc::CreateServer(clsid, options, out, error_text);
 }
 

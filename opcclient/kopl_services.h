@@ -4,8 +4,10 @@
 // start, before it creates a component; tests install their own.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/com/apartment.h"
@@ -36,6 +38,9 @@ struct KoplServices {
   std::function<void(const std::exception& e)> handle_exception;
   // Server activation; the transport's (local or registered servers) when empty.
   CreateServerFn create_server;
+  // The transport's: how long one call to a server may take before the server counts as
+  // gone (the transport's own default when not set).
+  std::optional<uint32_t> call_timeout_ms;
 };
 
 // The services in force; missing functions fall back to the debugger output (stderr).

@@ -252,7 +252,7 @@ class SessionReader {
     if (head.kind != Tok::Ident || !(SameText(head.text, "object") || SameText(head.text, "inherited"))) {
       throw EReadError(head.line, "\"object\" expected");
     }
-    std::string class_name;
+    std::string name, class_name;
     if (IsSymbol(":")) {
       lex_.Take();
       class_name = TakeIdent("class name");
@@ -260,10 +260,13 @@ class SessionReader {
       class_name = TakeIdent("component name");
       if (IsSymbol(":")) {
         lex_.Take();
+        name = std::move(class_name);
         class_name = TakeIdent("class name");
       }
     }
     if (!SameText(class_name, "TKoplServer")) throw EReadError(head.line, "class " + class_name + " is not TKoplServer");
+    // A component without a name of its own takes the file's, so that saving it names it again.
+    if (server_.Name().empty()) server_.SetName(name);
     while (!IsEnd()) ServerProperty();
     lex_.Take();
   }

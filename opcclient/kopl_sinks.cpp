@@ -128,11 +128,19 @@ std::shared_ptr<TKoplAdviseSink> TKoplAdviseSink::Create(TKoplGroup& group) {
   std::shared_ptr<TKoplAdviseSink> sink(new TKoplAdviseSink(group));
   sink->source_ = group.GroupRef();
   sink->advise_result_ = DataObjectAdvise(sink->source_, sink, sink->connection_);
+  if (sink->Advised()) {
+    // The completions themselves are not reported (see OnDataChange); the connection is what
+    // the server checks the write against.
+    sink->write_advised_ =
+        DataObjectAdvise(sink->source_, sink, sink->write_connection_, FormatWriteComplete(), 0) == com::S_OK;
+  }
   return sink;
 }
 
 void TKoplAdviseSink::Unadvise() {
+  if (write_advised_) DataObjectUnadvise(source_, write_connection_);
   if (Advised()) DataObjectUnadvise(source_, connection_);
+  write_advised_ = false;
   advise_result_ = com::E_FAIL;
   source_.reset();
 }

@@ -71,12 +71,17 @@ class TKoplDataCallback final : public platform::com::IOPCDataCallback,
 
 class TKoplAdviseSink final : public platform::com::IAdviseSink, public std::enable_shared_from_this<TKoplAdviseSink> {
  public:
-  // Made and advised at the group's data object (timed data stream, prime first).
+  // Made and advised at the group's data object: the timed data stream (prime first), and
+  // the write completions, which an OPC DA 1.0 server sends only to a connection of their own.
   static std::shared_ptr<TKoplAdviseSink> Create(TKoplGroup& group);
+  // The result of the data stream's advise.
   HRESULT AdviseResult() const { return advise_result_; }
   DWORD Connection() const { return connection_; }
   bool Advised() const { return advise_result_ == platform::com::S_OK; }
-  // Data-object unadvise when advised; afterwards not advised.
+  // The connection an asynchronous write names: the write completions' one, or the data
+  // stream's when the server took no advise for write completions.
+  DWORD WriteConnection() const { return write_advised_ ? write_connection_ : connection_; }
+  // Data-object unadvise of what is advised; afterwards nothing is.
   void Unadvise();
   void Detach() { group_ = nullptr; }
 
@@ -93,6 +98,8 @@ class TKoplAdviseSink final : public platform::com::IAdviseSink, public std::ena
   std::shared_ptr<platform::com::IOPCItemMgt> source_;
   DWORD connection_ = 0;
   HRESULT advise_result_ = platform::com::E_FAIL;
+  DWORD write_connection_ = 0;
+  bool write_advised_ = false;
 };
 
 }  // namespace kopl

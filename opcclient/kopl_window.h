@@ -22,6 +22,9 @@ inline constexpr uint32_t WM_OPC_DATACHANGE = WM_USER + 2;  // explorer build
 inline constexpr uint32_t WM_OPC_DATACHANGE_VISUALISATION = 0x1602;
 inline constexpr uint32_t WM_OPC_WRITEERROR = WM_USER + 3;
 inline constexpr uint32_t WM_OPC_WRITECOMPLETE = WM_USER + 4;
+// The connection ended without a shutdown request (the server went away or hangs); wParam:
+// the number of the connection it was.
+inline constexpr uint32_t WM_OPC_CONNECTIONLOST = WM_USER + 5;
 
 // The items a callback changed, by group and client handle. They are looked up again when the
 // message is handled, so an item or group freed in the meantime is simply left out.

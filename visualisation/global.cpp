@@ -69,6 +69,17 @@ std::string ServerStatusText(bool connected, int32_t state) {
   }
 }
 
+std::vector<std::string> AllServerStatusTexts() {
+  std::vector<std::string> texts;
+  // State 0 stands for every state the table does not know ("unbekannt").
+  for (int32_t state = 0; state <= 5; ++state) texts.push_back(ServerStatusText(true, state));
+  return texts;
+}
+
+std::string ActiveStateText(bool active) { return active ? "Aktiv" : "Inaktiv"; }
+
+std::string ConnectionStateText(bool connected) { return connected ? "verbunden" : "nicht verbunden"; }
+
 void ShowError(const Context& context, const std::string& text) {
   support::LogMessage(text);
   if (context.messages) context.messages->Show(platform::MessageKind::Error, text, platform::MessageButtons::Ok);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/com/apartment.h"
@@ -48,6 +49,12 @@ std::string ModemStatusText(int64_t value);
 std::string DcfStateText(int64_t value);
 // OPC server state of the status query; "nicht verbunden" while not connected.
 std::string ServerStatusText(bool connected, int32_t state);
+// Every text ServerStatusText gives.
+std::vector<std::string> AllServerStatusTexts();
+// A window's working state: "Aktiv" or "Inaktiv".
+std::string ActiveStateText(bool active);
+// A station window's connection: "verbunden" or "nicht verbunden".
+std::string ConnectionStateText(bool connected);
 
 // Writes the text to the error log (when it is on) and shows it in an error box with OK.
 void ShowError(const Context& context, const std::string& text);

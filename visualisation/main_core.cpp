@@ -17,7 +17,7 @@ TOVMainCore::TOVMainCore(const Context& context) : context_(context) {
   server_->SetApartment(context_.Apartment());
   server_->SetClock(&context_.Clock());
   server_->OnDatachange = [this](kopl::TKoplServer*, kopl::TKoplItemList& items) { DataChange(items); };
-  server_->OnDisconnect = [this](kopl::TKoplServer*) { Changed(); };
+  server_->OnDisconnect = [this](kopl::TKoplServer*) { ConnectionLost(); };
 }
 
 TOVMainCore::~TOVMainCore() {
@@ -36,7 +36,7 @@ bool TOVMainCore::Start() {
     FatalError("Die INI-Datei (ostrel.ini) des OPC-Servers konnte nicht gelesen werden!");
     return false;
   }
-  panels_[1] = "Aktiv";
+  panels_[1] = ActiveStateText(true);
   version_ = kVersionText;
 
   const ZentraleLine zentrale = ParseZentrale(ini_.ReadString("ZENTRALFUNKMODEM", "TYP"));
@@ -64,7 +64,7 @@ bool TOVMainCore::Start() {
     stations_.clear();
     selected_ = -1;
     ShowError(context_, "Die Zentralfunkmodem-Anzeige wird wegen eines Fehlers deaktiviert!");
-    panels_[1] = "Inaktiv";
+    panels_[1] = ActiveStateText(false);
   }
   StatusTimer();
   return true;
@@ -122,26 +122,33 @@ void TOVMainCore::ShowStation() {
 }
 
 void TOVMainCore::DataChange(kopl::TKoplItemList& items) {
-  for (kopl::TKoplItem* item : items) {
-    if (!item->Data) continue;
-    auto* status = dynamic_cast<TStatusTarget*>(static_cast<TItemTarget*>(item->Data));
-    if (!status) continue;
-    LabelState& label = labels_[size_t(status->index)];
-    label.colour = kopl::IsQualityGood(item->Quality()) ? LabelColour::Good : LabelColour::Bad;
-    int64_t number = 0;
-    switch (status->index) {
-      case ZLStatus:
-        label.text = ModemStatusText(ValueAsInt(item->Value(), number) ? number : 0);
-        break;
-      case ZLDCFStatus:
-        label.text = DcfStateText(ValueAsInt(item->Value(), number) ? number : -1);
-        break;
-      default:
-        label.text = ValueText(item->Value(), context_.format);
-        break;
-    }
-  }
+  for (kopl::TKoplItem* item : items) StatusChanged(*item, kopl::IsQualityGood(item->Quality()));
   Changed();
+}
+
+void TOVMainCore::ConnectionLost() {
+  ForEachItem(*server_, [this](const kopl::TKoplItem& item) { StatusChanged(item, false); });
+  Changed();
+}
+
+void TOVMainCore::StatusChanged(const kopl::TKoplItem& item, bool good) {
+  if (!item.Data) return;
+  auto* status = dynamic_cast<TStatusTarget*>(static_cast<TItemTarget*>(item.Data));
+  if (!status) return;
+  LabelState& label = labels_[size_t(status->index)];
+  label.colour = good ? LabelColour::Good : LabelColour::Bad;
+  int64_t number = 0;
+  switch (status->index) {
+    case ZLStatus:
+      label.text = ModemStatusText(ValueAsInt(item.Value(), number) ? number : 0);
+      break;
+    case ZLDCFStatus:
+      label.text = DcfStateText(ValueAsInt(item.Value(), number) ? number : -1);
+      break;
+    default:
+      label.text = ValueText(item.Value(), context_.format);
+      break;
+  }
 }
 
 void TOVMainCore::Changed() {

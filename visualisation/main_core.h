@@ -79,6 +79,9 @@ class TOVMainCore {
   void LoadStations();
   void AddStatusItems();
   void DataChange(kopl::TKoplItemList& items);
+  // The connection went: the labels show their last values as of bad quality.
+  void ConnectionLost();
+  void StatusChanged(const kopl::TKoplItem& item, bool good);
   void Changed();
 
   const Context& context_;

@@ -32,7 +32,7 @@ TStationCore::TStationCore(const Context& context, const TMemIni& ini, StationPa
   server_->SetApartment(context_.Apartment());
   server_->SetClock(&context_.Clock());
   server_->OnDatachange = [this](kopl::TKoplServer*, kopl::TKoplItemList& items) { DataChange(items); };
-  server_->OnDisconnect = [this](kopl::TKoplServer*) { Changed(); };
+  server_->OnDisconnect = [this](kopl::TKoplServer*) { ConnectionLost(); };
   led_colour_.fill(-1);
   if (logging_)
     log_ = std::make_unique<TStationLog>(context_.LogDir(), params_.station_name, context_.format, context_.Clock());
@@ -143,21 +143,28 @@ void TStationCore::ResetDisplay() {
 }
 
 void TStationCore::DataChange(kopl::TKoplItemList& items) {
-  for (kopl::TKoplItem* item : items) {
-    if (!item->Data) continue;
-    auto* target = static_cast<TItemTarget*>(item->Data);
-    if (auto* channel = dynamic_cast<TOPCKanal*>(target)) {
-      ChannelChanged(*channel, *item);
-    } else if (auto* status = dynamic_cast<TStatusTarget*>(target)) {
-      StatusChanged(status->index, *item);
-    }
-  }
+  for (kopl::TKoplItem* item : items) ItemChanged(*item, kopl::IsQualityGood(item->Quality()));
   if (log_) log_->DataChanged(log_columns_, log_values_);
   Changed();
 }
 
-void TStationCore::ChannelChanged(TOPCKanal& channel, const kopl::TKoplItem& item) {
-  if (kopl::IsQualityGood(item.Quality())) {
+void TStationCore::ConnectionLost() {
+  ForEachItem(*server_, [this](const kopl::TKoplItem& item) { ItemChanged(item, false); });
+  Changed();
+}
+
+void TStationCore::ItemChanged(const kopl::TKoplItem& item, bool good) {
+  if (!item.Data) return;
+  auto* target = static_cast<TItemTarget*>(item.Data);
+  if (auto* channel = dynamic_cast<TOPCKanal*>(target)) {
+    ChannelChanged(*channel, item, good);
+  } else if (auto* status = dynamic_cast<TStatusTarget*>(target)) {
+    StatusChanged(status->index, item, good);
+  }
+}
+
+void TStationCore::ChannelChanged(TOPCKanal& channel, const kopl::TKoplItem& item, bool good) {
+  if (good) {
     if (channel.Pending()) {
       channel.SetPending(false);
       pending_.erase(std::remove(pending_.begin(), pending_.end(), &channel), pending_.end());
@@ -172,8 +179,7 @@ void TStationCore::ChannelChanged(TOPCKanal& channel, const kopl::TKoplItem& ite
   Redraw(channel);
 }
 
-void TStationCore::StatusChanged(int index, const kopl::TKoplItem& item) {
-  const bool good = kopl::IsQualityGood(item.Quality());
+void TStationCore::StatusChanged(int index, const kopl::TKoplItem& item, bool good) {
   LabelState& label = labels_[size_t(index)];
   label.colour = good ? LabelColour::Good : LabelColour::Bad;
   int64_t number = 0;

@@ -66,6 +66,9 @@ class TStationCore {
 
   // Handlers of the window's events.
   void DataChange(kopl::TKoplItemList& items);
+  // The connection went (the server shut down or was lost): every value shown becomes as
+  // doubtful as a bad quality makes it.
+  void ConnectionLost();
   void TimerTick();
   // A click on the station picture at picture pixel (x, y).
   void Click(int x, int y);
@@ -77,8 +80,8 @@ class TStationCore {
   bool ClosesItself() const { return closes_itself_; }
   bool Logging() const { return logging_; }
   // Status bar: panel 1 the active state, panel 2 the connection.
-  std::string ActiveText() const { return active_ ? "Aktiv" : "Inaktiv"; }
-  std::string ConnectionText() const { return Connected() ? "verbunden" : "nicht verbunden"; }
+  std::string ActiveText() const { return ActiveStateText(active_); }
+  std::string ConnectionText() const { return ConnectionStateText(Connected()); }
   // Colour number of each LED, -1 while the picture's own drawing shows.
   const std::array<int, kLedCount>& LedColours() const { return led_colour_; }
   bool OutputBlockCopied() const { return output_block_copied_; }
@@ -104,8 +107,10 @@ class TStationCore {
   void BuildChannels();
   void BuildStatusItems();
   void ResetDisplay();
-  void ChannelChanged(TOPCKanal& channel, const kopl::TKoplItem& item);
-  void StatusChanged(int index, const kopl::TKoplItem& item);
+  // One item's value shown with the given quality.
+  void ItemChanged(const kopl::TKoplItem& item, bool good);
+  void ChannelChanged(TOPCKanal& channel, const kopl::TKoplItem& item, bool good);
+  void StatusChanged(int index, const kopl::TKoplItem& item, bool good);
   void Redraw(TOPCKanal& channel);
   void DrawLed(int row, bool valid, bool on);
   bool IsInput(const TOPCKanal& channel) const;

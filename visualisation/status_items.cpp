@@ -7,6 +7,13 @@
 
 namespace lumaro {
 
+void ForEachItem(kopl::TKoplServer& server, const std::function<void(const kopl::TKoplItem&)>& fn) {
+  for (int32_t g = 0; g < server.OPCGroups().Count(); ++g) {
+    kopl::TKoplItems& items = server.OPCGroups()[g].OPCItems();
+    for (int32_t i = 0; i < items.Count(); ++i) fn(items[i]);
+  }
+}
+
 void AddStatusItems(kopl::TKoplServer& server, const std::vector<std::string>& ids, std::span<LabelState> labels,
                     std::vector<std::unique_ptr<TStatusTarget>>& targets) {
   for (LabelState& l : labels) l.text = "unbekannt";

@@ -2,6 +2,7 @@
 // "STATUS", bound to it through the item's Data reference.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -25,6 +26,9 @@ class TStatusTarget final : public TItemTarget {
   explicit TStatusTarget(int index) : index(index) {}
   const int index;
 };
+
+// Runs fn for every item of every group of the connection.
+void ForEachItem(kopl::TKoplServer& server, const std::function<void(const kopl::TKoplItem&)>& fn);
 
 // Adds group "STATUS" with one item per ID, item k bound to label k. A label shows "unbekannt",
 // or "n/v" when its item (or the group) cannot be added.

@@ -18,10 +18,14 @@ TfrmProp::TfrmProp(QWidget* parent) : QDialog(parent) {
   list_->setRootIsDecorated(false);
   list_->setHeaderLabels({"ID", "Note", "Type", "Value", "HexValue"});
   list_->headerItem()->setTextAlignment(4, Qt::AlignRight | Qt::AlignVCenter);
-  list_->setColumnWidth(0, 50);
-  list_->setColumnWidth(1, 180);
-  list_->setColumnWidth(2, 80);
-  list_->setColumnWidth(3, 140);
+  // Every column within the list's width: the short ones as wide as their texts, the texts of
+  // descriptions and values share the rest. Right-aligned, HexValue would otherwise end past
+  // the visible part.
+  QHeaderView* header = list_->header();
+  header->setStretchLastSection(false);
+  header->setSectionResizeMode(QHeaderView::ResizeToContents);
+  header->setSectionResizeMode(1, QHeaderView::Stretch);
+  header->setSectionResizeMode(3, QHeaderView::Stretch);
   auto* inner = new QVBoxLayout(box_);
   inner->addWidget(list_);
   auto* layout = new QVBoxLayout(this);

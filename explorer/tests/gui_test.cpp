@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -284,11 +285,18 @@ TEST_F(GuiTest, PropertiesFormByDoubleClickClosesWithEscape) {
   // The form is modal: look at it, then close it with Escape, from inside its loop.
   QString caption;
   QStringList row;
+  int hex_right = 0, hex_needed = 0, visible_right = 0;
   QTimer::singleShot(0, [&] {
     caption = properties->Box()->title();
-    if (QTreeWidgetItem* item = properties->List()->topLevelItem(0)) {
+    QTreeWidget* list = properties->List();
+    if (QTreeWidgetItem* item = list->topLevelItem(0)) {
       for (int c = 0; c < 5; ++c) row << item->text(c);
     }
+    // Where the HexValue column ends, what it needs, and how far the list shows.
+    hex_right = list->header()->sectionViewportPosition(4) + list->header()->sectionSize(4);
+    hex_needed = std::max(list->fontMetrics().horizontalAdvance(row.value(4)),
+                          list->header()->fontMetrics().horizontalAdvance(QStringLiteral("HexValue")));
+    visible_right = list->viewport()->width();
     QTest::keyClick(properties, Qt::Key_Escape);
   });
   QTimer::singleShot(5000, [&] { properties->reject(); });  // a safety net, not a wait
@@ -297,6 +305,111 @@ TEST_F(GuiTest, PropertiesFormByDoubleClickClosesWithEscape) {
   EXPECT_FALSE(properties->isVisible());
   EXPECT_EQ(caption, " Item Zentrale.Station1.BA1 ");
   EXPECT_EQ(row, (QStringList{"5002", "Code", "18 =UI2", "255", "$ FF"}));
+  // The last column is on the form, as wide as its texts.
+  EXPECT_LE(hex_right, visible_right);
+  EXPECT_GE(properties->List()->header()->sectionSize(4), hex_needed);
+}
+
+// The inspector's "Add Item.." as the user works it, in the real browse dialog: each step
+// gets the open dialog and ends it.
+void OnBrowseDialog(ScriptedDialogs& dialogs, std::vector<std::function<void(TKoplDlgBrowse&)>> steps) {
+  auto left = std::make_shared<std::vector<std::function<void(TKoplDlgBrowse&)>>>(std::move(steps));
+  dialogs.browse_items = [left](kopl::TKoplBrowser& browser, std::vector<std::string>& ids, bool root) {
+    QTimer::singleShot(0, [left] {
+      auto* dlg = qobject_cast<TKoplDlgBrowse*>(QApplication::activeModalWidget());
+      if (!dlg) return;
+      if (left->empty()) return dlg->reject();
+      auto step = left->front();
+      left->erase(left->begin());
+      step(*dlg);
+      if (dlg->isVisible()) dlg->reject();  // a step that left it open
+    });
+    return BrowseItems(nullptr, browser, ids, root);
+  };
+}
+
+QPushButton* Button(QDialog& dlg, const QString& text) {
+  for (QPushButton* b : dlg.findChildren<QPushButton*>()) {
+    if (b->text() == text) return b;
+  }
+  ADD_FAILURE() << "no button " << text.toStdString();
+  return nullptr;
+}
+
+// Selects the list entry of that text in the browse dialog.
+void Pick(TKoplDlgBrowse& dlg, const QString& text) {
+  const QList<QListWidgetItem*> found = dlg.List()->findItems(text, Qt::MatchExactly);
+  ASSERT_EQ(found.size(), 1) << text.toStdString();
+  dlg.List()->setCurrentItem(found.front());
+}
+
+TEST_F(GuiTest, TheAddItemDialogLeavesTheExplorerWhereItWas) {
+  fake->properties["Zentrale.Station1.AE1"] = {{5001, "Unit", platform::com::VT_BSTR, kopl::Variant::Str("bar")}};
+  Connect();
+  explorer->Tree()->setCurrentItem(Branch("Zentrale", "Station1"));
+  window->Pages()->setCurrentIndex(1);
+  OnBrowseDialog(dialogs, {
+                              // The other station's AE1 added.
+                              [](TKoplDlgBrowse& dlg) {
+                                QTest::mouseClick(dlg.BackButton(), Qt::LeftButton);
+                                Pick(dlg, "Station2");
+                                QTest::mouseClick(dlg.OpenButton(), Qt::LeftButton);
+                                Pick(dlg, "AE1");
+                                QTest::mouseClick(dlg.OpenButton(), Qt::LeftButton);
+                              },
+                              // A filter and "Writable" tried, then given up.
+                              [](TKoplDlgBrowse& dlg) {
+                                dlg.Filter()->setText("RM_*");
+                                QTest::mouseClick(dlg.Writable(), Qt::LeftButton);
+                                QTest::mouseClick(Button(dlg, "&Cancel"), Qt::LeftButton);
+                              },
+                          });
+  QAction* add_item = inspector->ItemPopup()->actions()[0];
+  inspector->ItemPopupPopup();
+  add_item->trigger();
+  add_item->trigger();
+  EXPECT_EQ(Column(inspector->ItemView(), 0), QStringList{"Zentrale.Station2.AE1"});
+
+  // Station1 is still selected and shown: its leaves are what the explorer hands on.
+  window->Pages()->setCurrentIndex(0);
+  ASSERT_EQ(explorer->Leafs()->count(), 2);
+  explorer->Leafs()->item(1)->setSelected(true);  // BA1
+  dialogs.select_group = [](const Names& names) { return names.front(); };
+  explorer->ItemsToInspector()->trigger();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Column(inspector->ItemView(), 0), (QStringList{"Zentrale.Station2.AE1", "Zentrale.Station1.BA1"}));
+  // and its write goes to Station1.
+  dialogs.input_query = [](const std::string&, const std::string&, std::string& value) {
+    value = "1";
+    return true;
+  };
+  window->Pages()->setCurrentIndex(1);
+  QTreeWidget* view = inspector->ItemView();
+  DoubleClick(view->viewport(), view->visualItemRect(view->topLevelItem(1)));
+  ASSERT_FALSE(fake->Group("Default")->writes.empty());
+  const auto& written = fake->Group("Default")->writes.back();
+  ASSERT_EQ(written.handles.size(), 1u);
+  EXPECT_EQ(fake->Group("Default")->items.at(written.handles[0]).id, "Zentrale.Station1.BA1");
+
+  // The properties of a leaf are Station1's too.
+  window->Pages()->setCurrentIndex(0);
+  QString caption;
+  QTimer::singleShot(0, [&] {
+    caption = properties->Box()->title();
+    properties->reject();
+  });
+  QListWidget* leafs = explorer->Leafs();
+  DoubleClick(leafs->viewport(), leafs->visualItemRect(leafs->item(0)));
+  EXPECT_EQ(caption, " Item Zentrale.Station1.AE1 ");
+
+  // The dialog's filter stayed in the dialog: a new connection shows the whole space.
+  QTest::mouseClick(window->DisconnectButton(), Qt::LeftButton);
+  fake->position.clear();  // as a new server object stands: at the root
+  Connect();
+  EXPECT_NE(Branch("Zentrale", "Station2"), nullptr);
+  EXPECT_EQ(explorer->Leafs()->count(), 0);  // the root has no leaves of its own
+  explorer->Tree()->setCurrentItem(Branch("Zentrale", "Station2"));
+  EXPECT_EQ(explorer->Leafs()->count(), 1);
 }
 
 class DialogGuiTest : public GuiTest {};

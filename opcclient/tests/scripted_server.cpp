@@ -222,6 +222,8 @@ HRESULT ScriptedGroup::Write(DWORD dwCount, const OPCHANDLE* phServer, const Var
 
 HRESULT ScriptedGroup::Write(DWORD dwConnection, DWORD dwCount, const OPCHANDLE* phServer, const Variant* pItemValues,
                              DWORD* pTransactionID, std::vector<HRESULT>* ppErrors) {
+  // As a DA 1.0 server has it: the completion goes to the connection the write names.
+  if (!write_sink_ || dwConnection != write_connection_) return CONNECT_E_NOCONNECTION;
   *pTransactionID = 700 + DWORD(writes.size());
   return Writes("AsyncWrite1", dwCount, phServer, pItemValues, ppErrors, {true, 0, dwConnection, {}, {}});
 }
@@ -230,6 +232,12 @@ HRESULT ScriptedGroup::DAdvise(const FORMATETC* pformatetc, DWORD advf, const st
                                DWORD* pdwConnection) {
   server_.Log("DAdvise " + GetClipboardFormatName(pformatetc->cfFormat).value_or("?") + " " + std::to_string(advf));
   if (HRESULT hr = server_.Failure("DAdvise")) return hr;
+  if (pformatetc->cfFormat == RegisterClipboardFormat(kOpcStmFormatWriteComplete)) {
+    write_sink_ = pAdvSink;
+    write_connection_ = 32;
+    *pdwConnection = write_connection_;
+    return S_OK;
+  }
   stream_sink_ = pAdvSink;
   stream_connection_ = 31;
   *pdwConnection = stream_connection_;
@@ -238,6 +246,10 @@ HRESULT ScriptedGroup::DAdvise(const FORMATETC* pformatetc, DWORD advf, const st
 
 HRESULT ScriptedGroup::DUnadvise(DWORD dwConnection) {
   server_.Log("DUnadvise " + std::to_string(dwConnection));
+  if (write_sink_ && dwConnection == write_connection_) {
+    write_sink_.reset();
+    return S_OK;
+  }
   if (dwConnection != stream_connection_ || !stream_sink_) return OLE_E_ADVISENOTSUPPORTED;
   stream_sink_.reset();
   return S_OK;

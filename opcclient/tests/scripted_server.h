@@ -74,6 +74,8 @@ class ScriptedGroup final : public IOPCItemMgt,
   std::shared_ptr<IOPCDataCallback> Callback() const;
   std::shared_ptr<IAdviseSink> StreamSink() const { return stream_sink_; }
   DWORD StreamConnection() const { return stream_connection_; }
+  // The connection advised for write completions; an OPC DA 1.0 write must name it.
+  DWORD WriteCompleteConnection() const { return write_sink_ ? write_connection_ : 0; }
   // The client handle the client gave an item ID; 0xFFFFFFFF when it has none.
   OPCHANDLE ClientOf(const std::string& item_id) const;
   // A data change of the named items through the data callback.
@@ -125,6 +127,8 @@ class ScriptedGroup final : public IOPCItemMgt,
   std::shared_ptr<ConnectionPoint<IOPCDataCallback>> point_ = std::make_shared<ConnectionPoint<IOPCDataCallback>>();
   std::shared_ptr<IAdviseSink> stream_sink_;
   DWORD stream_connection_ = 0;
+  std::shared_ptr<IAdviseSink> write_sink_;
+  DWORD write_connection_ = 0;
 };
 
 class ScriptedServer final : public IOPCServer,

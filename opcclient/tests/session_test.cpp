@@ -78,6 +78,27 @@ TEST_F(SessionTest, TheExampleLoadsConnectsAndSavesByteForByte) {
   EXPECT_EQ(Save(*s), kExample);
 }
 
+TEST_F(SessionTest, AComponentWithoutANameTakesTheFilesName) {
+  struct Row {
+    const char* name;
+    std::string own_name;
+    std::string file_head;
+    std::string saved_head;
+  } rows[] = {
+      {"unnamed takes the file's name", "", "object OPCServer: TKoplServer", "object OPCServer: TKoplServer"},
+      {"a name of its own stays", "Mine", "object OPCServer: TKoplServer", "object Mine: TKoplServer"},
+      {"a file without a name", "", "object : TKoplServer", "object : TKoplServer"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    auto s = MakeServer();
+    s->SetName(r.own_name);
+    s->LoadFromStream(Crlf(r.file_head + "\n  ServerName = 'Test.Scripted.1'\nend\n"));
+    const std::string saved = Save(*s);
+    EXPECT_EQ(saved.substr(0, saved.find('\r')), r.saved_head);
+  }
+}
+
 TEST_F(SessionTest, WriterRules) {
   struct Row {
     const char* name;

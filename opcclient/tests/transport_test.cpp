@@ -3,7 +3,10 @@
 // on the transport's threads and reach the component through its apartment.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 #include "opcclient/kopl.h"
 #include "platform/clock.h"
@@ -100,6 +103,89 @@ TEST_F(TransportTest, OpcDa10ServerSendsStreams) {
   s->SetActive(false);
   EXPECT_EQ(device->GroupCount(), 0u);
 }
+
+// How many callbacks wait for the loop, at most, as the transport's threads post them.
+struct WaitingCount {
+  std::mutex mutex;
+  std::condition_variable posted;
+  size_t now = 0;
+  size_t most = 0;
+};
+
+struct HeldLoopRow {
+  const char* name;
+  // False: an OPC DA 1.0 server, whose write completions the library leaves unreported and
+  // which sends no shutdown requests; there the connection ends by the server going away.
+  bool da20;
+};
+
+class HeldLoopTest : public TransportTest, public ::testing::WithParamInterface<HeldLoopRow> {};
+
+TEST_P(HeldLoopTest, WaitingChangesMergeAndNothingElseIsLost) {
+  const bool da20 = GetParam().da20;
+  device->SetConnectionPoints(da20);
+  TKoplGroup& g = Build();
+  s->OPCGroups().Add("Station2").OPCItems().Add("Zentrale.Station2.AE1");
+  int disconnects = 0;
+  s->OnDisconnect = [&](TKoplServer*) { ++disconnects; };
+  s->SetActive(true);
+  device->Tick();
+  auto seen = [&](const char* group) {
+    return std::any_of(events.begin(), events.end(), [&](const std::string& e) { return e.starts_with(group); });
+  };
+  ASSERT_TRUE(apartment.RunUntil([&] { return seen("Zentrale.Station1") && seen("Zentrale.Station2"); }, 10s));
+  apartment.RunPending();
+  std::vector<std::string> changes;  // one entry per data-change event
+  s->OnDatachange = [&](TKoplServer*, TKoplItemList& l) {
+    std::string items;
+    for (TKoplItem* i : l) items += " " + i->ItemID() + "=" + i->GetValueStr();
+    changes.push_back(items);
+  };
+  auto waiting = std::make_shared<WaitingCount>();
+  apartment.SetWakeUp([waiting, this] {
+    std::lock_guard lock(waiting->mutex);
+    waiting->now = apartment.Pending();
+    waiting->most = std::max(waiting->most, waiting->now);
+    waiting->posted.notify_all();
+  });
+
+  // From here the loop is held until all has come: a write with its completion and its
+  // change, a hundred changes of another item, then one change of the second group, and the
+  // shutdown request where the server sends one.
+  g.OPCItems()[1].WriteAsync(com::Variant::I4(1));
+  device->Tick();
+  for (int i = 1; i <= 100; ++i) {
+    device->Set("Zentrale.Station1.AE1", com::Variant::R8(i));
+    device->Tick();
+  }
+  device->Set("Zentrale.Station2.AE1", com::Variant::R8(7));
+  device->Tick();
+  if (da20) device->Shutdown("stopping");
+  {
+    // What waits then: the completion, one change per group, the shutdown request.
+    const size_t expected = da20 ? 4 : 3;
+    std::unique_lock lock(waiting->mutex);
+    ASSERT_TRUE(waiting->posted.wait_for(lock, 30s, [&] { return waiting->now >= expected; })) << waiting->now;
+    EXPECT_EQ(waiting->most, expected);
+  }
+  if (da20) {
+    ASSERT_TRUE(Await("shutdown"));
+  } else {
+    ASSERT_TRUE(apartment.RunUntil([&] { return changes.size() >= 2; }, 10s));
+    endpoint.reset();  // the server goes away
+    ASSERT_TRUE(apartment.RunUntil([&] { return disconnects > 0; }, 10s));
+  }
+  apartment.SetWakeUp(nullptr);
+  EXPECT_EQ(changes, (std::vector<std::string>{" Zentrale.Station1.BA1=1 Zentrale.Station1.AE1=100",
+                                               " Zentrale.Station2.AE1=7"}));
+  EXPECT_EQ(std::count(events.begin(), events.end(), "written Zentrale.Station1.BA1"), da20 ? 1 : 0);
+  EXPECT_FALSE(s->Active());
+  EXPECT_EQ(disconnects, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transport, HeldLoopTest,
+                         ::testing::Values(HeldLoopRow{"OpcDa20Callbacks", true}, HeldLoopRow{"OpcDa10Streams", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace kopl::testing

@@ -10,6 +10,7 @@
 
 #include "platform/qt/display_text.h"
 #include "visualisation/qt/station_window.h"
+#include "visualisation/qt/status_panels.h"
 
 namespace lumaro {
 
@@ -58,17 +59,8 @@ TOVMain::TOVMain(const Context& context, QWidget* parent)
   grid->setColumnStretch(1, 1);
   setCentralWidget(central);
 
-  statusBar()->setObjectName("SBZentrale");
-  for (int i = 0; i < 3; ++i) {
-    panels_[i] = new QLabel(statusBar());
-    panels_[i]->setObjectName(QString("SBZentralePanel%1").arg(i));
-  }
-  panels_[0]->setMinimumWidth(50);
-  panels_[1]->setFixedWidth(55);
-  panels_[2]->setFixedWidth(88);
-  statusBar()->addWidget(panels_[0], 1);
-  statusBar()->addWidget(panels_[1]);
-  statusBar()->addWidget(panels_[2]);
+  panels_ = AddStatusPanels(statusBar(), "SBZentrale", 50, {55, {ActiveStateText(true), ActiveStateText(false)}},
+                            {88, AllServerStatusTexts()});
 
   connect(stations_, &QComboBox::currentIndexChanged, this, [this](int index) {
     if (!syncing_) core_->Select(index);
@@ -127,7 +119,7 @@ void TOVMain::Sync() {
   }
   stations_->setCurrentIndex(core_->Selected());
   show_->setEnabled(core_->ButtonEnabled());
-  for (int i = 0; i < 3; ++i) panels_[i]->setText(DisplayText(core_->Panel(i)));
+  for (int i = 0; i < 3; ++i) panels_[size_t(i)]->setText(DisplayText(core_->Panel(i)));
   syncing_ = false;
 }
 

@@ -40,7 +40,7 @@ class TOVMain final : public QMainWindow {
   QLabel* version_ = nullptr;
   QComboBox* stations_ = nullptr;
   QPushButton* show_ = nullptr;
-  QLabel* panels_[3] = {};
+  std::array<QLabel*, 3> panels_{};
   QTimer timer_;
   bool syncing_ = false;
 };

@@ -14,6 +14,7 @@
 
 #include "platform/qt/display_text.h"
 #include "visualisation/qt/front_panel.h"
+#include "visualisation/qt/status_panels.h"
 
 namespace lumaro {
 
@@ -181,16 +182,8 @@ TStation::TStation(const Context& context, const TMemIni& ini, const StationPara
   outer->addLayout(strip);
   setCentralWidget(central);
 
-  statusBar()->setObjectName("SBStation");
-  for (int i = 0; i < 3; ++i) {
-    panels_[i] = new QLabel(statusBar());
-    panels_[i]->setObjectName(QString("SBStationPanel%1").arg(i));
-  }
-  panels_[1]->setFixedWidth(70);
-  panels_[2]->setFixedWidth(110);
-  statusBar()->addWidget(panels_[0], 1);
-  statusBar()->addWidget(panels_[1]);
-  statusBar()->addWidget(panels_[2]);
+  panels_ = AddStatusPanels(statusBar(), "SBStation", 0, {70, {ActiveStateText(true), ActiveStateText(false)}},
+                            {110, {ConnectionStateText(true), ConnectionStateText(false)}});
 
   timer_.setObjectName("STimer");
   timer_.setInterval(1000);

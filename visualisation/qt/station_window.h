@@ -90,7 +90,7 @@ class TStation final : public QMainWindow, public IStationWindow {
     QLabel* unit = nullptr;
   };
   std::array<AnalogWidgets, kAnalogInputs> analog_{};
-  QLabel* panels_[3] = {};
+  std::array<QLabel*, 3> panels_{};
   QTimer timer_;
   bool released_ = false;
 };

@@ -135,6 +135,10 @@ TEST(LumaroWithOstrelHost, StationsOfTheSimulatedNetworkShowLogAndSwitch) {
     EXPECT_TRUE(host::testing::AwaitExit(*pid));
     main.StatusTimer();
     EXPECT_EQ(main.Panel(2), "nicht verbunden");
+    // What the windows still show is no longer vouched for.
+    EXPECT_EQ(main.Label(ZLStatus).colour, LabelColour::Bad);
+    EXPECT_EQ(pumpe.Label(SLKomOK).colour, LabelColour::Bad);
+    EXPECT_EQ(pumpe.Analog(1).panel, "123.4");
     windows.clear();  // the station windows go before the main window, as the program has it
   }
   kopl::SetServices({});

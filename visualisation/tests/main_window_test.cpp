@@ -66,6 +66,37 @@ TEST_F(MainWindowTest, ShowsTheStationsAndTheCentralModem) {
   Grab(*window, "main");
 }
 
+TEST_F(MainWindowTest, WhenTheServerGoesTheLastValuesShowAsBad) {
+  WriteIni(kTwoStations);
+  Know(TwoStationItems());
+  ASSERT_TRUE(Start());
+  window->show();
+  servers.front()->Group("STATUS")->SendData(0, {"Zentrale.RS_STATUS", "Zentrale.RM_RECPOWER"},
+                                             {Variant::I4(1), Variant::I4(17)});
+  Run();
+  ASSERT_EQ(Child<QLabel>("ZLStatus")->palette().color(QPalette::WindowText), QColor(0, 0x80, 0));
+
+  servers.front()->ShutdownSink()->ShutdownRequest("");  // the host stops
+  Run();
+  window->Core().StatusTimer();
+  EXPECT_EQ(Text("SBZentralePanel2"), "nicht verbunden");
+  for (const char* label : {"ZLStatus", "ZLRecPower"}) {
+    SCOPED_TRACE(label);
+    EXPECT_EQ(Child<QLabel>(label)->palette().color(QPalette::WindowText), QColor(0xFF, 0, 0));
+  }
+  EXPECT_EQ(Text("ZLStatus"), "Ok");  // the last value, now shown as doubtful
+  EXPECT_EQ(Text("ZLRecPower"), "17");
+}
+
+TEST_F(MainWindowTest, StatusPanelsShowEveryTextWhole) {
+  WriteIni(kTwoStations);
+  activation_result = com::E_FAIL;
+  ASSERT_TRUE(Start());
+  window->show();
+  ExpectWholeTexts(*window, {{"SBZentralePanel1", {"Aktiv", "Inaktiv"}}, {"SBZentralePanel2", AllServerStatusTexts()}});
+  EXPECT_EQ(Text("SBZentralePanel2"), "nicht verbunden");
+}
+
 TEST_F(MainWindowTest, TheButtonOpensTheSelectedStationOnce) {
   WriteIni(kTwoStations);
   Know(TwoStationItems());

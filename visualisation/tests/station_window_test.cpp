@@ -159,6 +159,41 @@ TEST_F(StationWindowTest, StatusLabelColours) {
   EXPECT_EQ(Child<QLabel>("SLKomOK")->text().toStdString(), "12");
 }
 
+TEST_F(StationWindowTest, WhenTheServerGoesTheLastValuesShowAsBad) {
+  OpenTwoStations();
+  window->show();
+  Send("BINPUT", "Taster", Variant::I4(1));
+  Send("BINPUT", "Druck", Variant::R8(12.5));
+  Send("STATUS", "RS_KOM_OK", Variant::I4(12));
+  Send("STATUS", "RM_RECPOWER", Variant::I4(10));
+  ASSERT_EQ(Pixel(37, 112), QColor(0, 0xFF, 0));
+  ASSERT_EQ(TextColour("EAnalog1"), QColor(0, 0x80, 0));
+  const auto& writes = Remote("BINPUT").writes;
+
+  servers.back()->ShutdownSink()->ShutdownRequest("");  // the host stops
+  Run();
+  EXPECT_EQ(Child<QLabel>("SBStationPanel2")->text().toStdString(), "nicht verbunden");
+  EXPECT_EQ(TextColour("SLKomOK"), QColor(0xFF, 0, 0));
+  EXPECT_EQ(Child<QLabel>("SLKomOK")->text().toStdString(), "12");
+  EXPECT_EQ(Pixel(442, 204), QColor(0x50, 0x50, 0x50));  // bar LED 1: no longer valid
+  // The channels go the way of a bad quality: invalid at the timer's next tick.
+  EXPECT_TRUE(window->Timer().isActive());
+  window->OnTimer();
+  EXPECT_EQ(Pixel(37, 112), QColor(0x50, 0x50, 0x50));
+  EXPECT_EQ(TextColour("EAnalog1"), QColor(0xFF, 0, 0));
+  EXPECT_EQ(window->findChild<TGauge*>("GAnalog1")->ForeColor(), QColor(0xFF, 0, 0));
+  // Clicks do nothing.
+  QTest::mouseClick(Child<QWidget>("ImageStation"), Qt::LeftButton, {}, QPoint(kLeds[16].x, kLeds[16].y));
+  EXPECT_TRUE(writes.empty());
+}
+
+TEST_F(StationWindowTest, StatusPanelsShowEveryTextWhole) {
+  OpenTwoStations();
+  window->show();
+  ExpectWholeTexts(*window,
+                   {{"SBStationPanel1", {"Aktiv", "Inaktiv"}}, {"SBStationPanel2", {"verbunden", "nicht verbunden"}}});
+}
+
 TEST_F(StationWindowTest, ClosingReleasesTheWindowUnlessItLogs) {
   OpenTwoStations(true);
   window->show();

@@ -21,6 +21,7 @@
 #include "platform/com/rpc/channel.h"
 #include "platform/com/rpc/local_activation.h"
 #include "platform/com/rpc/opc.grpc.pb.h"
+#include "platform/com/rpc/pending_change.h"
 #include "platform/com/rpc/wire.h"
 
 namespace platform::com::rpc {
@@ -57,20 +58,28 @@ struct Shared : std::enable_shared_from_this<Shared> {
   std::map<uint32_t, Sink> sinks;
   std::map<AdviseKey, uint32_t> advised;
   uint32_t next_sink = 1;
+  // By sink: the data change posted last, while it still waits for the loop and nothing else
+  // for that sink was posted after it. Later ordinary changes merge into it.
+  std::map<uint32_t, std::shared_ptr<PendingChange>> open;
+  // Told on the apartment when the connection ends without the client letting go of it.
+  std::vector<std::function<void()>> on_lost;
 
   bool Alive() {
     std::lock_guard lock(mutex);
     return alive;
   }
   // The connection is gone: calls fail from now on. The sinks are let go on the apartment,
-  // after the callbacks that arrived before the end (a shutdown request among them) have run.
+  // after the callbacks that arrived before the end (a shutdown request among them) have run,
+  // and then those who watch the connection are told.
   void Die() {
     bool post = false;
+    std::vector<std::function<void()>> watchers;
     {
       std::lock_guard lock(mutex);
       alive = false;
       post = !release_posted;
       release_posted = true;
+      if (post) watchers.swap(on_lost);
     }
     cv.notify_all();
     if (!post) return;
@@ -82,7 +91,45 @@ struct Shared : std::enable_shared_from_this<Shared> {
       std::lock_guard lock(self->mutex);
       dropped.swap(self->sinks);
       self->advised.clear();
+      self->open.clear();
     });
+    for (auto& w : watchers) apartment->Post(std::move(w));
+  }
+  // on_lost runs on the apartment once the connection has ended (at once when it has).
+  void Watch(std::function<void()> on_lost_fn) {
+    {
+      std::lock_guard lock(mutex);
+      if (alive) {
+        on_lost.push_back(std::move(on_lost_fn));
+        return;
+      }
+    }
+    apartment->Post(std::move(on_lost_fn));
+  }
+  // The client lets go of the connection: nobody is to be told of its end.
+  void ForgetWatchers() {
+    std::lock_guard lock(mutex);
+    on_lost.clear();
+  }
+
+  // ---- merging of waiting data changes ----
+  bool TryMerge(uint32_t sink, const PendingChange& change) {
+    std::lock_guard lock(mutex);
+    auto it = open.find(sink);
+    if (it == open.end() || !it->second->Takes(change)) return false;
+    it->second->Merge(change);
+    return true;
+  }
+  void Open(uint32_t sink, std::shared_ptr<PendingChange> change) {
+    std::lock_guard lock(mutex);
+    open[sink] = std::move(change);
+  }
+  // Nothing merges into the sink's waiting change any more: it is being delivered, or
+  // something else for that sink comes after it.
+  void Close(uint32_t sink, const std::shared_ptr<PendingChange>& only = nullptr) {
+    std::lock_guard lock(mutex);
+    auto it = open.find(sink);
+    if (it != open.end() && (!only || it->second == only)) open.erase(it);
   }
   uint32_t AddSink(std::shared_ptr<IUnknown> object, bool on_group, OPCHANDLE group) {
     std::lock_guard lock(mutex);
@@ -97,6 +144,7 @@ struct Shared : std::enable_shared_from_this<Shared> {
     if (it == sinks.end()) return;
     dropped = std::move(it->second);
     sinks.erase(it);
+    open.erase(id);
   }
   std::shared_ptr<IUnknown> FindSink(uint32_t id) {
     std::lock_guard lock(mutex);
@@ -123,6 +171,7 @@ struct Shared : std::enable_shared_from_this<Shared> {
     for (auto it = sinks.begin(); it != sinks.end();) {
       if (it->second.on_group && it->second.group == group) {
         dropped.push_back(std::move(it->second));
+        open.erase(it->first);
         it = sinks.erase(it);
       } else {
         ++it;
@@ -131,18 +180,57 @@ struct Shared : std::enable_shared_from_this<Shared> {
   }
 };
 
-// Runs a callback on the apartment if its sink is still advised by then.
+template <class T>
+const T* Ptr(const std::vector<T>& v) {
+  return v.empty() ? nullptr : v.data();
+}
+
+// Runs a callback on the apartment if its sink is still advised by then; false when the sink
+// is not advised now, and nothing was posted.
 template <class I, class Fn>
-void Deliver(const std::shared_ptr<Shared>& shared, uint32_t sink_id, Fn fn) {
+bool Deliver(const std::shared_ptr<Shared>& shared, uint32_t sink_id, Fn fn) {
   std::shared_ptr<IUnknown> object = shared->FindSink(sink_id);
   std::shared_ptr<I> sink = Query<I>(object);
-  if (!sink) return;
+  if (!sink) return false;
   std::weak_ptr<Shared> weak = shared;
   shared->apartment->Post([weak, sink_id, sink, fn = std::move(fn)] {
     auto s = weak.lock();
     if (!s || Query<I>(s->FindSink(sink_id)) != sink) return;  // unadvised meanwhile
     fn(*sink);
   });
+  return true;
+}
+
+// An ordinary data change: merged into the one of its sink that still waits for the loop, or
+// posted as the one that waits, so that a held-up loop finds at most one change per sink.
+void DeliverChange(const std::shared_ptr<Shared>& shared, uint32_t sink_id, PendingChange change) {
+  if (shared->TryMerge(sink_id, change)) return;
+  auto pending = std::make_shared<PendingChange>(std::move(change));
+  // Open before the post: the loop may run it at once, and what merges must go into it.
+  shared->Open(sink_id, pending);
+  std::weak_ptr<Shared> weak = shared;
+  auto take = [weak, sink_id, pending] {
+    if (auto s = weak.lock()) s->Close(sink_id, pending);
+  };
+  bool posted;
+  if (pending->IsStream()) {
+    posted = Deliver<IAdviseSink>(shared, sink_id, [take, pending](IAdviseSink& cb) {
+      take();
+      FORMATETC fmt;
+      fmt.cfFormat = RegisterClipboardFormat(pending->Format());
+      STGMEDIUM medium;
+      medium.hGlobal = pending->StreamBlock();
+      cb.OnDataChange(&fmt, &medium);
+    });
+  } else {
+    posted = Deliver<IOPCDataCallback>(shared, sink_id, [take, pending](IOPCDataCallback& cb) {
+      take();
+      const PendingChange& c = *pending;
+      cb.OnDataChange(0, c.Group(), c.MasterQuality(), c.MasterError(), static_cast<DWORD>(c.Handles().size()),
+                      Ptr(c.Handles()), Ptr(c.Values()), Ptr(c.Qualities()), Ptr(c.Stamps()), Ptr(c.Errors()));
+    });
+  }
+  if (!posted) shared->Close(sink_id, pending);
 }
 
 struct DecodedDataChange {
@@ -173,11 +261,6 @@ bool Decode(const pb::DataChange& m, DecodedDataChange* d) {
   return true;
 }
 
-template <class T>
-const T* Ptr(const std::vector<T>& v) {
-  return v.empty() ? nullptr : v.data();
-}
-
 void HandleEvent(const std::shared_ptr<Shared>& shared, const pb::Event& e) {
   switch (e.kind_case()) {
     case pb::Event::kConnected: {
@@ -194,6 +277,13 @@ void HandleEvent(const std::shared_ptr<Shared>& shared, const pb::Event& e) {
       auto d = std::make_shared<DecodedDataChange>();
       bool read = e.kind_case() == pb::Event::kReadComplete;
       if (!Decode(read ? e.read_complete() : e.data_change(), d.get())) return;
+      if (!read && d->msg.transaction_id() == 0) {
+        DeliverChange(shared, e.sink(),
+                      PendingChange::FromCallback(d->msg.group(), std::move(d->handles), std::move(d->values),
+                                                  std::move(d->qualities), std::move(d->stamps), std::move(d->errors)));
+        return;
+      }
+      shared->Close(e.sink());
       Deliver<IOPCDataCallback>(shared, e.sink(), [d, read](IOPCDataCallback& cb) {
         auto n = static_cast<DWORD>(d->handles.size());
         if (read) {
@@ -211,6 +301,7 @@ void HandleEvent(const std::shared_ptr<Shared>& shared, const pb::Event& e) {
       if (w.client_handles_size() != w.errors_size()) return;
       std::vector<OPCHANDLE> handles(w.client_handles().begin(), w.client_handles().end());
       std::vector<HRESULT> errors(w.errors().begin(), w.errors().end());
+      shared->Close(e.sink());
       Deliver<IOPCDataCallback>(shared, e.sink(), [w, handles, errors](IOPCDataCallback& cb) {
         cb.OnWriteComplete(w.transaction_id(), w.group(), w.master_error(), static_cast<DWORD>(handles.size()),
                            Ptr(handles), Ptr(errors));
@@ -219,6 +310,7 @@ void HandleEvent(const std::shared_ptr<Shared>& shared, const pb::Event& e) {
     }
     case pb::Event::kCancelComplete: {
       pb::CancelComplete c = e.cancel_complete();
+      shared->Close(e.sink());
       Deliver<IOPCDataCallback>(shared, e.sink(),
                                 [c](IOPCDataCallback& cb) { cb.OnCancelComplete(c.transaction_id(), c.group()); });
       return;
@@ -229,10 +321,16 @@ void HandleEvent(const std::shared_ptr<Shared>& shared, const pb::Event& e) {
       return;
     }
     case pb::Event::kStreamData: {
+      const std::vector<uint8_t> block(e.stream_data().block().begin(), e.stream_data().block().end());
+      if (std::optional<PendingChange> change = PendingChange::FromStream(e.stream_data().format(), block)) {
+        DeliverChange(shared, e.sink(), std::move(*change));
+        return;
+      }
+      shared->Close(e.sink());
       FORMATETC fmt;
       fmt.cfFormat = RegisterClipboardFormat(e.stream_data().format());
       STGMEDIUM medium;
-      medium.hGlobal.assign(e.stream_data().block().begin(), e.stream_data().block().end());
+      medium.hGlobal = block;
       Deliver<IAdviseSink>(shared, e.sink(), [fmt, medium](IAdviseSink& cb) { cb.OnDataChange(&fmt, &medium); });
       return;
     }
@@ -249,6 +347,7 @@ class Connection {
         shared_(std::make_shared<Shared>(apartment)), call_timeout_ms_(call_timeout_ms) {}
 
   ~Connection() {
+    shared_->ForgetWatchers();
     stream_ctx_.TryCancel();
     if (reader_thread_.joinable()) reader_thread_.join();
     shared_->Die();
@@ -297,6 +396,10 @@ class Connection {
     if (st.ok()) return rep->hr();
     switch (st.error_code()) {
       case grpc::StatusCode::DEADLINE_EXCEEDED:
+        // A server that lets a call run out of time is taken for gone: the program must not
+        // wait that long once more for each call that follows.
+        shared_->Die();
+        stream_ctx_.TryCancel();
         return RPC_E_TIMEOUT;
       case grpc::StatusCode::RESOURCE_EXHAUSTED:
         return E_OUTOFMEMORY;
@@ -403,6 +506,9 @@ class PointProxy final : public IConnectionPoint, public std::enable_shared_from
 // What server and group proxies share: the interfaces and connection points the remote
 // object offers.
 class RemoteObject {
+ public:
+  const std::shared_ptr<Connection>& Conn() const { return conn_; }
+
  protected:
   RemoteObject(std::shared_ptr<Connection> conn, std::vector<IID> iids, std::vector<IID> points, bool on_group,
                OPCHANDLE group)
@@ -998,6 +1104,18 @@ bool NamesThisComputer(const std::string& computer_name, const std::string& host
   const std::string& full = name_full ? name : host_name;
   const std::string& short_name = name_full ? host_name : name;
   return strcasecmp(full.substr(0, full.find('.')).c_str(), short_name.c_str()) == 0;
+}
+
+bool WatchConnection(const std::shared_ptr<IUnknown>& object, std::function<void()> on_lost) {
+  const RemoteObject* remote = nullptr;
+  if (auto* server = dynamic_cast<ServerProxy*>(object.get())) {
+    remote = server;
+  } else if (auto* group = dynamic_cast<GroupProxy*>(object.get())) {
+    remote = group;
+  }
+  if (!remote) return false;
+  remote->Conn()->State()->Watch(std::move(on_lost));
+  return true;
 }
 
 bool IsLocalComputer(const std::string& computer_name) {

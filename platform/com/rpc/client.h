@@ -12,8 +12,11 @@
 // A ProgID is resolved on this computer: another computer's server is named by its CLSID.
 //
 // Callbacks to the sinks a client advises reach it on its apartment, in the order the server
-// sent them, and never inside a call. When the server goes away, every call on its proxies
-// returns RPC_E_DISCONNECTED and no further callback arrives. When the client lets go of all
+// sent them, and never inside a call. While the apartment's loop is held up, ordinary data
+// changes for one sink that wait there merge into one (item by item, the latest value and
+// quality winning); every other callback waits as it came. When the server goes away, or a
+// call runs out of its time (the server hangs), every later call on its proxies returns
+// RPC_E_DISCONNECTED at once and no further callback arrives. When the client lets go of all
 // its proxies the connection closes, and the server removes the client's groups.
 //
 // The connection holds an advised sink until Unadvise (or until it closes); a sink that holds
@@ -21,6 +24,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -38,6 +42,7 @@ struct ActivationOptions {
   Apartment* apartment = nullptr;  // MainApartment() when null
   platform::Clock* clock = nullptr;  // DefaultClock() when null: measures the start-up wait
   uint32_t start_timeout_ms = 10000;
+  // The time one call may take; a call that runs out of it ends the connection.
   uint32_t call_timeout_ms = 30000;
   // Blank or this computer's own name (any case): this computer. Any other name: that
   // computer, through its OPC service.
@@ -60,6 +65,11 @@ HRESULT CreateServerByName(const std::string& name, const ActivationOptions& opt
 // Connects to a server at a known endpoint ("unix:<path>"), without the registry.
 HRESULT ConnectServer(const std::string& target, const CLSID& clsid, const ActivationOptions& options,
                       std::shared_ptr<IUnknown>* out, std::string* error_text = nullptr);
+
+// Runs on_lost on the proxy's apartment once, when the connection of the object (a server or
+// group proxy) ends without the client letting go of it: after the callbacks that came before
+// the end. False for an object that is no proxy of the transport (nothing to watch).
+bool WatchConnection(const std::shared_ptr<IUnknown>& object, std::function<void()> on_lost);
 
 // True for a blank name and for this computer's own name, compared ignoring case.
 bool IsLocalComputer(const std::string& computer_name);

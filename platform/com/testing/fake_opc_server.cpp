@@ -235,8 +235,9 @@ class FakeGroup final : public IOPCItemMgt,
                 DWORD* pTransactionID, std::vector<HRESULT>* ppErrors) override {
     if (!pTransactionID || !ppErrors || dwCount == 0 || !phServer || !pItemValues) return E_INVALIDARG;
     std::lock_guard lock(device_->mutex_);
+    // As OPC DA 1.0 has it: the connection named is the one advised for write completions.
     auto sink = stream_sinks_.find(dwConnection);
-    if (sink == stream_sinks_.end()) return CONNECT_E_NOCONNECTION;
+    if (sink == stream_sinks_.end() || sink->second.format != kOpcStmFormatWriteComplete) return CONNECT_E_NOCONNECTION;
     return QueueWrite(Pending::kWrite1, dwConnection, dwCount, phServer, pItemValues, 0, pTransactionID, ppErrors);
   }
 

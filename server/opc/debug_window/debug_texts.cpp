@@ -1,5 +1,7 @@
 #include "server/opc/debug_window/debug_texts.h"
 
+#include <algorithm>
+
 #include "support/log_text.h"
 
 namespace opc {
@@ -52,6 +54,28 @@ TDebugTexts RefreshTexts(const TDebugSnapshot& s) {
     t.Fm = FmLines(st);
   }
   return t;
+}
+
+std::vector<double> FmTabStops(const std::vector<std::string>& fm,
+                               const std::function<double(const std::string&)>& width) {
+  double label = 0, column = 0;
+  size_t columns = 0;
+  for (const std::string& row : fm) {
+    if (row.size() < kFmLabelLength) continue;
+    label = std::max(label, width(row.substr(0, kFmLabelLength)));
+    size_t entries = 0;
+    for (size_t from = kFmLabelLength; from < row.size(); ++entries) {
+      size_t tab = row.find('\t', from);
+      if (tab == std::string::npos) tab = row.size();
+      column = std::max(column, width(row.substr(from, tab - from)));
+      from = tab + 1;
+    }
+    columns = std::max(columns, entries);
+  }
+  column += width("  ");
+  std::vector<double> stops;
+  for (size_t k = 1; k <= columns; ++k) stops.push_back(label + double(k) * column);
+  return stops;
 }
 
 int32_t SpinUp(int32_t shown, int32_t count) { return shown < count - 1 ? shown + 1 : shown; }

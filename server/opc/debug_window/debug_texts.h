@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,17 @@ struct TDebugTexts {
 };
 
 TDebugTexts RefreshTexts(const TDebugSnapshot& s);
+
+// Every row of mFM but the empty one is a label of this many characters, then its entries,
+// each followed by a tab.
+inline constexpr size_t kFmLabelLength = 8;
+
+// The tab stops of mFM that put every entry under the heading of its column: the first column
+// starts right after the widest label, and each column is as wide as the widest entry shown
+// plus two blanks, so no entry reaches into the next column. width: the width of a text in
+// the window's font.
+std::vector<double> FmTabStops(const std::vector<std::string>& fm,
+                               const std::function<double(const std::string&)>& width);
 
 // The station shown after a click up (not beyond the last of count) or down (not below 0).
 int32_t SpinUp(int32_t shown, int32_t count);

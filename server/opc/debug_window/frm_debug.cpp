@@ -2,9 +2,12 @@
 
 #include <QCloseEvent>
 #include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
+#include <QTextDocument>
+#include <QTextOption>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -88,6 +91,15 @@ void TfrmDebug::Timer1Timer() {
   const TDebugTexts t = RefreshTexts(*snapshot);
   if (t.Zfm) mZFM->setPlainText(Lines(*t.Zfm));
   gbFM->setTitle(Q(t.FmCaption));
+  // The entries are joined by tabs; stops of their own put each under its column's heading.
+  const QFontMetricsF metrics(mFM->font());
+  const std::vector<double> stops =
+      FmTabStops(t.Fm, [&](const std::string& text) { return metrics.horizontalAdvance(Q(text)); });
+  QTextOption option = mFM->document()->defaultTextOption();
+  if (option.tabArray() != QList<qreal>(stops.begin(), stops.end())) {
+    option.setTabArray(QList<qreal>(stops.begin(), stops.end()));
+    mFM->document()->setDefaultTextOption(option);
+  }
   mFM->setPlainText(Lines(t.Fm));
 }
 

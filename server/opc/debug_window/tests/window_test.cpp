@@ -2,8 +2,13 @@
 // entry points, on the application's thread.
 #include <gtest/gtest.h>
 
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
+#include <QFontMetricsF>
 #include <QPointer>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QTimer>
 #include <QToolButton>
 #include <atomic>
@@ -11,6 +16,8 @@
 #include <regex>
 #include <thread>
 
+#include "server/opc/debug_window/debug_link.h"
+#include "server/opc/debug_window/debug_texts.h"
 #include "server/opc/debug_window/tests/window_fixture.h"
 #include "tools/testing/simulator_process.h"
 
@@ -138,6 +145,68 @@ struct CountingSource : TDebugSource {
   }
   mutable std::atomic<int> calls{0};
 };
+
+// One station with entries of every width, from "IN" to "123456".
+struct WideSource : TDebugSource {
+  TDebugSnapshot Snapshot(int32_t) const override {
+    TDebugSnapshot s;
+    s.StationCount = 2;
+    TDebugStation st{"Pumpe", 12, 0, 0, {false, true, true, false}, {0, 3, 0, 12}, {false, false, true, false}, {}};
+    st.Timeouts.RegCnt = {10, 3, 5, 0, 40, 2};
+    st.Timeouts.Timeout = {-1013, 123456, 200, 0, 6000, -2};
+    s.Station = st;
+    return s;
+  }
+};
+
+// Where each entry of each row of the memo starts, as the memo lays the row out: right after
+// the label, then after every tab that is not the row's last character.
+std::vector<std::vector<double>> EntryStarts(QPlainTextEdit& memo) {
+  std::vector<std::vector<double>> rows;
+  QTextDocument* doc = memo.document();
+  for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+    doc->documentLayout()->blockBoundingRect(block);  // lays the row out
+    const QString text = block.text();
+    const QTextLine line = block.layout()->lineAt(0);
+    std::vector<double> starts;
+    const int label = int(kFmLabelLength);
+    if (text.size() > label) starts.push_back(line.cursorToX(label));
+    for (int i = label; i + 1 < text.size(); ++i) {
+      if (text[i] == QLatin1Char('\t')) starts.push_back(line.cursorToX(i + 1));
+    }
+    rows.push_back(starts);
+  }
+  return rows;
+}
+
+TEST(DebugWindowLayout, EveryEntryStandsUnderItsHeading) {
+  WideSource source;
+  TfrmDebug window(std::make_shared<TDebugLink>(&source));
+  window.show();
+  ASSERT_EQ(MemoLines(window.mFM)[1], "bDoneRd TRUE \tTRUE \tFALSE\t");
+  const std::vector<std::vector<double>> starts = EntryStarts(*window.mFM);
+  ASSERT_EQ(starts.size(), 8u);
+  // Rows 1 to 3 under the request classes of row 0, rows 6 and 7 under the time-out types of row 5.
+  const struct {
+    size_t heading;
+    std::vector<size_t> rows;
+  } tables[] = {{0, {1, 2, 3}}, {5, {6, 7}}};
+  for (const auto& table : tables) {
+    const std::vector<double>& heading = starts[table.heading];
+    ASSERT_EQ(heading.size(), table.heading == 0 ? 3u : 6u);
+    for (size_t row : table.rows) {
+      SCOPED_TRACE(MemoLines(window.mFM)[row]);
+      ASSERT_EQ(starts[row].size(), heading.size());
+      for (size_t k = 0; k < heading.size(); ++k) EXPECT_NEAR(starts[row][k], heading[k], 0.5) << "entry " << k;
+    }
+  }
+  // Each column is wider than the widest entry, "123456" included.
+  const QFontMetricsF metrics(window.mFM->font());
+  const std::vector<double>& types = starts[5];
+  for (size_t k = 1; k < types.size(); ++k) {
+    EXPECT_GT(types[k] - types[k - 1], metrics.horizontalAdvance(QStringLiteral("123456"))) << "column " << k - 1;
+  }
+}
 
 struct ForeignRow {
   const char* name;
