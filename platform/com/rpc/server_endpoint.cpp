@@ -1,8 +1,8 @@
 #include "platform/com/rpc/server_endpoint.h"
 
 #include <fcntl.h>
-#include <malloc.h>
 #include <grpcpp/grpcpp.h>
+#include <malloc.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -10,10 +10,9 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <span>
@@ -26,8 +25,8 @@
 #include "platform/com/opc_da.h"
 #include "platform/com/rpc/channel.h"
 #include "platform/com/rpc/event_queue.h"
-#include "platform/com/rpc/request_guard.h"
 #include "platform/com/rpc/opc.grpc.pb.h"
+#include "platform/com/rpc/request_guard.h"
 #include "platform/com/rpc/wire.h"
 #include "platform/com/rpc/worker_pool.h"
 
