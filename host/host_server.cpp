@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 
 #include "platform/cp1252.h"
 
@@ -29,9 +30,13 @@ com::HRESULT HostServer::Start(const platform::toolkit::TServerInitData& record,
   s->clock_ = &clock;
   s->model_ = com::DaServerModel::Create(ns.Space(), backend, clock, ModelOptions(record, settings.connection_points));
   for (const auto& [id, properties] : ns.Properties()) s->model_->SetProperties(id, properties);
+  com::rpc::ServeOptions endpoint = settings.endpoint;
+  if (!endpoint.error_log) {
+    endpoint.error_log = [](const std::string& line) { std::fprintf(stderr, "ostrel-host: %s\n", line.c_str()); };
+  }
   std::string why;
   com::HRESULT hr = com::rpc::ServerEndpoint::Start(
-      record.ClassId, [model = s->model_] { return model->NewServer(); }, settings.endpoint, &s->endpoint_, &why);
+      record.ClassId, [model = s->model_] { return model->NewServer(); }, endpoint, &s->endpoint_, &why);
   if (com::FAILED(hr)) {
     if (error) *error = why;
     return hr;

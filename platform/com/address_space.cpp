@@ -193,7 +193,10 @@ HRESULT AddressBrowser::Browse(OPCBROWSETYPE type, const std::string& filter, VA
       if (item_passes(*item) && passes(item->name)) names->push_back(item->name);
     }
   } else {
+    // The items at and below the position: their IDs begin with its path and a ".".
+    const std::string prefix = position_ == AddressSpace::kTop ? std::string() : here.path + ".";
     for (const auto& item : space_.items_) {
+      if (item->item_id.compare(0, prefix.size(), prefix) != 0) continue;
       if (item_passes(*item) && passes(item->item_id)) names->push_back(item->item_id);
     }
   }

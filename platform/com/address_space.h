@@ -70,9 +70,10 @@ class AddressBrowser {
   // UP at the top: E_FAIL; DOWN to a name that is no branch here, TO a path that is no
   // branch: E_INVALIDARG; TO "" goes to the top.
   HRESULT ChangeBrowsePosition(OPCBROWSEDIRECTION direction, const std::string& name);
-  // Branch names or item names at the position, or every item ID (OPC_FLAT), in the order
-  // they were added. The type filter keeps items whose value converts to that type, the
-  // access filter items that have all of its rights; branches are filtered by name only.
+  // Branch names or item names at the position, or the full IDs of the items at and below it
+  // (OPC_FLAT), in the order they were added. The type filter keeps items whose value converts
+  // to that type, the access filter items that have all of its rights; branches are filtered by
+  // name only.
   // OPC_E_INVALIDFILTER for a malformed pattern, E_INVALIDARG for an unknown browse type.
   HRESULT Browse(OPCBROWSETYPE type, const std::string& filter, VARTYPE data_type, DWORD access_rights,
                  std::vector<std::string>* names) const;

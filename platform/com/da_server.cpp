@@ -1,6 +1,7 @@
 #include "platform/com/da_server.h"
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <map>
 
@@ -9,6 +10,13 @@
 #include "platform/com/opc_stream.h"
 
 namespace platform::com {
+
+// Locking: the model's lock guards only its list of server objects and the item properties;
+// each server object has a lock for its groups, browse position and settings, and each group
+// one for its items, sinks and pending calls. A lock is held only to look at or change that
+// state, never across a device read or write and never across a call to a sink, so a group
+// waiting for the device keeps nobody else waiting. Where two are held, the server object's
+// comes first.
 
 namespace {
 
@@ -27,6 +35,15 @@ bool TypeFits(VARTYPE canonical, VARTYPE requested) {
          SUCCEEDED(VariantChangeType(&probe, zero, 0, requested));
 }
 
+// A value that is a number but does not fit the type is out of range; anything else that
+// does not convert is of a type the item cannot take.
+HRESULT ConversionError(HRESULT hr) { return hr == DISP_E_OVERFLOW ? OPC_E_RANGE : OPC_E_BADTYPE; }
+
+// An ID with an empty part ("", "A..B", ".A", "A.") can name nothing in any address space.
+bool WellFormedItemId(const std::string& id) {
+  return !id.empty() && id.front() != '.' && id.back() != '.' && id.find("..") == std::string::npos;
+}
+
 // Tick arithmetic with wrap-around: true when `at` has come.
 bool Due(uint32_t now, uint32_t at) { return static_cast<int32_t>(now - at) >= 0; }
 
@@ -35,25 +52,33 @@ bool Due(uint32_t now, uint32_t at) { return static_cast<int32_t>(now - at) >= 0
 class DaServerObject;
 
 struct DaServerModel::State {
-  State(const AddressSpace& s, DaBackend& b, platform::Clock& c, DaServerOptions o)
-      : space(s), backend(b), clock(c), options(std::move(o)), start(ToFileTime(c.Now())), last_update(start) {}
+  State(const AddressSpace& s, DaBackend& b, platform::Clock& c, DaServerOptions o, std::shared_ptr<const void> k)
+      : keep(std::move(k)), space(s), backend(b), clock(c), options(std::move(o)), start(ToFileTime(c.Now())),
+        last_update(FileTimeToU64(start)) {}
+  const std::shared_ptr<const void> keep;
   const AddressSpace& space;
   DaBackend& backend;
   platform::Clock& clock;
   const DaServerOptions options;
-  std::mutex mutex;  // every group, item and server object of the model
+  std::mutex mutex;  // the server objects and the properties below
   std::map<std::string, std::vector<DaProperty>> properties;
   std::vector<std::weak_ptr<DaServerObject>> servers;
-  OPCHANDLE next_handle = 1;
-  DWORD next_id = 1;
-  FILETIME start;
-  FILETIME last_update;
+  std::atomic<OPCHANDLE> next_handle{1};  // group and item handles
+  std::atomic<DWORD> next_id{1};          // cancel ids, transactions, connections, group names
+  const FILETIME start;
+  std::atomic<uint64_t> last_update;
 
   DWORD Revise(DWORD requested) const {
     DWORD step = std::max<DWORD>(options.fastest_rate_ms, 1);
     if (requested <= step) return step;
     return (requested + step - 1) / step * step;
   }
+  std::vector<DaProperty> PropertiesOf(const std::string& id) {
+    std::lock_guard lock(mutex);
+    auto it = properties.find(id);
+    return it == properties.end() ? std::vector<DaProperty>() : it->second;
+  }
+  void Updated() { last_update = FileTimeToU64(ToFileTime(clock.Now())); }
 };
 
 namespace {
@@ -63,10 +88,11 @@ struct Item {
   OPCHANDLE client = 0;
   bool active = true;
   VARTYPE requested = VT_EMPTY;
-  bool has_cache = false;
+  uint64_t read = 0;  // the device read the cache comes from; 0: never read
   DaBackend::Reading cache;
   bool sent = false;  // reported since the last reason for a full callback
-  DaBackend::Reading reported;
+  Variant reported_value;
+  WORD reported_quality = 0;
 };
 
 struct Pending {
@@ -79,19 +105,43 @@ struct Pending {
   DWORD connection = 0;         // kWrite1
 };
 
-// What one item looks like to its client: the value in the requested type.
-void Present(const Item& it, OPCITEMSTATE* st, HRESULT* error) {
-  st->hClient = it.client;
-  st->wQuality = it.cache.quality;
-  st->ftTimeStamp = it.cache.stamp;
-  *error = S_OK;
-  if (it.requested == VT_EMPTY) {
-    st->vDataValue = it.cache.value;
-  } else if (HRESULT hr = VariantChangeType(&st->vDataValue, it.cache.value, 0, it.requested); FAILED(hr)) {
-    st->vDataValue = Variant();
-    st->wQuality = OPC_QUALITY_BAD;
-    *error = hr;
+// The items of one callback, in the form the sinks take.
+struct Report {
+  std::vector<OPCHANDLE> clients;
+  std::vector<Variant> values;
+  std::vector<WORD> qualities;
+  std::vector<FILETIME> stamps;
+  std::vector<HRESULT> errors;
+  size_t size() const { return clients.size(); }
+  bool AllOk() const { return std::all_of(errors.begin(), errors.end(), [](HRESULT e) { return e == S_OK; }); }
+  bool AllGood() const {
+    return std::all_of(qualities.begin(), qualities.end(), [](WORD q) { return (q & 0xC0) == 0xC0; });
   }
+  std::vector<OpcStreamItem> StreamItems() const {
+    std::vector<OpcStreamItem> out;
+    out.reserve(size());
+    for (size_t i = 0; i < size(); ++i) out.push_back({clients[i], qualities[i], stamps[i], values[i]});
+    return out;
+  }
+};
+
+// What one item looks like to its client: the value in the requested type.
+void Present(const Item& it, Report* r) {
+  Variant value;
+  WORD quality = it.cache.quality;
+  HRESULT error = S_OK;
+  if (it.requested == VT_EMPTY) {
+    value = it.cache.value;
+  } else if (HRESULT hr = VariantChangeType(&value, it.cache.value, 0, it.requested); FAILED(hr)) {
+    value = Variant();
+    quality = OPC_QUALITY_BAD;
+    error = ConversionError(hr);
+  }
+  r->clients.push_back(it.client);
+  r->values.push_back(std::move(value));
+  r->qualities.push_back(quality);
+  r->stamps.push_back(it.cache.stamp);
+  r->errors.push_back(error);
 }
 
 }  // namespace
@@ -105,7 +155,8 @@ class DaGroup final : public IOPCItemMgt,
                       public IConnectionPointContainer,
                       public std::enable_shared_from_this<DaGroup> {
  public:
-  DaGroup(std::shared_ptr<DaServerModel::State> state, OPCHANDLE handle) : st_(std::move(state)), handle_(handle) {}
+  DaGroup(std::shared_ptr<DaServerModel::State> state, OPCHANDLE handle, std::weak_ptr<DaServerObject> owner)
+      : st_(std::move(state)), handle_(handle), owner_(std::move(owner)) {}
 
   HRESULT QueryInterface(const IID& riid, std::shared_ptr<IUnknown>* ppv) override {
     if (riid == IID_IConnectionPointContainer && !st_->options.connection_points) {
@@ -124,7 +175,7 @@ class DaGroup final : public IOPCItemMgt,
     return S_OK;
   }
 
-  // ---- set-up by the server object (lock held) ----
+  // ---- set-up by the server object, before anyone else sees the group ----
   void Init(const std::string& name, bool active, DWORD rate, OPCHANDLE client, LONG bias, float deadband, LCID lcid) {
     name_ = name;
     active_ = active;
@@ -134,13 +185,19 @@ class DaGroup final : public IOPCItemMgt,
     deadband_ = deadband;
     lcid_ = lcid;
     next_due_ = st_->clock.TickMs();
+    data_point_->group = weak_from_this();
   }
-  const std::string& Name() const { return name_; }
   DWORD Rate() const { return rate_; }
   OPCHANDLE Handle() const { return handle_; }
-  std::weak_ptr<DaServerObject> owner;
-  void Bind() { data_point_->group = weak_from_this(); }
+  // The server object checked that no other group has the name.
+  void Rename(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    name_ = name;
+  }
+  // The group is removed: no more polls, sinks or completions.
   void Detach() {
+    std::lock_guard lock(mutex_);
+    detached_ = true;
     data_point_->Clear();
     streams_.clear();
     pending_.clear();
@@ -186,7 +243,7 @@ class DaGroup final : public IOPCItemMgt,
   HRESULT GetState(DWORD* rate, BOOL* active, std::string* name, LONG* bias, float* deadband, LCID* lcid,
                    OPCHANDLE* client, OPCHANDLE* server) override {
     if (!rate || !active || !name || !bias || !deadband || !lcid || !client || !server) return E_INVALIDARG;
-    std::lock_guard lock(st_->mutex);
+    std::lock_guard lock(mutex_);
     *rate = rate_;
     *active = active_ ? TRUE : FALSE;
     *name = name_;
@@ -201,17 +258,14 @@ class DaGroup final : public IOPCItemMgt,
                    const LCID* lcid, const OPCHANDLE* client) override {
     if (!revised) return E_INVALIDARG;
     if (deadband && !(*deadband >= 0 && *deadband <= 100)) return E_INVALIDARG;
-    std::lock_guard lock(st_->mutex);
+    std::lock_guard lock(mutex_);
     HRESULT hr = S_OK;
     if (rate) {
       rate_ = st_->Revise(*rate);
       if (rate_ != *rate) hr = OPC_S_UNSUPPORTEDRATE;
     }
     if (active) {
-      if (*active && !active_) {
-        for (auto& [h, it] : items_) it.sent = false;  // a full callback after activation
-        next_due_ = st_->clock.TickMs();
-      }
+      if (*active && !active_) MarkAllUnsent();  // a full callback after activation
       active_ = *active != 0;
     }
     if (bias) bias_ = *bias;
@@ -228,10 +282,11 @@ class DaGroup final : public IOPCItemMgt,
                std::vector<HRESULT>* errors) override {
     if (source != OPC_DS_CACHE && source != OPC_DS_DEVICE) return E_INVALIDARG;
     if (!states || !errors || n == 0 || !h) return E_INVALIDARG;
-    std::lock_guard lock(st_->mutex);
+    const std::vector<OPCHANDLE> handles(h, h + n);
+    Fetch(handles, source == OPC_DS_DEVICE ? kEvery : kActiveNeverRead);
+    std::lock_guard lock(mutex_);
     states->assign(n, OPCITEMSTATE{});
     errors->assign(n, S_OK);
-    if (source == OPC_DS_DEVICE) ReadFromDevice(std::vector<OPCHANDLE>(h, h + n));
     HRESULT hr = S_OK;
     for (DWORD i = 0; i < n; ++i) {
       auto it = items_.find(h[i]);
@@ -241,30 +296,35 @@ class DaGroup final : public IOPCItemMgt,
         continue;
       }
       OPCITEMSTATE& s = (*states)[i];
-      if (source == OPC_DS_CACHE && (!active_ || !it->second.active || !it->second.has_cache)) {
-        s.hClient = it->second.client;
+      s.hClient = it->second.client;
+      if (source == OPC_DS_CACHE && (!active_ || !it->second.active)) {
         s.wQuality = kOutOfService;
         continue;
       }
-      Present(it->second, &s, &(*errors)[i]);
-      if (FAILED((*errors)[i])) hr = S_FALSE;
+      Report r;
+      Present(it->second, &r);
+      s.vDataValue = std::move(r.values[0]);
+      s.wQuality = r.qualities[0];
+      s.ftTimeStamp = r.stamps[0];
+      (*errors)[i] = r.errors[0];
+      if (FAILED(r.errors[0])) hr = S_FALSE;
     }
     return hr;
   }
   HRESULT Write(DWORD n, const OPCHANDLE* h, const Variant* values, std::vector<HRESULT>* errors) override {
     if (!errors || n == 0 || !h || !values) return E_INVALIDARG;
-    std::lock_guard lock(st_->mutex);
-    std::vector<OPCHANDLE> accepted;
-    std::vector<Variant> converted;
-    std::vector<size_t> where;
-    HRESULT hr = Check(n, h, values, errors, &accepted, &converted, &where);
-    if (!accepted.empty()) {
-      std::vector<HRESULT> results;
-      WriteToDevice(accepted, converted, &results);
-      for (size_t k = 0; k < where.size(); ++k) {
-        (*errors)[where[k]] = results[k];
-        if (FAILED(results[k])) hr = S_FALSE;
-      }
+    Batch batch;
+    HRESULT hr;
+    {
+      std::lock_guard lock(mutex_);
+      hr = Check(n, h, values, errors, &batch);
+    }
+    if (batch.handles.empty()) return hr;
+    std::vector<HRESULT> results;
+    WriteToDevice(batch.library, batch.values, &results);
+    for (size_t k = 0; k < batch.where.size(); ++k) {
+      (*errors)[batch.where[k]] = results[k];
+      if (FAILED(results[k])) hr = S_FALSE;
     }
     return hr;
   }
@@ -272,7 +332,7 @@ class DaGroup final : public IOPCItemMgt,
   // ---- IOPCAsyncIO2 ----
   HRESULT Read(DWORD n, const OPCHANDLE* h, DWORD transaction, DWORD* cancel, std::vector<HRESULT>* errors) override {
     if (!cancel || !errors || n == 0 || !h) return E_INVALIDARG;
-    std::lock_guard lock(st_->mutex);
+    std::lock_guard lock(mutex_);
     if (data_point_->Sinks().empty()) return CONNECT_E_NOCONNECTION;
     Pending p{Pending::kRead2, transaction, st_->next_id++, OPC_DS_DEVICE, {}, {}, 0};
     errors->assign(n, S_OK);
@@ -292,13 +352,13 @@ class DaGroup final : public IOPCItemMgt,
   HRESULT Write(DWORD n, const OPCHANDLE* h, const Variant* values, DWORD transaction, DWORD* cancel,
                 std::vector<HRESULT>* errors) override {
     if (!cancel || !errors || n == 0 || !h || !values) return E_INVALIDARG;
-    std::lock_guard lock(st_->mutex);
+    std::lock_guard lock(mutex_);
     if (data_point_->Sinks().empty()) return CONNECT_E_NOCONNECTION;
     return QueueWrite(Pending::kWrite2, transaction, 0, n, h, values, cancel, errors);
   }
   HRESULT Refresh2(OPCDATASOURCE source, DWORD transaction, DWORD* cancel) override {
     if ((source != OPC_DS_CACHE && source != OPC_DS_DEVICE) || !cancel) return E_INVALIDARG;
-    std::lock_guard lock(st_->mutex);
+    std::lock_guard lock(mutex_);
     if (data_point_->Sinks().empty()) return CONNECT_E_NOCONNECTION;
     bool any_active = std::any_of(items_.begin(), items_.end(), [](const auto& kv) { return kv.second.active; });
     if (!active_ || !any_active) return E_FAIL;
@@ -310,7 +370,7 @@ class DaGroup final : public IOPCItemMgt,
   HRESULT Cancel2(DWORD cancel) override {
     Calls calls;
     {
-      std::lock_guard lock(st_->mutex);
+      std::lock_guard lock(mutex_);
       auto it = std::find_if(pending_.begin(), pending_.end(),
                              [&](const Pending& p) { return p.cancel == cancel && p.kind != Pending::kWrite1; });
       if (it == pending_.end()) return E_FAIL;
@@ -328,7 +388,7 @@ class DaGroup final : public IOPCItemMgt,
   HRESULT Write(DWORD connection, DWORD n, const OPCHANDLE* h, const Variant* values, DWORD* transaction,
                 std::vector<HRESULT>* errors) override {
     if (!transaction || !errors || n == 0 || !h || !values) return E_INVALIDARG;
-    std::lock_guard lock(st_->mutex);
+    std::lock_guard lock(mutex_);
     auto s = streams_.find(connection);
     if (s == streams_.end() || s->second.format != kOpcStmFormatWriteComplete) return CONNECT_E_NOCONNECTION;
     return QueueWrite(Pending::kWrite1, 0, connection, n, h, values, transaction, errors);
@@ -342,7 +402,7 @@ class DaGroup final : public IOPCItemMgt,
         (*name != kOpcStmFormatData && *name != kOpcStmFormatDataTime && *name != kOpcStmFormatWriteComplete)) {
       return DV_E_FORMATETC;
     }
-    std::lock_guard lock(st_->mutex);
+    std::lock_guard lock(mutex_);
     DWORD c = st_->next_id++;
     streams_[c] = {*name, sink};
     if (*name != kOpcStmFormatWriteComplete) MarkAllUnsent();
@@ -350,11 +410,11 @@ class DaGroup final : public IOPCItemMgt,
     return S_OK;
   }
   HRESULT DUnadvise(DWORD connection) override {
-    std::lock_guard lock(st_->mutex);
+    std::lock_guard lock(mutex_);
     return streams_.erase(connection) ? S_OK : OLE_E_ADVISENOTSUPPORTED;
   }
 
-  // ---- polling (lock held); returns ms until this group is due ----
+  // ---- polling; returns ms until this group is due. The sink calls go to *calls. ----
   uint32_t Poll(uint32_t now, Calls* calls);
 
  private:
@@ -363,7 +423,8 @@ class DaGroup final : public IOPCItemMgt,
     std::shared_ptr<IAdviseSink> sink;
   };
 
-  // The group's IOPCDataCallback point: an advise also asks for a full callback.
+  // The group's IOPCDataCallback point: an advise also asks for a full callback, in one step
+  // with the advise, so that no poll in between reports to the new sink first.
   class DataPoint final : public IConnectionPoint, public std::enable_shared_from_this<DataPoint> {
    public:
     HRESULT QueryInterface(const IID& riid, std::shared_ptr<IUnknown>* ppv) override {
@@ -371,13 +432,11 @@ class DaGroup final : public IOPCItemMgt,
     }
     HRESULT GetConnectionInterface(IID* iid) override { return point_.GetConnectionInterface(iid); }
     HRESULT Advise(const std::shared_ptr<IUnknown>& sink, DWORD* cookie) override {
+      auto g = group.lock();
+      if (!g) return point_.Advise(sink, cookie);
+      std::lock_guard lock(g->mutex_);
       HRESULT hr = point_.Advise(sink, cookie);
-      if (SUCCEEDED(hr)) {
-        if (auto g = group.lock()) {
-          std::lock_guard lock(g->st_->mutex);
-          g->MarkAllUnsent();
-        }
-      }
+      if (SUCCEEDED(hr)) g->MarkAllUnsent();
       return hr;
     }
     HRESULT Unadvise(DWORD cookie) override { return point_.Unadvise(cookie); }
@@ -389,6 +448,17 @@ class DaGroup final : public IOPCItemMgt,
     ConnectionPoint<IOPCDataCallback> point_{1};
   };
 
+  // Writes that passed their checks: server and library handles, converted values, and where
+  // in the call each came from.
+  struct Batch {
+    std::vector<OPCHANDLE> handles;
+    std::vector<uint32_t> library;
+    std::vector<Variant> values;
+    std::vector<size_t> where;
+  };
+
+  enum Which { kEvery, kActiveNeverRead };
+
   void MarkAllUnsent() {
     for (auto& [h, it] : items_) it.sent = false;
     next_due_ = st_->clock.TickMs();
@@ -397,15 +467,16 @@ class DaGroup final : public IOPCItemMgt,
   HRESULT Items(DWORD n, const OPCITEMDEF* defs, bool add, std::vector<OPCITEMRESULT>* results,
                 std::vector<HRESULT>* errors) {
     if (!results || !errors || n == 0 || !defs) return E_INVALIDARG;
-    std::lock_guard lock(st_->mutex);
     results->assign(n, OPCITEMRESULT{});
     errors->assign(n, S_OK);
     HRESULT hr = S_OK;
+    // The address space does not change while served: the checks need no lock.
+    std::vector<std::pair<OPCHANDLE, Item>> added;
     for (DWORD i = 0; i < n; ++i) {
       const OPCITEMDEF& d = defs[i];
       const AddressItem* def = st_->space.Find(d.szItemID);
       HRESULT e = S_OK;
-      if (d.szItemID.empty()) {
+      if (!WellFormedItemId(d.szItemID)) {
         e = OPC_E_INVALIDITEMID;
       } else if (!def) {
         e = OPC_E_UNKNOWNITEMID;
@@ -429,9 +500,13 @@ class DaGroup final : public IOPCItemMgt,
         it.client = d.hClient;
         it.active = d.bActive != 0;
         it.requested = d.vtRequestedDataType;
-        items_[r.hServer] = std::move(it);
-        next_due_ = st_->clock.TickMs();  // a full callback after adding items
+        added.emplace_back(r.hServer, std::move(it));
       }
+    }
+    if (!added.empty()) {
+      std::lock_guard lock(mutex_);
+      for (auto& [h, it] : added) items_.emplace_hint(items_.end(), h, std::move(it));
+      next_due_ = st_->clock.TickMs();  // a full callback after adding items
     }
     return hr;
   }
@@ -441,7 +516,7 @@ class DaGroup final : public IOPCItemMgt,
   template <class Fn>
   HRESULT ForEach(DWORD n, const OPCHANDLE* h, std::vector<HRESULT>* errors, Fn fn) {
     if (!errors || n == 0 || !h) return E_INVALIDARG;
-    std::lock_guard lock(st_->mutex);
+    std::lock_guard lock(mutex_);
     errors->assign(n, S_OK);
     HRESULT hr = S_OK;
     for (DWORD i = 0; i < n; ++i) {
@@ -453,10 +528,9 @@ class DaGroup final : public IOPCItemMgt,
     return hr;
   }
 
-  // Checks writes: handle, rights, a value at all, conversion to the canonical type. The
-  // accepted ones and where they came from go out; refused ones get their code.
-  HRESULT Check(DWORD n, const OPCHANDLE* h, const Variant* values, std::vector<HRESULT>* errors,
-                std::vector<OPCHANDLE>* accepted, std::vector<Variant>* converted, std::vector<size_t>* where) {
+  // Checks writes (lock held): handle, rights, a value at all, conversion to the canonical
+  // type. The accepted ones go into *batch; refused ones get their code.
+  HRESULT Check(DWORD n, const OPCHANDLE* h, const Variant* values, std::vector<HRESULT>* errors, Batch* batch) {
     errors->assign(n, S_OK);
     HRESULT hr = S_OK;
     for (DWORD i = 0; i < n; ++i) {
@@ -469,55 +543,77 @@ class DaGroup final : public IOPCItemMgt,
         e = OPC_E_BADRIGHTS;
       } else if (values[i].vt() == VT_EMPTY || values[i].vt() == VT_NULL) {
         e = OPC_E_BADTYPE;  // would convert to 0: a blank value must never switch an output
-      } else if (FAILED(VariantChangeType(&v, values[i], 0, it->second.def->canonical))) {
-        e = OPC_E_BADTYPE;
+      } else if (HRESULT c = VariantChangeType(&v, values[i], 0, it->second.def->canonical); FAILED(c)) {
+        e = ConversionError(c);
       }
       (*errors)[i] = e;
       if (FAILED(e)) {
         hr = S_FALSE;
         continue;
       }
-      accepted->push_back(h[i]);
-      converted->push_back(std::move(v));
-      where->push_back(i);
+      batch->handles.push_back(h[i]);
+      batch->library.push_back(it->second.def->handle);
+      batch->values.push_back(std::move(v));
+      batch->where.push_back(i);
     }
     return hr;
   }
 
-  void WriteToDevice(const std::vector<OPCHANDLE>& handles, const std::vector<Variant>& values,
+  void WriteToDevice(const std::vector<uint32_t>& library, const std::vector<Variant>& values,
                      std::vector<HRESULT>* results) {
-    std::vector<uint32_t> lib;
-    for (OPCHANDLE h : handles) lib.push_back(items_.at(h).def->handle);
     results->clear();
-    st_->backend.Write(lib, values, results);
-    results->resize(handles.size(), E_FAIL);  // a backend that answers short fails the rest
+    st_->backend.Write(library, values, results);
+    results->resize(library.size(), E_FAIL);  // a backend that answers short fails the rest
   }
 
-  void ReadFromDevice(const std::vector<OPCHANDLE>& handles) {
+  // Brings the cache of the items up to date from the device: every one of them, or the active
+  // ones never read. The read runs outside the lock; a reading lands only on an item still
+  // there whose cache is not from a later read.
+  void Fetch(const std::vector<OPCHANDLE>& handles, Which which) {
     std::vector<OPCHANDLE> known;
-    std::vector<uint32_t> lib;
-    for (OPCHANDLE h : handles) {
-      auto it = items_.find(h);
-      if (it == items_.end()) continue;
-      known.push_back(h);
-      lib.push_back(it->second.def->handle);
+    std::vector<uint32_t> library;
+    uint64_t read;
+    {
+      std::lock_guard lock(mutex_);
+      for (OPCHANDLE h : handles) {
+        auto it = items_.find(h);
+        if (it == items_.end()) continue;
+        if (which == kActiveNeverRead && (!active_ || !it->second.active || it->second.read)) continue;
+        known.push_back(h);
+        library.push_back(it->second.def->handle);
+      }
+      if (library.empty()) return;
+      read = ++reads_;
     }
-    if (lib.empty()) return;
     std::vector<DaBackend::Reading> readings;
-    st_->backend.Read(lib, &readings);
-    for (size_t i = 0; i < known.size() && i < readings.size(); ++i) {
-      Item& it = items_[known[i]];
-      it.cache = readings[i];
-      it.has_cache = true;
+    st_->backend.Read(library, &readings);
+    std::lock_guard lock(mutex_);
+    Store(known, readings, read);
+  }
+
+  // Lock held. Handles in the items' order find their items in one pass.
+  void Store(const std::vector<OPCHANDLE>& handles, std::vector<DaBackend::Reading>& readings, uint64_t read) {
+    auto it = items_.begin();
+    for (size_t i = 0; i < handles.size() && i < readings.size(); ++i) {
+      if (it == items_.end() || it->first != handles[i]) it = items_.find(handles[i]);
+      if (it == items_.end()) continue;  // removed meanwhile
+      Item& item = it->second;
+      if (item.read < read) {
+        item.cache = std::move(readings[i]);
+        item.read = read;
+      }
+      ++it;
     }
-    st_->last_update = ToFileTime(st_->clock.Now());
+    st_->Updated();
   }
 
   HRESULT QueueWrite(Pending::Kind kind, DWORD transaction, DWORD connection, DWORD n, const OPCHANDLE* h,
                      const Variant* values, DWORD* id, std::vector<HRESULT>* errors) {
     Pending p{kind, transaction, st_->next_id++, OPC_DS_DEVICE, {}, {}, connection};
-    std::vector<size_t> where;
-    HRESULT hr = Check(n, h, values, errors, &p.handles, &p.values, &where);
+    Batch batch;
+    HRESULT hr = Check(n, h, values, errors, &batch);
+    p.handles = std::move(batch.handles);
+    p.values = std::move(batch.values);
     if (kind == Pending::kWrite1) p.transaction = p.cancel;
     *id = kind == Pending::kWrite1 ? p.transaction : p.cancel;
     if (!p.handles.empty()) pending_.push_back(std::move(p));
@@ -525,9 +621,14 @@ class DaGroup final : public IOPCItemMgt,
   }
 
   void Complete(Pending& p, Calls* calls);
+  void CompleteWrite(Pending& p, Calls* calls);
 
   std::shared_ptr<DaServerModel::State> st_;
   const OPCHANDLE handle_;
+  const std::weak_ptr<DaServerObject> owner_;
+  const std::shared_ptr<DataPoint> data_point_ = std::make_shared<DataPoint>();
+
+  std::mutex mutex_;  // everything below
   std::string name_;
   bool active_ = true;
   DWORD rate_ = 1000;
@@ -536,139 +637,149 @@ class DaGroup final : public IOPCItemMgt,
   float deadband_ = 0;
   LCID lcid_ = 0;
   uint32_t next_due_ = 0;
+  uint64_t reads_ = 0;
+  bool detached_ = false;
   std::map<OPCHANDLE, Item> items_;
-  std::shared_ptr<DataPoint> data_point_ = std::make_shared<DataPoint>();
   std::map<DWORD, Stream> streams_;
   std::vector<Pending> pending_;
 };
 
-void DaGroup::Complete(Pending& p, Calls* calls) {
-  auto data_sinks = data_point_->Sinks();
-  if (p.kind == Pending::kWrite1 || p.kind == Pending::kWrite2) {
-    std::vector<HRESULT> results;
+void DaGroup::CompleteWrite(Pending& p, Calls* calls) {
+  std::vector<uint32_t> library;
+  std::vector<Variant> values;
+  std::vector<OPCHANDLE> clients;
+  {
+    std::lock_guard lock(mutex_);
     // Items removed meanwhile are left out.
-    std::vector<OPCHANDLE> handles;
-    std::vector<Variant> values;
     for (size_t i = 0; i < p.handles.size(); ++i) {
-      if (!items_.count(p.handles[i])) continue;
-      handles.push_back(p.handles[i]);
-      values.push_back(p.values[i]);
+      auto it = items_.find(p.handles[i]);
+      if (it == items_.end()) continue;
+      library.push_back(it->second.def->handle);
+      values.push_back(std::move(p.values[i]));
+      clients.push_back(it->second.client);
     }
-    if (handles.empty()) return;
-    WriteToDevice(handles, values, &results);
-    std::vector<OPCHANDLE> clients;
-    for (OPCHANDLE h : handles) clients.push_back(items_[h].client);
-    HRESULT master = std::all_of(results.begin(), results.end(), [](HRESULT r) { return r == S_OK; }) ? S_OK : S_FALSE;
-    if (p.kind == Pending::kWrite2) {
-      for (auto& sink : data_sinks) {
-        calls->push_back([=, t = p.transaction, c = client_] {
-          sink->OnWriteComplete(t, c, master, static_cast<DWORD>(clients.size()), clients.data(), results.data());
-        });
-      }
-      return;
+  }
+  if (library.empty()) return;
+  std::vector<HRESULT> results;
+  WriteToDevice(library, values, &results);
+  HRESULT master = std::all_of(results.begin(), results.end(), [](HRESULT r) { return r == S_OK; }) ? S_OK : S_FALSE;
+  std::lock_guard lock(mutex_);
+  if (detached_) return;
+  if (p.kind == Pending::kWrite2) {
+    for (auto& sink : data_point_->Sinks()) {
+      calls->push_back([=, t = p.transaction, c = client_] {
+        sink->OnWriteComplete(t, c, master, static_cast<DWORD>(clients.size()), clients.data(), results.data());
+      });
     }
-    auto s = streams_.find(p.connection);
-    if (s == streams_.end()) return;
-    std::vector<OpcStreamWriteResult> rows;
-    for (size_t i = 0; i < clients.size(); ++i) rows.push_back({clients[i], results[i]});
-    STGMEDIUM m;
-    m.hGlobal = BuildOpcWriteCompleteStream(client_, p.transaction, master, rows);
-    FORMATETC f;
-    f.cfFormat = RegisterClipboardFormat(kOpcStmFormatWriteComplete);
-    calls->push_back([sink = s->second.sink, f, m] { sink->OnDataChange(&f, &m); });
     return;
   }
+  auto s = streams_.find(p.connection);
+  if (s == streams_.end()) return;
+  std::vector<OpcStreamWriteResult> rows;
+  for (size_t i = 0; i < clients.size(); ++i) rows.push_back({clients[i], results[i]});
+  STGMEDIUM m;
+  m.hGlobal = BuildOpcWriteCompleteStream(client_, p.transaction, master, rows);
+  FORMATETC f;
+  f.cfFormat = RegisterClipboardFormat(kOpcStmFormatWriteComplete);
+  calls->push_back([sink = s->second.sink, f, m] { sink->OnDataChange(&f, &m); });
+}
+
+void DaGroup::Complete(Pending& p, Calls* calls) {
+  if (p.kind == Pending::kWrite1 || p.kind == Pending::kWrite2) return CompleteWrite(p, calls);
   std::vector<OPCHANDLE> handles = p.handles;
   if (p.kind == Pending::kRefresh2) {
+    std::lock_guard lock(mutex_);
     handles.clear();
     for (auto& [h, it] : items_) {
       if (it.active) handles.push_back(h);
     }
   }
-  if (p.source == OPC_DS_DEVICE) ReadFromDevice(handles);
-  std::vector<OPCHANDLE> clients;
-  std::vector<Variant> values;
-  std::vector<WORD> qualities;
-  std::vector<FILETIME> stamps;
-  std::vector<HRESULT> errors;
+  Fetch(handles, p.source == OPC_DS_DEVICE ? kEvery : kActiveNeverRead);
+  std::lock_guard lock(mutex_);
+  if (detached_) return;
+  Report r;
   for (OPCHANDLE h : handles) {
     auto it = items_.find(h);
-    if (it == items_.end()) continue;
-    OPCITEMSTATE st;
-    HRESULT e;
-    Present(it->second, &st, &e);
-    clients.push_back(st.hClient);
-    values.push_back(std::move(st.vDataValue));
-    qualities.push_back(st.wQuality);
-    stamps.push_back(st.ftTimeStamp);
-    errors.push_back(e);
+    if (it != items_.end()) Present(it->second, &r);
   }
-  if (clients.empty()) return;
-  bool read = p.kind == Pending::kRead2;
-  for (auto& sink : data_sinks) {
+  if (r.size() == 0) return;
+  const bool read = p.kind == Pending::kRead2;
+  for (auto& sink : data_point_->Sinks()) {
     calls->push_back([=, t = p.transaction, c = client_] {
-      auto n = static_cast<DWORD>(clients.size());
+      auto n = static_cast<DWORD>(r.size());
       if (read) {
-        sink->OnReadComplete(t, c, S_OK, S_OK, n, clients.data(), values.data(), qualities.data(), stamps.data(),
-                             errors.data());
+        sink->OnReadComplete(t, c, S_OK, S_OK, n, r.clients.data(), r.values.data(), r.qualities.data(),
+                             r.stamps.data(), r.errors.data());
       } else {
-        sink->OnDataChange(t, c, S_OK, S_OK, n, clients.data(), values.data(), qualities.data(), stamps.data(),
-                           errors.data());
+        sink->OnDataChange(t, c, S_OK, S_OK, n, r.clients.data(), r.values.data(), r.qualities.data(),
+                           r.stamps.data(), r.errors.data());
       }
     });
   }
 }
 
 uint32_t DaGroup::Poll(uint32_t now, Calls* calls) {
-  for (Pending& p : pending_) Complete(p, calls);
-  pending_.clear();
-  if (!active_) return st_->options.fastest_rate_ms;
-  if (!Due(now, next_due_)) return next_due_ - now;
-  next_due_ = now + rate_;
-
-  std::vector<OPCHANDLE> active;
-  for (auto& [h, it] : items_) {
-    if (it.active) active.push_back(h);
+  std::vector<Pending> pending;
+  std::vector<OPCHANDLE> handles;
+  std::vector<uint32_t> library;
+  uint64_t read = 0;
+  uint32_t wait;
+  {
+    std::lock_guard lock(mutex_);
+    if (detached_) return st_->options.fastest_rate_ms;
+    pending.swap(pending_);
+    if (!active_) {
+      wait = st_->options.fastest_rate_ms;
+    } else if (!Due(now, next_due_)) {
+      wait = next_due_ - now;
+    } else {
+      next_due_ = now + rate_;
+      wait = rate_;
+      for (auto& [h, it] : items_) {
+        if (!it.active) continue;
+        handles.push_back(h);
+        library.push_back(it.def->handle);
+      }
+      read = ++reads_;
+    }
   }
-  ReadFromDevice(active);
+  for (Pending& p : pending) Complete(p, calls);
+  if (!read) return wait;
 
+  std::vector<DaBackend::Reading> readings;
+  if (!library.empty()) st_->backend.Read(library, &readings);
+  std::lock_guard lock(mutex_);
+  if (detached_) return wait;
+  Store(handles, readings, read);
   auto data_sinks = data_point_->Sinks();
   bool streams = std::any_of(streams_.begin(), streams_.end(),
                              [](const auto& kv) { return kv.second.format != kOpcStmFormatWriteComplete; });
-  if (data_sinks.empty() && !streams) return rate_;
-  std::vector<OPCHANDLE> clients;
-  std::vector<Variant> values;
-  std::vector<WORD> qualities;
-  std::vector<FILETIME> stamps;
-  std::vector<HRESULT> errors;
-  std::vector<OpcStreamItem> stream_items;
-  for (OPCHANDLE h : active) {
-    Item& it = items_[h];
-    if (it.sent && it.cache.value == it.reported.value && it.cache.quality == it.reported.quality &&
-        it.cache.stamp == it.reported.stamp) {
-      continue;
-    }
-    it.sent = true;
-    it.reported = it.cache;
-    OPCITEMSTATE st;
-    HRESULT e;
-    Present(it, &st, &e);
-    stream_items.push_back({st.hClient, st.wQuality, st.ftTimeStamp, st.vDataValue});
-    clients.push_back(st.hClient);
-    values.push_back(std::move(st.vDataValue));
-    qualities.push_back(st.wQuality);
-    stamps.push_back(st.ftTimeStamp);
-    errors.push_back(e);
+  if (data_sinks.empty() && !streams) return wait;
+  // Only what changed in value or quality since it was last reported: the device stamps a
+  // register at every answer, so a new time stamp alone is no change.
+  Report r;
+  auto it = items_.begin();
+  for (OPCHANDLE h : handles) {
+    if (it == items_.end() || it->first != h) it = items_.find(h);
+    if (it == items_.end()) continue;
+    Item& item = (it++)->second;
+    if (!item.active || !item.read) continue;
+    if (item.sent && item.cache.value == item.reported_value && item.cache.quality == item.reported_quality) continue;
+    item.sent = true;
+    item.reported_value = item.cache.value;
+    item.reported_quality = item.cache.quality;
+    Present(item, &r);
   }
-  if (clients.empty()) return rate_;
-  bool all_ok = std::all_of(errors.begin(), errors.end(), [](HRESULT e) { return e == S_OK; });
-  bool all_good = std::all_of(qualities.begin(), qualities.end(), [](WORD q) { return (q & 0xC0) == 0xC0; });
+  if (r.size() == 0) return wait;
+  const HRESULT quality = r.AllGood() ? S_OK : S_FALSE, error = r.AllOk() ? S_OK : S_FALSE;
   for (auto& sink : data_sinks) {
     calls->push_back([=, c = client_] {
-      sink->OnDataChange(0, c, all_good ? S_OK : S_FALSE, all_ok ? S_OK : S_FALSE, static_cast<DWORD>(clients.size()),
-                         clients.data(), values.data(), qualities.data(), stamps.data(), errors.data());
+      sink->OnDataChange(0, c, quality, error, static_cast<DWORD>(r.size()), r.clients.data(), r.values.data(),
+                         r.qualities.data(), r.stamps.data(), r.errors.data());
     });
   }
+  if (!streams) return wait;
+  const std::vector<OpcStreamItem> stream_items = r.StreamItems();
   for (auto& [c, s] : streams_) {
     if (s.format == kOpcStmFormatWriteComplete) continue;
     STGMEDIUM m;
@@ -677,7 +788,7 @@ uint32_t DaGroup::Poll(uint32_t now, Calls* calls) {
     f.cfFormat = RegisterClipboardFormat(s.format);
     calls->push_back([sink = s.sink, f, m] { sink->OnDataChange(&f, &m); });
   }
-  return rate_;
+  return wait;
 }
 
 class DaServerObject final : public IOPCServer,
@@ -689,9 +800,8 @@ class DaServerObject final : public IOPCServer,
  public:
   explicit DaServerObject(std::shared_ptr<DaServerModel::State> state) : st_(std::move(state)), browser_(st_->space) {}
   ~DaServerObject() override {
-    // The client is gone: its groups go with it.
-    std::lock_guard lock(st_->mutex);
-    for (auto& [h, g] : groups_) g->Detach();
+    // The client is gone: its groups go with it. Nobody else holds this object now.
+    for (auto& [h, g] : groups_) g.group->Detach();
   }
 
   HRESULT QueryInterface(const IID& riid, std::shared_ptr<IUnknown>* ppv) override {
@@ -717,8 +827,11 @@ class DaServerObject final : public IOPCServer,
                    std::shared_ptr<IUnknown>* unk) override {
     if (!handle || !revised || !unk) return E_INVALIDARG;
     if (deadband && !(*deadband >= 0 && *deadband <= 100)) return E_INVALIDARG;
+    auto group = std::make_shared<DaGroup>(st_, st_->next_handle++, weak_from_this());
+    std::shared_ptr<IUnknown> asked;
+    if (HRESULT hr = group->QueryInterface(riid, &asked); FAILED(hr)) return hr;
     // Name check and insert in one step: two calls with one name must not both succeed.
-    std::lock_guard lock(st_->mutex);
+    std::lock_guard lock(mutex_);
     std::string unique = name;
     if (unique.empty()) {
       do unique = "Group" + std::to_string(st_->next_id++);
@@ -726,13 +839,8 @@ class DaServerObject final : public IOPCServer,
     } else if (NamedLocked(unique, 0)) {
       return OPC_E_DUPLICATENAME;
     }
-    auto group = std::make_shared<DaGroup>(st_, st_->next_handle++);
-    group->owner = weak_from_this();
-    group->Bind();
     group->Init(unique, active != 0, rate, client, bias ? *bias : 0, deadband ? *deadband : 0, lcid);
-    std::shared_ptr<IUnknown> asked;
-    if (HRESULT hr = group->QueryInterface(riid, &asked); FAILED(hr)) return hr;
-    groups_[group->Handle()] = group;
+    groups_[group->Handle()] = {group, unique};
     *handle = group->Handle();
     *revised = group->Rate();
     *unk = std::move(asked);
@@ -741,12 +849,14 @@ class DaServerObject final : public IOPCServer,
   HRESULT GetErrorString(HRESULT error, LCID, std::string* text) override { return GetErrorString(error, text); }
   HRESULT GetStatus(OPCSERVERSTATUS* s) override {
     if (!s) return E_INVALIDARG;
-    std::lock_guard lock(st_->mutex);
+    {
+      std::lock_guard lock(mutex_);
+      s->dwGroupCount = static_cast<DWORD>(groups_.size());
+    }
     s->ftStartTime = st_->start;
     s->ftCurrentTime = ToFileTime(st_->clock.Now());
-    s->ftLastUpdateTime = st_->last_update;
+    s->ftLastUpdateTime = U64ToFileTime(st_->last_update);
     s->dwServerState = OPC_STATUS_RUNNING;
-    s->dwGroupCount = static_cast<DWORD>(groups_.size());
     s->dwBandWidth = 0;
     s->wMajorVersion = st_->options.major_version;
     s->wMinorVersion = st_->options.minor_version;
@@ -755,24 +865,28 @@ class DaServerObject final : public IOPCServer,
     return S_OK;
   }
   HRESULT RemoveGroup(OPCHANDLE handle, BOOL) override {
-    std::lock_guard lock(st_->mutex);
-    auto it = groups_.find(handle);
-    if (it == groups_.end()) return E_INVALIDARG;
-    it->second->Detach();
-    groups_.erase(it);
+    std::shared_ptr<DaGroup> group;
+    {
+      std::lock_guard lock(mutex_);
+      auto it = groups_.find(handle);
+      if (it == groups_.end()) return E_INVALIDARG;
+      group = std::move(it->second.group);
+      groups_.erase(it);
+    }
+    group->Detach();
     return S_OK;
   }
 
   // ---- IOPCCommon ----
   HRESULT SetLocaleID(LCID lcid) override {
     if (lcid != 0 && lcid != 0x409) return E_INVALIDARG;
-    std::lock_guard lock(st_->mutex);
+    std::lock_guard lock(mutex_);
     lcid_ = lcid;
     return S_OK;
   }
   HRESULT GetLocaleID(LCID* lcid) override {
     if (!lcid) return E_INVALIDARG;
-    std::lock_guard lock(st_->mutex);
+    std::lock_guard lock(mutex_);
     *lcid = lcid_;
     return S_OK;
   }
@@ -789,7 +903,7 @@ class DaServerObject final : public IOPCServer,
     return S_OK;
   }
   HRESULT SetClientName(const std::string& name) override {
-    std::lock_guard lock(st_->mutex);
+    std::lock_guard lock(mutex_);
     client_name_ = name;
     return S_OK;
   }
@@ -798,20 +912,16 @@ class DaServerObject final : public IOPCServer,
   HRESULT QueryAvailableProperties(const std::string& id, DWORD* count, std::vector<DWORD>* ids,
                                    std::vector<std::string>* descriptions, std::vector<VARTYPE>* types) override {
     if (!count || !ids || !descriptions || !types) return E_INVALIDARG;
-    std::lock_guard lock(st_->mutex);
     const AddressItem* item = st_->space.Find(id);
     if (!item) return OPC_E_UNKNOWNITEMID;
     *ids = {1, 2, 3, 4, 5, 6};
     *descriptions = {"Item Canonical DataType", "Item Value", "Item Quality", "Item Timestamp",
                      "Item Access Rights", "Server Scan Rate"};
     *types = {VT_I2, item->canonical, VT_I2, VT_DATE, VT_I4, VT_R4};
-    auto extra = st_->properties.find(id);
-    if (extra != st_->properties.end()) {
-      for (const DaProperty& p : extra->second) {
-        ids->push_back(p.id);
-        descriptions->push_back(p.description);
-        types->push_back(p.type);
-      }
+    for (const DaProperty& p : st_->PropertiesOf(id)) {
+      ids->push_back(p.id);
+      descriptions->push_back(p.description);
+      types->push_back(p.type);
     }
     *count = static_cast<DWORD>(ids->size());
     return S_OK;
@@ -819,9 +929,9 @@ class DaServerObject final : public IOPCServer,
   HRESULT GetItemProperties(const std::string& id, DWORD n, const DWORD* pids, std::vector<Variant>* values,
                             std::vector<HRESULT>* errors) override {
     if (!values || !errors || n == 0 || !pids) return E_INVALIDARG;
-    std::lock_guard lock(st_->mutex);
     const AddressItem* item = st_->space.Find(id);
     if (!item) return OPC_E_UNKNOWNITEMID;
+    const std::vector<DaProperty> extra = st_->PropertiesOf(id);
     values->assign(n, Variant());
     errors->assign(n, S_OK);
     DaBackend::Reading reading;
@@ -845,14 +955,8 @@ class DaServerObject final : public IOPCServer,
         case 6: v = Variant::R4(static_cast<float>(st_->options.fastest_rate_ms)); continue;
         default: break;
       }
-      auto extra = st_->properties.find(id);
-      const DaProperty* p = nullptr;
-      if (extra != st_->properties.end()) {
-        for (const DaProperty& q : extra->second) {
-          if (q.id == pid) p = &q;
-        }
-      }
-      if (p) {
+      auto p = std::find_if(extra.begin(), extra.end(), [pid](const DaProperty& q) { return q.id == pid; });
+      if (p != extra.end()) {
         v = p->value;
       } else {
         (*errors)[i] = OPC_E_INVALID_PID;
@@ -865,7 +969,7 @@ class DaServerObject final : public IOPCServer,
   // ---- IOPCBrowseServerAddressSpace ----
   HRESULT QueryOrganization(OPCNAMESPACETYPE* type) override { return browser_.QueryOrganization(type); }
   HRESULT ChangeBrowsePosition(OPCBROWSEDIRECTION direction, const std::string& name) override {
-    std::lock_guard lock(st_->mutex);
+    std::lock_guard lock(mutex_);
     return browser_.ChangeBrowsePosition(direction, name);
   }
   HRESULT BrowseOPCItemIDs(OPCBROWSETYPE type, const std::string& filter, VARTYPE vt, DWORD rights,
@@ -874,7 +978,7 @@ class DaServerObject final : public IOPCServer,
     std::vector<std::string> names;
     HRESULT hr;
     {
-      std::lock_guard lock(st_->mutex);
+      std::lock_guard lock(mutex_);
       hr = browser_.Browse(type, filter, vt, rights, &names);
     }
     if (FAILED(hr)) return hr;
@@ -883,29 +987,51 @@ class DaServerObject final : public IOPCServer,
     return empty ? S_FALSE : S_OK;
   }
   HRESULT GetItemID(const std::string& name, std::string* id) override {
-    std::lock_guard lock(st_->mutex);
+    std::lock_guard lock(mutex_);
     return browser_.GetItemID(name, id);
   }
 
-  // ---- for the model (lock held) ----
-  std::vector<std::shared_ptr<DaGroup>> Groups() const {
+  // ---- for the model and the groups ----
+  std::vector<std::shared_ptr<DaGroup>> Groups() {
+    std::lock_guard lock(mutex_);
     std::vector<std::shared_ptr<DaGroup>> out;
-    for (auto& [h, g] : groups_) out.push_back(g);
+    out.reserve(groups_.size());
+    for (auto& [h, g] : groups_) out.push_back(g.group);
     return out;
   }
-  size_t GroupCount() const { return groups_.size(); }
+  size_t GroupCount() {
+    std::lock_guard lock(mutex_);
+    return groups_.size();
+  }
+  std::string ClientName() {
+    std::lock_guard lock(mutex_);
+    return client_name_;
+  }
   std::vector<std::shared_ptr<IOPCShutdown>> ShutdownSinks() const { return shutdown_->Sinks(); }
-  bool NamedLocked(const std::string& name, OPCHANDLE except) const {
-    for (auto& [h, g] : groups_) {
-      if (h != except && g->Name() == name) return true;
-    }
-    return false;
+  HRESULT RenameGroup(OPCHANDLE handle, const std::string& name) {
+    std::lock_guard lock(mutex_);
+    auto it = groups_.find(handle);
+    if (it == groups_.end()) return E_INVALIDARG;
+    if (NamedLocked(name, handle)) return OPC_E_DUPLICATENAME;
+    it->second.name = name;
+    it->second.group->Rename(name);
+    return S_OK;
   }
 
  private:
+  struct Entry {
+    std::shared_ptr<DaGroup> group;
+    std::string name;
+  };
+  bool NamedLocked(const std::string& name, OPCHANDLE except) const {
+    return std::any_of(groups_.begin(), groups_.end(),
+                       [&](const auto& kv) { return kv.first != except && kv.second.name == name; });
+  }
+
   std::shared_ptr<DaServerModel::State> st_;
-  std::map<OPCHANDLE, std::shared_ptr<DaGroup>> groups_;
-  std::shared_ptr<ConnectionPoint<IOPCShutdown>> shutdown_ = std::make_shared<ConnectionPoint<IOPCShutdown>>();
+  const std::shared_ptr<ConnectionPoint<IOPCShutdown>> shutdown_ = std::make_shared<ConnectionPoint<IOPCShutdown>>();
+  std::mutex mutex_;  // everything below
+  std::map<OPCHANDLE, Entry> groups_;
   AddressBrowser browser_;
   std::string client_name_;
   LCID lcid_ = 0;
@@ -913,24 +1039,31 @@ class DaServerObject final : public IOPCServer,
 
 HRESULT DaGroup::SetName(const std::string& name) {
   if (name.empty()) return E_INVALIDARG;
-  // Taken before the lock and so released after it: if this is the last reference, the
-  // server object's destructor takes the lock itself.
-  const std::shared_ptr<DaServerObject> server = owner.lock();
-  std::lock_guard lock(st_->mutex);
-  if (server && server->NamedLocked(name, handle_)) return OPC_E_DUPLICATENAME;
-  name_ = name;
-  return S_OK;
+  // Held until the call returns: if this is the last reference, the server object goes here,
+  // with no lock held.
+  const std::shared_ptr<DaServerObject> server = owner_.lock();
+  if (!server) {
+    Rename(name);
+    return S_OK;
+  }
+  HRESULT hr = server->RenameGroup(handle_, name);
+  if (hr == E_INVALIDARG) {
+    Rename(name);  // removed from its server meanwhile: no other group to clash with
+    return S_OK;
+  }
+  return hr;
 }
 
 // ---------------------------------------------------------------------------------------
 
 DaServerModel::DaServerModel(const AddressSpace& space, DaBackend& backend, platform::Clock& clock,
-                             DaServerOptions options)
-    : state_(std::make_shared<State>(space, backend, clock, std::move(options))) {}
+                             DaServerOptions options, std::shared_ptr<const void> keep)
+    : state_(std::make_shared<State>(space, backend, clock, std::move(options), std::move(keep))) {}
 
 std::shared_ptr<DaServerModel> DaServerModel::Create(const AddressSpace& space, DaBackend& backend,
-                                                     platform::Clock& clock, DaServerOptions options) {
-  return std::shared_ptr<DaServerModel>(new DaServerModel(space, backend, clock, std::move(options)));
+                                                     platform::Clock& clock, DaServerOptions options,
+                                                     std::shared_ptr<const void> keep) {
+  return std::shared_ptr<DaServerModel>(new DaServerModel(space, backend, clock, std::move(options), std::move(keep)));
 }
 
 std::shared_ptr<IUnknown> DaServerModel::NewServer() {
@@ -946,51 +1079,54 @@ void DaServerModel::SetProperties(const std::string& item_id, std::vector<DaProp
   state_->properties[item_id] = std::move(properties);
 }
 
+namespace {
+
+// The server objects still in use. The caller lets go of them with no lock held, as a server
+// object may go with its last reference.
+std::vector<std::shared_ptr<DaServerObject>> Servers(DaServerModel::State& st) {
+  std::vector<std::shared_ptr<DaServerObject>> alive;
+  std::lock_guard lock(st.mutex);
+  for (auto& w : st.servers) {
+    if (auto s = w.lock()) alive.push_back(std::move(s));
+  }
+  return alive;
+}
+
+}  // namespace
+
 uint32_t DaServerModel::Poll() {
-  Calls calls;
   uint32_t next = state_->options.fastest_rate_ms;
-  std::vector<std::shared_ptr<DaServerObject>> alive;  // released after the lock
-  {
-    std::lock_guard lock(state_->mutex);
-    uint32_t now = state_->clock.TickMs();
-    for (auto& w : state_->servers) {
-      if (auto s = w.lock()) alive.push_back(std::move(s));
-    }
-    for (auto& s : alive) {
-      for (auto& g : s->Groups()) next = std::min(next, g->Poll(now, &calls));
+  const uint32_t now = state_->clock.TickMs();
+  const std::vector<std::shared_ptr<DaServerObject>> alive = Servers(*state_);
+  for (auto& s : alive) {
+    for (auto& g : s->Groups()) {
+      Calls calls;
+      next = std::min(next, g->Poll(now, &calls));
+      for (auto& c : calls) c();
     }
   }
-  for (auto& c : calls) c();
   return next;
 }
 
 void DaServerModel::Shutdown(const std::string& reason) {
-  std::vector<std::shared_ptr<IOPCShutdown>> sinks;
-  std::vector<std::shared_ptr<DaServerObject>> alive;
-  {
-    std::lock_guard lock(state_->mutex);
-    for (auto& w : state_->servers) {
-      if (auto s = w.lock()) {
-        auto more = s->ShutdownSinks();
-        sinks.insert(sinks.end(), more.begin(), more.end());
-        alive.push_back(std::move(s));
-      }
-    }
+  const std::vector<std::shared_ptr<DaServerObject>> alive = Servers(*state_);
+  for (auto& s : alive) {
+    for (auto& sink : s->ShutdownSinks()) sink->ShutdownRequest(reason);
   }
-  for (auto& sink : sinks) sink->ShutdownRequest(reason);
 }
 
 size_t DaServerModel::GroupCount() {
-  std::vector<std::shared_ptr<DaServerObject>> alive;  // released after the lock
-  std::lock_guard lock(state_->mutex);
   size_t n = 0;
-  for (auto& w : state_->servers) {
-    if (auto s = w.lock()) {
-      n += s->GroupCount();
-      alive.push_back(std::move(s));
-    }
-  }
+  for (auto& s : Servers(*state_)) n += s->GroupCount();
   return n;
+}
+
+size_t DaServerModel::ClientCount() { return Servers(*state_).size(); }
+
+std::vector<std::string> DaServerModel::ClientNames() {
+  std::vector<std::string> names;
+  for (auto& s : Servers(*state_)) names.push_back(s->ClientName());
+  return names;
 }
 
 }  // namespace platform::com

@@ -10,6 +10,11 @@
 // Poll() does the periodic work on the caller's thread and says how long until the next
 // group is due, so a host runs it in a loop on its clock and a test calls it by hand.
 // Callbacks to client sinks are made from Poll() (and from Cancel2), outside any lock.
+//
+// Every call may come from any thread. A group's device read or write runs outside every lock
+// of the model, so a poll that waits for the device keeps no other call waiting: clients
+// connect, make groups, ask and go while it runs. The backend must take reads and writes from
+// several threads at once.
 #pragma once
 
 #include <cstdint>
@@ -59,28 +64,34 @@ struct DaServerOptions {
 
 class DaServerModel : public std::enable_shared_from_this<DaServerModel> {
  public:
-  // The address space and the backend must outlive the model.
+  // The address space, the backend and the clock must outlive every object of the model:
+  // `keep`, when given, is held until the last of them goes (their owner, for a caller that
+  // cannot otherwise make sure of it).
   static std::shared_ptr<DaServerModel> Create(const AddressSpace& space, DaBackend& backend, platform::Clock& clock,
-                                               DaServerOptions options);
+                                               DaServerOptions options, std::shared_ptr<const void> keep = nullptr);
 
   // A server object for one client (the factory of a server endpoint).
   std::shared_ptr<IUnknown> NewServer();
   // Properties an item has besides 1 to 6 (the library's own, from its copy of their values).
   void SetProperties(const std::string& item_id, std::vector<DaProperty> properties);
 
-  // Reads the groups whose time has come, reports their changes and completes the
-  // asynchronous calls made since the last poll. Returns the milliseconds until the next
-  // group is due (fastest_rate_ms when none is active).
+  // Reads the groups whose time has come, reports the items whose value or quality changed
+  // and completes the asynchronous calls made since the last poll. Returns the milliseconds
+  // until the next group is due (fastest_rate_ms when none is active).
   uint32_t Poll();
   // The shutdown request to every client that advised IOPCShutdown.
   void Shutdown(const std::string& reason);
 
   size_t GroupCount();
+  // Server objects in use, and the names their clients gave (SetClientName), in that order.
+  size_t ClientCount();
+  std::vector<std::string> ClientNames();
 
   struct State;
 
  private:
-  DaServerModel(const AddressSpace& space, DaBackend& backend, platform::Clock& clock, DaServerOptions options);
+  DaServerModel(const AddressSpace& space, DaBackend& backend, platform::Clock& clock, DaServerOptions options,
+                std::shared_ptr<const void> keep);
   std::shared_ptr<State> state_;
 };
 

@@ -71,18 +71,31 @@ Program::~Program() {
 }
 
 std::string Program::FirstLine(std::chrono::milliseconds wait) {
+  if (!ReadLineFrom(0, wait)) return "";
+  return output_.substr(0, output_.find('\n'));
+}
+
+std::string Program::NextLine(std::chrono::milliseconds wait) {
+  if (!ReadLineFrom(taken_, wait)) return "";
+  const size_t end = output_.find('\n', taken_);
+  std::string line = output_.substr(taken_, end - taken_);
+  taken_ = end + 1;
+  return line;
+}
+
+bool Program::ReadLineFrom(size_t from, std::chrono::milliseconds wait) {
   const auto deadline = std::chrono::steady_clock::now() + wait;
   char buf[256];
-  while (output_.find('\n') == std::string::npos) {
+  while (output_.find('\n', from) == std::string::npos) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return "";
+    if (left.count() <= 0) return false;
     pollfd p{out_, POLLIN, 0};
     if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
     ssize_t n = read(out_, buf, sizeof buf);
-    if (n <= 0) return "";
+    if (n <= 0) return false;
     output_.append(buf, static_cast<size_t>(n));
   }
-  return output_.substr(0, output_.find('\n'));
+  return true;
 }
 
 int Program::ExitCode(std::chrono::milliseconds wait) {

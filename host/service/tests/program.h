@@ -21,18 +21,25 @@ class Program {
   Program& operator=(const Program&) = delete;
 
   bool Started() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
   // The first line of stdout, without its line end; "" when the program ended or wait passed.
   std::string FirstLine(std::chrono::milliseconds wait = std::chrono::seconds(20));
+  // The lines of stdout one after the other, from the first; "" as FirstLine.
+  std::string NextLine(std::chrono::milliseconds wait = std::chrono::seconds(20));
   // Waits for the program to end; its exit code, or -1 when it did not end in time or was
   // killed by a signal. What it wrote to stderr is then in Errors().
   int ExitCode(std::chrono::milliseconds wait = std::chrono::seconds(20));
   const std::string& Errors() const { return errors_; }
 
  private:
+  // Reads until a whole line begins at or after `from`; false when the program ended or wait passed.
+  bool ReadLineFrom(size_t from, std::chrono::milliseconds wait);
+
   pid_t pid_ = -1;
   int out_ = -1;
   bool reaped_ = false;
   std::string output_;
+  size_t taken_ = 0;  // what NextLine has handed out of output_
   std::string errors_path_;  // stderr goes to a file: a pipe nobody reads could stall the program
   std::string errors_;
 };

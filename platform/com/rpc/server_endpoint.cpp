@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grpcpp/grpcpp.h>
+#include <malloc.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -10,8 +11,8 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <span>
@@ -23,7 +24,9 @@
 #include "platform/com/opc_common.h"
 #include "platform/com/opc_da.h"
 #include "platform/com/rpc/channel.h"
+#include "platform/com/rpc/event_queue.h"
 #include "platform/com/rpc/opc.grpc.pb.h"
+#include "platform/com/rpc/request_guard.h"
 #include "platform/com/rpc/wire.h"
 #include "platform/com/rpc/worker_pool.h"
 #include "platform/runtime_dir.h"
@@ -89,11 +92,26 @@ struct AdviseRecord {
   DWORD cookie = 0;
 };
 
+// A client cut off leaves many small blocks freed at once; the allocator keeps such memory
+// for the process unless asked to give it back, and the host runs for months.
+void ReturnFreedMemory() { malloc_trim(0); }
+
+// What a session has of its server: the bounds of its events, the budget every session of
+// the server shares, whom to ask when that budget is exceeded, and the error log.
+struct SessionHost {
+  size_t max_events = 0;
+  size_t max_bytes = 0;
+  EventBudget* budget = nullptr;
+  std::function<void()> over_budget;
+  std::function<void(const std::string&)> log;
+};
+
 // One client connection: its server object, its groups and advises, its outgoing events.
 class Session : public std::enable_shared_from_this<Session> {
  public:
-  Session(std::string token, std::shared_ptr<IUnknown> server, size_t max_events, size_t max_bytes)
-      : token_(std::move(token)), server_(std::move(server)), max_events_(max_events), max_bytes_(max_bytes) {}
+  Session(std::string token, std::shared_ptr<IUnknown> server, SessionHost host)
+      : token_(std::move(token)), server_(std::move(server)), host_(std::move(host)),
+        queue_(host_.max_events, host_.max_bytes, *host_.budget) {}
 
   const std::string& Token() const { return token_; }
 
@@ -161,63 +179,94 @@ class Session : public std::enable_shared_from_this<Session> {
     }
   }
 
-  void Attach(EventStream* stream) {
+  void Attach(EventStream* stream, grpc::CallbackServerContext* ctx) {
     std::lock_guard lock(event_mutex_);
     stream_ = stream;
+    ctx_ = ctx;
+    peer_ = ctx ? ctx->peer() : std::string();
   }
 
-  // Queues an event; dropped once the stream is closing.
+  // Queues an event; dropped once the stream is closing. A client that lets more pile up than
+  // its bounds allow is cut off, and so is the one with the most waiting when all clients
+  // together take more than the budget.
   void Push(pb::Event event) {
     pb::Event* next = nullptr;
     EventStream* stream = nullptr;
-    const size_t bytes = event.ByteSizeLong();
+    bool fits;
     {
       std::lock_guard lock(event_mutex_);
       if (closed_ || finishing_ || !stream_) return;
-      // One event always fits into an empty queue; more wait only within both bounds.
-      if (!events_.empty() && (events_.size() >= max_events_ || queued_bytes_ + bytes > max_bytes_)) {
-        // The client does not read: stop feeding it and end the connection.
-        overflow_ = closed_ = true;
-        return;
-      }
-      events_.push_back({std::move(event), bytes});
-      queued_bytes_ += bytes;
-      if (!writing_) {
+      fits = queue_.Push(std::move(event));
+      if (fits && !writing_) {
         writing_ = true;
-        next = &events_.front().event;
+        next = queue_.Front();
         stream = stream_;
       }
     }
+    if (!fits) return CutOff("the events waiting for it reached the bound of one client");
     if (next) stream->StartWrite(next);
+    if (host_.budget->Exceeded()) host_.over_budget();
+  }
+
+  // The memory its waiting events take, and whether more than the one being written waits.
+  size_t WaitingBytes(bool* behind) {
+    std::lock_guard lock(event_mutex_);
+    *behind = queue_.Count() > 1;
+    return queue_.Bytes();
+  }
+
+  // Ends the session of a client that does not read its events: what waits is freed at once,
+  // the stream is cancelled (which also ends the write that waits for the client), and the
+  // client's advises and groups go, so nothing is polled for it any more. Said once in the
+  // error log.
+  void CutOff(const std::string& why) {
+    grpc::CallbackServerContext* ctx = nullptr;
+    size_t count, bytes;
+    bool finish = false;
+    {
+      std::lock_guard lock(event_mutex_);
+      if (cut_ || !stream_) return;
+      cut_ = closed_ = true;
+      count = queue_.Count();
+      bytes = queue_.Bytes();
+      queue_.Drop(/*keep_front=*/writing_);
+      if (!finished_) {
+        ctx = ctx_;
+        cancelling_ = true;
+        if (!writing_) finished_ = finish = true;
+      }
+    }
+    if (host_.log) {
+      host_.log("the OPC client at " + peer_ + " does not read its events (" + std::to_string(count) + " waiting, " +
+                std::to_string((bytes + 1023) / 1024) + " KiB): " + why + "; its connection is ended");
+    }
+    if (ctx) ctx->TryCancel();
+    EndCancelling(finish);
+    End();
+    ReturnFreedMemory();
   }
 
   void WriteDone(bool ok) {
     pb::Event* next = nullptr;
     bool finish = false;
-    grpc::Status status;
     EventStream* stream;
     {
       std::lock_guard lock(event_mutex_);
       stream = stream_;
-      queued_bytes_ -= events_.front().bytes;
-      events_.pop_front();
+      queue_.Pop();
       if (!ok) closed_ = true;
-      if (!closed_ && !events_.empty()) {
-        next = &events_.front().event;
+      if (!closed_ && !queue_.Empty()) {
+        next = queue_.Front();
       } else {
         writing_ = false;
-        if ((closed_ || finishing_) && !finished_) {
-          finished_ = finish = true;
-          status = overflow_ ? grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED, "client does not read its events")
-                             : grpc::Status::OK;
-        }
+        if ((closed_ || finishing_) && !finished_) finished_ = finish = true;
+        finish = TakeFinish(finish);
       }
     }
     if (next) stream->StartWrite(next);
-    if (finish) stream->Finish(status);
+    if (finish) stream->Finish(Status());
   }
 
-  // end_status: the status to finish with when no write is in flight.
   void Close(bool cancelled) {
     EventStream* stream;
     bool finish = false;
@@ -227,19 +276,50 @@ class Session : public std::enable_shared_from_this<Session> {
       if (cancelled) closed_ = true;
       finishing_ = true;
       if (!writing_ && !finished_ && stream_) finished_ = finish = true;
+      finish = TakeFinish(finish);
     }
-    if (finish) stream->Finish(cancelled ? grpc::Status::CANCELLED : grpc::Status::OK);
+    if (finish) stream->Finish(Status());
   }
 
   void Detach() {
-    std::lock_guard lock(event_mutex_);
-    stream_ = nullptr;
-    closed_ = true;
-    events_.clear();
-    queued_bytes_ = 0;
+    bool cut;
+    {
+      std::lock_guard lock(event_mutex_);
+      stream_ = nullptr;
+      ctx_ = nullptr;
+      closed_ = true;
+      queue_.Drop(false);
+      cut = cut_;
+    }
+    if (cut) ReturnFreedMemory();  // the event its last write held is gone now too
   }
 
  private:
+  // Lock held. While a cut-off cancels the stream, its finish waits: the stream must not end
+  // (and take its context with it) under the cancel.
+  bool TakeFinish(bool finish) {
+    if (finish && cancelling_) {
+      finish_deferred_ = true;
+      return false;
+    }
+    return finish;
+  }
+  void EndCancelling(bool finish) {
+    EventStream* stream;
+    {
+      std::lock_guard lock(event_mutex_);
+      cancelling_ = false;
+      finish = finish || finish_deferred_;
+      finish_deferred_ = false;
+      stream = stream_;
+    }
+    if (finish && stream) stream->Finish(Status());
+  }
+  grpc::Status Status() const {
+    if (cut_) return grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED, "client does not read its events");
+    return closed_ ? grpc::Status::CANCELLED : grpc::Status::OK;
+  }
+
   const std::string token_;
   std::mutex mutex_;
   std::shared_ptr<IUnknown> server_;
@@ -247,17 +327,14 @@ class Session : public std::enable_shared_from_this<Session> {
   std::vector<AdviseRecord> advises_;
   bool ended_ = false;
 
+  const SessionHost host_;
   std::mutex event_mutex_;
   EventStream* stream_ = nullptr;
-  struct Queued {
-    pb::Event event;
-    size_t bytes;  // its size on the wire
-  };
-  std::deque<Queued> events_;  // front: the event being written
-  size_t queued_bytes_ = 0;
-  const size_t max_events_;
-  const size_t max_bytes_;
-  bool writing_ = false, closed_ = false, finishing_ = false, finished_ = false, overflow_ = false;
+  grpc::CallbackServerContext* ctx_ = nullptr;  // until OnDone
+  std::string peer_;
+  EventQueue queue_;  // front: the event being written
+  bool writing_ = false, closed_ = false, finishing_ = false, finished_ = false, cut_ = false;
+  bool cancelling_ = false, finish_deferred_ = false;
 };
 
 void EventStream::OnWriteDone(bool ok) { session_->WriteDone(ok); }
@@ -397,7 +474,10 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
  public:
   Impl(const CLSID& clsid, Factory factory, const ServeOptions& options)
       : clsid_(clsid), factory_(std::move(factory)), options_(options),
-        pool_(options.worker_threads, options.max_queued_calls) {}
+        pool_(options.worker_threads, options.max_queued_calls), budget_(options.max_queued_event_bytes_total),
+        log_(options.error_log ? options.error_log : [](const std::string& line) {
+          std::fprintf(stderr, "%s\n", line.c_str());
+        }) {}
 
   ~Impl() override { Stop(std::chrono::milliseconds(2000)); }
 
@@ -440,6 +520,9 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
       builder.AddListeningPort(remote_target, ServerTlsCredentials(options_.remote->tls), &remote_port);
     }
     builder.RegisterService(this);
+    std::vector<std::unique_ptr<grpc::experimental::ServerInterceptorFactoryInterface>> interceptors;
+    interceptors.push_back(std::make_unique<MalformedRequestAnswer>());
+    builder.experimental().SetInterceptorCreators(std::move(interceptors));
     builder.SetMaxReceiveMessageSize(64 << 20);
     builder.SetMaxSendMessageSize(64 << 20);
     server_ = builder.BuildAndStart();
@@ -509,6 +592,7 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
     std::lock_guard lock(mutex_);
     return sessions_.size();
   }
+  size_t QueuedEventBytes() const { return budget_.Used(); }
 
   const std::string& Target() const { return target_; }
   const std::string& SocketPath() const { return socket_path_; }
@@ -518,7 +602,6 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
 
   grpc::ServerWriteReactor<pb::Event>* Connect(grpc::CallbackServerContext* ctx,
                                                const pb::ConnectRequest* req) override {
-    (void)ctx;
     GUID asked;
     std::shared_ptr<IUnknown> server;
     std::string refusal;
@@ -541,10 +624,15 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
       };
       return new Refusal(grpc::Status(code, refusal));
     }
-    auto session = std::make_shared<Session>(RandomToken(), server, options_.max_queued_events,
-                                             options_.max_queued_event_bytes);
+    SessionHost host;
+    host.max_events = options_.max_queued_events;
+    host.max_bytes = options_.max_queued_event_bytes;
+    host.budget = &budget_;
+    host.over_budget = [this] { CutOffTheFurthestBehind(); };
+    host.log = log_;
+    auto session = std::make_shared<Session>(RandomToken(), server, std::move(host));
     auto* stream = new EventStream(session, [this](std::shared_ptr<Session> s) { EndSession(std::move(s)); });
-    session->Attach(stream);
+    session->Attach(stream, ctx);
     {
       std::lock_guard lock(mutex_);
       sessions_[session->Token()] = session;
@@ -562,7 +650,7 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
 #define QAR_UNARY(Method, Req, Rep)                                                                    \
   grpc::ServerUnaryReactor* Method(grpc::CallbackServerContext* ctx, const pb::Req* req, pb::Rep* rep) \
       override {                                                                                       \
-    return Dispatch(ctx, [this, req, rep](Session& s) { Do##Method(s, *req, rep); });                 \
+    return Dispatch(ctx, ItemCount(*req), [this, req, rep](Session& s) { Do##Method(s, *req, rep); });\
   }
 
   QAR_UNARY(Advise, AdviseRequest, AdviseReply)
@@ -618,31 +706,58 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
     return s == sessions_.end() ? nullptr : s->second;
   }
 
+  // The session ends with its stream. Its clean-up runs here and now: the server objects
+  // never keep a call waiting for long, so it needs no turn in the pool behind other calls.
   void EndSession(std::shared_ptr<Session> s) {
     {
       std::lock_guard lock(mutex_);
       sessions_.erase(s->Token());
     }
     sessions_ended_.notify_all();
-    auto end = [s] {
-      try {
-        s->End();
-      } catch (...) {
-        // The object failed while letting go of the client; nothing is left to tell.
-      }
-    };
-    if (!pool_.Submit(end)) end();
+    try {
+      s->End();
+    } catch (...) {
+      // The object failed while letting go of the client; nothing is left to tell.
+    }
   }
 
+  // The events of every client together take more than the budget: the client furthest
+  // behind (most memory waiting, more than one event) is cut off.
+  void CutOffTheFurthestBehind() {
+    std::shared_ptr<Session> worst;
+    size_t most = 0;
+    for (auto& s : SessionsNow()) {
+      bool behind = false;
+      size_t bytes = s->WaitingBytes(&behind);
+      if (behind && bytes > most) most = bytes, worst = s;
+    }
+    if (worst) worst->CutOff("the events waiting for all clients reached the bound of the server");
+  }
+
+  // Short calls run at once on the transport's thread: the hop to a worker costs more than
+  // they do. Calls with many items, and browsing (its answer may be the whole address
+  // space), take their turn in the pool.
+  static constexpr size_t kShortCallItems = 16;
+  template <class Req>
+  static size_t ItemCount(const Req&) {
+    return 0;
+  }
+  static size_t ItemCount(const pb::ItemsRequest& r) { return r.items_size(); }
+  static size_t ItemCount(const pb::HandlesRequest& r) { return r.server_handles_size(); }
+  static size_t ItemCount(const pb::ReadRequest& r) { return r.server_handles_size(); }
+  static size_t ItemCount(const pb::WriteRequest& r) { return r.server_handles_size(); }
+  static size_t ItemCount(const pb::GetItemPropertiesRequest& r) { return r.property_ids_size(); }
+  static size_t ItemCount(const pb::BrowseRequest&) { return SIZE_MAX; }
+
   template <class Fn>
-  grpc::ServerUnaryReactor* Dispatch(grpc::CallbackServerContext* ctx, Fn fn) {
+  grpc::ServerUnaryReactor* Dispatch(grpc::CallbackServerContext* ctx, size_t items, Fn fn) {
     grpc::ServerUnaryReactor* reactor = ctx->DefaultReactor();
     std::shared_ptr<Session> s = FindSession(ctx);
     if (!s) {
       reactor->Finish(grpc::Status(grpc::StatusCode::FAILED_PRECONDITION, "unknown session"));
       return reactor;
     }
-    bool queued = pool_.Submit([s, reactor, fn = std::move(fn)] {
+    auto run = [s, reactor, fn = std::move(fn)] {
       // A server object that throws fails this call only, never the server.
       try {
         fn(*s);
@@ -651,8 +766,12 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
         return;
       }
       reactor->Finish(grpc::Status::OK);
-    });
-    if (!queued) reactor->Finish(grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED, "server busy"));
+    };
+    if (items <= kShortCallItems) {
+      run();
+    } else if (!pool_.Submit(std::move(run))) {
+      reactor->Finish(grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED, "server busy"));
+    }
     return reactor;
   }
 
@@ -1107,6 +1226,8 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
   Factory factory_;
   ServeOptions options_;
   WorkerPool pool_;
+  EventBudget budget_;
+  const std::function<void(const std::string&)> log_;
   std::unique_ptr<grpc::Server> server_;
   std::string socket_path_;
   std::string target_;
@@ -1149,6 +1270,7 @@ HRESULT ServerEndpoint::Start(const CLSID& clsid, Factory factory, const ServeOp
 const std::string& ServerEndpoint::Target() const { return impl_->Target(); }
 const std::string& ServerEndpoint::SocketPath() const { return impl_->SocketPath(); }
 size_t ServerEndpoint::ClientCount() const { return impl_->ClientCount(); }
+size_t ServerEndpoint::QueuedEventBytes() const { return impl_->QueuedEventBytes(); }
 uint16_t ServerEndpoint::RemotePort() const { return impl_->RemotePort(); }
 void ServerEndpoint::Stop(std::chrono::milliseconds grace) { impl_->Stop(grace); }
 

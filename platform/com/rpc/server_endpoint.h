@@ -2,10 +2,12 @@
 // Unix-domain socket, and records the socket in the registry so that clients find it.
 //
 // Each client connection gets its own server object from the factory (as each client's
-// CoCreateInstance does); its calls are dispatched to that object's interfaces on a bounded
-// pool of threads, and the callbacks the object makes to the sinks the client advised travel
-// back as events on the connection's stream. When the connection ends, for whatever reason,
-// the client's advises are undone and its groups removed (RemoveGroup with force).
+// CoCreateInstance does); its calls are dispatched to that object's interfaces: short ones at
+// once on the transport's thread, those with many items on a bounded pool of threads (so the
+// objects must never keep a call waiting for long). The callbacks the object makes to the
+// sinks the client advised travel back as events on the connection's stream. When the
+// connection ends, for whatever reason, the client's advises are undone and its groups removed
+// (RemoveGroup with force).
 //
 // With remote access configured, the endpoint also listens on TCP at the configured address
 // for calls from other computers, and takes them only over TLS from clients whose certificate
@@ -46,10 +48,15 @@ struct ServeOptions {
   bool group_access = false;  // socket mode 0660 instead of 0600
   size_t worker_threads = 8;
   size_t max_queued_calls = 4096;
-  // Events a client may have waiting, by count and by their size on the wire; a client that
-  // lets more pile up is disconnected.
+  // Events a client may have waiting, by count and by the memory they take here, and the
+  // memory the waiting events of all clients may take together. A client that lets more pile
+  // up is cut off: what waits for it is freed, its connection ended and its groups removed.
+  // When all together take too much, the client with the most waiting is cut off.
   size_t max_queued_events = 100000;
   size_t max_queued_event_bytes = size_t{64} << 20;
+  size_t max_queued_event_bytes_total = size_t{128} << 20;
+  // One line for each client cut off; stderr when not given.
+  std::function<void(const std::string&)> error_log;
   bool record_in_registry = true;
   std::string registry_file = platform::Registry::DefaultFile();
   // Calls from other computers. When not given, Start takes them from the remote-access
@@ -83,6 +90,8 @@ class ServerEndpoint {
   uint16_t RemotePort() const;
   // Client connections open now.
   size_t ClientCount() const;
+  // The memory the events waiting for all clients take now.
+  size_t QueuedEventBytes() const;
   // Ends every connection after the events already queued for it have gone out (bounded by
   // grace), removes the registry record and the socket. Clients see the disconnection.
   void Stop(std::chrono::milliseconds grace = std::chrono::milliseconds(2000));

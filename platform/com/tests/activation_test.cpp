@@ -186,10 +186,24 @@ TEST_F(ActivationTest, GivesUpOnAServerThatNeverServes) {
   kill(std::stoi(dir_.Read("pid")), SIGKILL);
 }
 
-TEST_F(TransportTest, ClientProcessDeathRemovesItsGroups) {
+// A client process killed mid-session: its session and groups go while a poll of another
+// client's group waits for the device, and a new client is served meanwhile.
+TEST_F(TransportTest, ClientProcessDeathRemovesItsGroupsWhileAPollWaits) {
   setenv("QAR_REGISTRY", serve_.registry_file.c_str(), 1);
   auto keep = Connect();
-  AddGroup(keep.get(), "stays", 1);
+  Group stays = AddGroup(keep.get(), "stays", 1);
+  AddItems(stays, {"Zentrale.Station1.AE1"});
+  device_->HoldReads("Zentrale.Station1.AE1");
+  std::thread poll([this] { device_->Tick(); });
+  struct Release {
+    std::shared_ptr<FakeDevice> device;
+    std::thread& poll;
+    ~Release() {
+      device->ReleaseReads();
+      poll.join();
+    }
+  } release{device_, poll};
+  ASSERT_TRUE(device_->AwaitHeldRead());
   int out[2];
   ASSERT_EQ(pipe(out), 0);
   posix_spawn_file_actions_t actions;
@@ -209,9 +223,12 @@ TEST_F(TransportTest, ClientProcessDeathRemovesItsGroups) {
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_TRUE(Eventually([&] { return device_->GroupCount() == 1 && endpoint_->ClientCount() == 1; }));
-  device_->Set("Zentrale.Status", Variant::I4(2));
-  device_->Tick();
+  auto fresh = Connect();
+  ASSERT_TRUE(fresh);
+  AddGroup(fresh.get(), "new", 2);
   OPCSERVERSTATUS st;
+  EXPECT_EQ(fresh->GetStatus(&st), S_OK);
+  EXPECT_EQ(st.dwGroupCount, 1u);
   EXPECT_EQ(keep->GetStatus(&st), S_OK);
 }
 

@@ -99,5 +99,24 @@ TEST_F(AddressSpaceTest, BrowsesLikeAClientWalksIt) {
   EXPECT_EQ(b.Browse(static_cast<OPCBROWSETYPE>(7), "", VT_EMPTY, 0, &names), E_INVALIDARG);
 }
 
+// A flat browse lists the full IDs of the items at the browse position and below it.
+TEST_F(AddressSpaceTest, FlatBrowseStartsAtThePosition) {
+  struct Row {
+    const char* position;
+    std::vector<std::string> ids;
+  } rows[] = {
+      {"", {"Zentrale.Status", "Zentrale.Station1.AE1", "Zentrale.Station1.BA1", "Zentrale.Station2.AE1"}},
+      {"Zentrale", {"Zentrale.Status", "Zentrale.Station1.AE1", "Zentrale.Station1.BA1", "Zentrale.Station2.AE1"}},
+      {"Zentrale.Station1", {"Zentrale.Station1.AE1", "Zentrale.Station1.BA1"}},
+      {"Zentrale.Station2", {"Zentrale.Station2.AE1"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.position);
+    AddressBrowser b(space_);
+    ASSERT_EQ(b.ChangeBrowsePosition(OPC_BROWSE_TO, row.position), S_OK);
+    EXPECT_EQ(Browse(b, OPC_FLAT), row.ids);
+  }
+}
+
 }  // namespace
 }  // namespace platform::com

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -25,7 +27,11 @@ class RecordingBackend final : public DaBackend {
  public:
   void Read(const std::vector<uint32_t>& handles, std::vector<Reading>* readings) override {
     reads.push_back(handles);
-    for (uint32_t h : handles) readings->push_back(values[h]);
+    for (uint32_t h : handles) {
+      // The driver stamps a register at every answer, changed or not.
+      if (restamp) values[h].stamp = U64ToFileTime(FileTimeToU64(values[h].stamp) + 1);
+      readings->push_back(values[h]);
+    }
   }
   void Write(const std::vector<uint32_t>& handles, const std::vector<Variant>& vs,
              std::vector<HRESULT>* results) override {
@@ -38,6 +44,7 @@ class RecordingBackend final : public DaBackend {
     values[h] = {std::move(v), q, U64ToFileTime(FileTimeToU64(values[h].stamp) + 1)};
   }
   std::map<uint32_t, Reading> values;
+  bool restamp = false;
   std::vector<std::vector<uint32_t>> reads;
   std::vector<std::pair<uint32_t, Variant>> writes;
 };
@@ -146,6 +153,39 @@ TEST_F(DaServerTest, PollsActiveItemsOncePerRateAndReportsChanges) {
   EXPECT_EQ(sink->events[3].handles.size(), 2u);
 }
 
+// A data change carries the items whose value or quality changed since they were last
+// reported; a register stamped anew with the same value and quality is not a change.
+TEST_F(DaServerTest, DataChangesCarryOnlyChangedValuesOrQualities) {
+  struct Row {
+    const char* label;
+    std::function<void()> change;
+    std::vector<OPCHANDLE> reported;
+  } rows[] = {
+      {"a new time stamp only", [] {}, {}},
+      {"a new value", [this] { backend_.Set(10, Variant::R8(2.5)); }, {100}},
+      {"a new quality", [this] { backend_.Set(10, Variant::R8(1.5), OPC_QUALITY_UNCERTAIN); }, {100}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    backend_.restamp = false;
+    backend_.Set(10, Variant::R8(1.5));
+    Group g = AddGroup(100, {"AE1", "BA1"});
+    auto sink = Advise(g);
+    model_->Poll();
+    ASSERT_EQ(sink->Count("data"), 1u);  // the first report after the advise has them all
+    EXPECT_EQ(sink->events[0].handles, (std::vector<OPCHANDLE>{100, 101}));
+    backend_.restamp = true;
+    row.change();
+    for (int i = 0; i < 3; ++i) Step(100);
+    std::vector<OPCHANDLE> reported;
+    for (size_t i = 1; i < sink->events.size(); ++i) {
+      reported.insert(reported.end(), sink->events[i].handles.begin(), sink->events[i].handles.end());
+    }
+    EXPECT_EQ(reported, row.reported);
+    ASSERT_EQ(server_->RemoveGroup(g.handle, TRUE), S_OK);
+  }
+}
+
 TEST_F(DaServerTest, WritesAreCheckedThenConvertedToTheCanonicalType) {
   Group g = AddGroup(100, {"BA1", "AE1", "Bad"});
   struct Row {
@@ -157,6 +197,8 @@ TEST_F(DaServerTest, WritesAreCheckedThenConvertedToTheCanonicalType) {
       {"text to an integer output", g.items[0], Variant::Str("5"), S_OK},
       {"read-only item", g.items[1], Variant::R8(1), OPC_E_BADRIGHTS},
       {"no number", g.items[0], Variant::Str("five"), OPC_E_BADTYPE},
+      {"a number beyond the integer", g.items[0], Variant::R8(1e12), OPC_E_RANGE},
+      {"not a number to an integer", g.items[0], Variant::R8(std::nan("")), OPC_E_RANGE},
       {"unknown handle", 12345, Variant::I4(1), OPC_E_INVALIDHANDLE},
       {"refused by the backend", g.items[2], Variant::I4(1), E_FAIL},
       {"empty value (would be 0)", g.items[0], Variant(), OPC_E_BADTYPE},
@@ -387,16 +429,42 @@ TEST_F(DaServerTest, ServerCallsAndProperties) {
   EXPECT_EQ(ReadAll<std::string>(e.get()), (std::vector<std::string>{"Zentrale.Station1.AE1", "Zentrale.Station1.BA1"}));
 }
 
-TEST_F(DaServerTest, CacheReadsOfInactiveItemsAreOutOfService) {
-  Group g = AddGroup(100, {"AE1", "BA1"}, FALSE);
-  std::vector<OPCITEMSTATE> states;
-  std::vector<HRESULT> errors;
-  ASSERT_EQ(Query<IOPCSyncIO>(g.unk)->Read(OPC_DS_CACHE, 2, g.items.data(), &states, &errors), S_OK);
-  EXPECT_EQ(states[0].wQuality, 0x1C);
-  EXPECT_TRUE(backend_.reads.empty());
-  ASSERT_EQ(Query<IOPCSyncIO>(g.unk)->Read(OPC_DS_DEVICE, 2, g.items.data(), &states, &errors), S_OK);
-  EXPECT_EQ(states[0].vDataValue, Variant::R8(1.5));
-  EXPECT_EQ(states[1].hClient, 101u);
+// A cache read answers out of service (0x1C) only for what is not active; an active item
+// that was not polled yet shows its register as it is (a register never answered is bad,
+// not connected).
+TEST_F(DaServerTest, CacheReadsShowOutOfServiceOnlyForWhatIsInactive) {
+  struct Row {
+    const char* label;
+    BOOL group_active;
+    BOOL item_active;
+    WORD quality;
+    Variant value;
+  } rows[] = {
+      {"inactive group", FALSE, TRUE, 0x1C, Variant()},
+      {"inactive item", TRUE, FALSE, 0x1C, Variant()},
+      {"active item not polled yet", TRUE, TRUE, OPC_QUALITY_NOT_CONNECTED, Variant::I4(0)},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    backend_.reads.clear();
+    Group g = AddGroup(100, {"Bad"}, row.group_active);
+    std::vector<HRESULT> errors;
+    if (!row.item_active) {
+      ASSERT_EQ(Query<IOPCItemMgt>(g.unk)->SetActiveState(1, &g.items[0], FALSE, &errors), S_OK);
+    }
+    std::vector<OPCITEMSTATE> states;
+    ASSERT_EQ(Query<IOPCSyncIO>(g.unk)->Read(OPC_DS_CACHE, 1, g.items.data(), &states, &errors), S_OK);
+    EXPECT_EQ(states[0].wQuality, row.quality);
+    EXPECT_EQ(states[0].vDataValue, row.value);
+    EXPECT_EQ(states[0].hClient, 100u);
+    if (row.quality == 0x1C) {
+      EXPECT_TRUE(backend_.reads.empty());  // nothing inactive is read
+    }
+    // From the device, every item is read.
+    ASSERT_EQ(Query<IOPCSyncIO>(g.unk)->Read(OPC_DS_DEVICE, 1, g.items.data(), &states, &errors), S_OK);
+    EXPECT_EQ(states[0].wQuality, OPC_QUALITY_NOT_CONNECTED);
+    ASSERT_EQ(server_->RemoveGroup(g.handle, TRUE), S_OK);
+  }
 }
 
 TEST_F(DaServerTest, DataObjectStreamsWithoutConnectionPoints) {
@@ -441,6 +509,142 @@ TEST_F(DaServerTest, DataObjectStreamsWithoutConnectionPoints) {
   EXPECT_EQ(header.hClientGroup, 3u);
   ASSERT_EQ(items.size(), 1u);
   EXPECT_EQ(items[0].hClient, 5u);
+}
+
+// A device whose reads of one item wait until the test lets them go, so that a poll can be
+// held inside its device read for as long as the test needs.
+class GatedBackend final : public DaBackend {
+ public:
+  static constexpr uint32_t kGated = 1;
+  void Read(const std::vector<uint32_t>& handles, std::vector<Reading>* readings) override {
+    std::unique_lock lock(mutex_);
+    if (std::find(handles.begin(), handles.end(), kGated) != handles.end()) {
+      ++held_;
+      changed_.notify_all();
+      changed_.wait(lock, [this] { return open_; });
+      --held_;
+    }
+    for (uint32_t h : handles) readings->push_back({Variant::I4(static_cast<int32_t>(h)), OPC_QUALITY_GOOD, {}});
+  }
+  void Write(const std::vector<uint32_t>& handles, const std::vector<Variant>&, std::vector<HRESULT>* results) override {
+    results->assign(handles.size(), S_OK);
+  }
+  void Close() {
+    std::lock_guard lock(mutex_);
+    open_ = false;
+  }
+  void Open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+  bool AwaitHeldRead() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(60), [this] { return held_ > 0; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool open_ = true;
+  int held_ = 0;
+};
+
+// While a poll waits for the device, the model serves every other call: clients come, make
+// groups, ask and go; even the polled group answers what it knows without a device read.
+TEST(DaServerLockingTest, APollWaitingForTheDeviceHoldsNoCallUp) {
+  AddressSpace space;
+  auto node = space.AddNode(*space.AddNode(AddressSpace::kTop, "Zentrale"), "Station1");
+  space.AddTag(*node, "Gated", VT_I4, OPC_READABLE, GatedBackend::kGated);
+  space.AddTag(*node, "Other", VT_I4, OPC_READABLE | OPC_WRITEABLE, 2);
+  GatedBackend backend;
+  platform::ManualClock clock;
+  auto model = DaServerModel::Create(space, backend, clock, {});
+  struct Client {
+    std::shared_ptr<IOPCServer> server;
+    OPCHANDLE group = 0;
+    std::shared_ptr<IUnknown> unk;
+    std::vector<OPCHANDLE> items;
+  };
+  auto connect = [&](const std::string& item) {
+    Client c;
+    c.server = Query<IOPCServer>(model->NewServer());
+    DWORD revised;
+    EXPECT_EQ(c.server->AddGroup("", TRUE, 100, 1, nullptr, nullptr, 0, &c.group, &revised, IID_IOPCItemMgt, &c.unk),
+              S_OK);
+    OPCITEMDEF def;
+    def.szItemID = "Zentrale.Station1." + item;
+    std::vector<OPCITEMRESULT> results;
+    std::vector<HRESULT> errors;
+    EXPECT_EQ(Query<IOPCItemMgt>(c.unk)->AddItems(1, &def, &results, &errors), S_OK);
+    c.items.push_back(results.at(0).hServer);
+    return c;
+  };
+  Client polled = connect("Gated");
+  struct Row {
+    const char* label;
+    std::function<void()> call;
+  } rows[] = {
+      {"a new client connects and asks for the status",
+       [&] {
+         OPCSERVERSTATUS status;
+         EXPECT_EQ(Query<IOPCServer>(model->NewServer())->GetStatus(&status), S_OK);
+       }},
+      {"another client makes a group, adds, reads and writes",
+       [&] {
+         Client c = connect("Other");
+         std::vector<OPCITEMSTATE> states;
+         std::vector<HRESULT> errors;
+         EXPECT_EQ(Query<IOPCSyncIO>(c.unk)->Read(OPC_DS_CACHE, 1, c.items.data(), &states, &errors), S_OK);
+         const Variant one = Variant::I4(1);
+         EXPECT_EQ(Query<IOPCSyncIO>(c.unk)->Write(1, c.items.data(), &one, &errors), S_OK);
+       }},
+      {"a client goes and its groups with it",
+       [&] {
+         size_t before = model->GroupCount();
+         connect("Other");
+         EXPECT_EQ(model->GroupCount(), before);
+       }},
+      {"the polling client asks for its status and its group's state",
+       [&] {
+         OPCSERVERSTATUS status;
+         EXPECT_EQ(polled.server->GetStatus(&status), S_OK);
+         DWORD rate;
+         BOOL active;
+         std::string name;
+         LONG bias;
+         float deadband;
+         LCID lcid;
+         OPCHANDLE client, handle;
+         EXPECT_EQ(Query<IOPCGroupStateMgt>(polled.unk)
+                       ->GetState(&rate, &active, &name, &bias, &deadband, &lcid, &client, &handle),
+                   S_OK);
+       }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    backend.Close();
+    clock.Advance(std::chrono::milliseconds(100));
+    std::thread poller([&] { model->Poll(); });
+    ASSERT_TRUE(backend.AwaitHeldRead());
+    auto call = std::async(std::launch::async, row.call);
+    // Generous: a call that does not wait for the poll is done in microseconds.
+    EXPECT_EQ(call.wait_for(std::chrono::seconds(30)), std::future_status::ready) << "the call waits for the poll";
+    backend.Open();
+    call.get();
+    poller.join();
+  }
+  // The polled group may go while its poll waits; the poll then reports to nobody.
+  backend.Close();
+  clock.Advance(std::chrono::milliseconds(100));
+  std::thread poller([&] { model->Poll(); });
+  ASSERT_TRUE(backend.AwaitHeldRead());
+  auto removed = std::async(std::launch::async, [&] { return polled.server->RemoveGroup(polled.group, TRUE); });
+  EXPECT_EQ(removed.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  backend.Open();
+  EXPECT_EQ(removed.get(), S_OK);
+  poller.join();
+  EXPECT_EQ(model->GroupCount(), 0u);
 }
 
 }  // namespace

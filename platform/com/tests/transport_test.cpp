@@ -1,10 +1,13 @@
 // The transport against the fake server: calls round-trip with their per-item codes,
 // callbacks reach the client's apartment in order, and the ends of a connection (the client
 // going, the server going) are seen by the other side.
+#include <grpcpp/generic/generic_stub.h>
 #include <grpcpp/grpcpp.h>
 #include <sys/stat.h>
 
 #include <fstream>
+#include <future>
+#include <mutex>
 
 #include "platform/com/opc_stream.h"
 #include "platform/com/rpc/opc.grpc.pb.h"
@@ -64,7 +67,7 @@ TEST_F(TransportTest, AddItemsReportsEachItem) {
       {"known analog item", kAE1, "", VT_EMPTY, S_OK, VT_R8},
       {"known output as text", kBA1, "", VT_BSTR, S_OK, VT_I4},
       {"unknown item", "Zentrale.Station9.AE1", "", VT_EMPTY, OPC_E_UNKNOWNITEMID, 0},
-      {"malformed item", "Zentrale Station1", "", VT_EMPTY, OPC_E_INVALIDITEMID, 0},
+      {"malformed item", "Zentrale..Station1", "", VT_EMPTY, OPC_E_INVALIDITEMID, 0},
       {"empty item", "", "", VT_EMPTY, OPC_E_INVALIDITEMID, 0},
       {"access path", kAE1, "COM1", VT_EMPTY, OPC_E_UNKNOWNPATH, 0},
       {"type it cannot take", kAE1, "", VT_ARRAY | VT_I4, OPC_E_BADTYPE, 0},
@@ -112,7 +115,7 @@ TEST_F(TransportTest, ItemCallsRefuseUnknownHandles) {
   EXPECT_EQ(mgt->SetDatatypes(3, h.data(), types, &errors), S_FALSE);
   EXPECT_EQ(errors, expected);
   std::vector<OPCITEMSTATE> states;
-  EXPECT_EQ(g.As<IOPCSyncIO>()->Read(OPC_DS_CACHE, 3, h.data(), &states, &errors), S_FALSE);
+  EXPECT_EQ(g.As<IOPCSyncIO>()->Read(OPC_DS_DEVICE, 3, h.data(), &states, &errors), S_FALSE);
   EXPECT_EQ(errors, expected);
   EXPECT_EQ(states[0].vDataValue, Variant::Str("12.5"));  // the requested type
   EXPECT_EQ(states[1].vDataValue, Variant::R4(0));
@@ -203,7 +206,7 @@ TEST_F(TransportTest, BrowsingAndProperties) {
   EXPECT_EQ(id, kAE1);
   EXPECT_EQ(browse->GetItemID("Nope", &id), OPC_E_UNKNOWNITEMID);
   EXPECT_EQ(browse->ChangeBrowsePosition(OPC_BROWSE_DOWN, "Nowhere"), E_INVALIDARG);
-  EXPECT_EQ(names(OPC_FLAT, "*AE1").size(), 2u);
+  EXPECT_EQ(names(OPC_FLAT, "*AE1"), std::vector<std::string>{kAE1});  // at the position and below
 
   // Each client browses from a position of its own.
   auto other = Query<IOPCBrowseServerAddressSpace>(Connect());
@@ -217,7 +220,7 @@ TEST_F(TransportTest, BrowsingAndProperties) {
   std::vector<std::string> descriptions;
   std::vector<VARTYPE> types;
   ASSERT_EQ(props->QueryAvailableProperties(kAE1, &count, &ids, &descriptions, &types), S_OK);
-  EXPECT_EQ(count, 6u);
+  EXPECT_EQ(count, 7u);
   EXPECT_EQ(ids.back(), 5001u);
   EXPECT_EQ(descriptions.back(), "Item Unit");
   EXPECT_EQ(props->QueryAvailableProperties("Zentrale.Nope", &count, &ids, &descriptions, &types),
@@ -577,12 +580,58 @@ TEST_F(WireTest, HandlesOutsideTheSessionAreUnknown) {
   EXPECT_EQ(reader->Finish().error_code(), grpc::StatusCode::NOT_FOUND);
 }
 
-// A client that opens its event stream and then stops reading it, with a small bound on
-// the bytes it may let pile up.
-class SlowReaderTest : public WireTest {
+// What is no valid message, sent as a call's request: the call is refused as an invalid
+// argument, and nothing about it reaches the server's error output.
+TEST_F(WireTest, RequestsThatAreNoValidMessageAreInvalidArguments) {
+  struct Row {
+    const char* label;
+    std::string bytes;
+  } rows[] = {
+      {"bytes that do not parse", std::string("\xff\xff\xff\xff\x0f", 5)},
+      {"a text field that is not UTF-8", std::string("\x0a\x02\xc3\x28", 4)},  // field 1, "\xc3("
+  };
+  grpc::GenericStub generic(channel_);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    grpc::Slice slice(row.bytes);
+    grpc::ByteBuffer request(&slice, 1), reply;
+    ::testing::internal::CaptureStderr();
+    for (int i = 0; i < 20; ++i) {  // enough to see a flood
+      grpc::ClientContext each;
+      each.AddMetadata("qar-session", session_);
+      std::promise<grpc::Status> one;
+      generic.UnaryCall(&each, "/qar.com.OpcServer/SetClientName", {}, &request, &reply,
+                        [&](grpc::Status st) { one.set_value(st); });
+      grpc::Status st = one.get_future().get();
+      EXPECT_EQ(st.error_code(), grpc::StatusCode::INVALID_ARGUMENT) << st.error_message();
+    }
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said.find("libprotobuf"), std::string::npos) << said;
+  }
+  // The connection serves on.
+  qar::com::GetStatusReply status;
+  EXPECT_TRUE(Call(&Stub::GetStatus, qar::com::Empty(), &status).ok());
+}
+
+// A client that opens its event stream and then stops reading it, beside one that reads: the
+// one that does not read is cut off, by the bound of one client or by the bound of all
+// together, at once and before it reads again: what waited for it is freed, its groups go,
+// and the error log says so once.
+struct EventBounds {
+  const char* label;
+  size_t per_client;
+  size_t total;
+};
+
+class SlowReaderTest : public WireTest, public ::testing::WithParamInterface<EventBounds> {
  protected:
   void SetUp() override {
-    serve_.max_queued_event_bytes = 1 << 20;
+    serve_.max_queued_event_bytes = GetParam().per_client;
+    serve_.max_queued_event_bytes_total = GetParam().total;
+    serve_.error_log = [this](const std::string& line) {
+      std::lock_guard lock(log_mutex_);
+      log_.push_back(line);
+    };
     // A stream that is never cut off ends the test here rather than hanging it; generous, as
     // a loaded machine under a sanitizer needs many seconds for the 25 MB below.
     stream_ctx_.set_deadline(std::chrono::system_clock::now() + 120s);
@@ -594,10 +643,23 @@ class SlowReaderTest : public WireTest {
     // would otherwise fall to the server and can wait seconds for its executor threads.
     endpoint_->Stop();
   }
+  std::vector<std::string> Log() {
+    std::lock_guard lock(log_mutex_);
+    return log_;
+  }
   bool finished_ = false;
+  std::mutex log_mutex_;
+  std::vector<std::string> log_;
 };
 
-TEST_F(SlowReaderTest, IsCutOffByTheSizeOfItsWaitingEvents) {
+TEST_P(SlowReaderTest, IsCutOffAndFreedWhileTheOneThatReadsIsServed) {
+  // The client that reads, through the client library.
+  auto reading = Connect();
+  Group g = AddGroup(reading.get(), "reads", 2);
+  AddItems(g, {kName});
+  auto sink = std::make_shared<RecordingSink>();
+  Advise(g.unk, IID_IOPCDataCallback, sink);
+
   qar::com::AddGroupRequest add;
   add.set_name("active");
   add.set_active(true);
@@ -624,19 +686,37 @@ TEST_F(SlowReaderTest, IsCutOffByTheSizeOfItsWaitingEvents) {
   ASSERT_TRUE(Call(&Stub::AddItems, items, &items_rep).ok());
   ASSERT_EQ(items_rep.hr(), S_OK);
 
-  // Few events by count, but 64 KB each: 25 MB in all, far more than the transport holds.
+  // Few events by count, but 64 KB each: 25 MB in all, far beyond either bound. Each change
+  // goes out once the reading client has the one before, so that it never falls behind.
   constexpr int kChanges = 400;
+  device_->Tick();
+  ASSERT_TRUE(WaitForEvents(*sink, "data", 1));
   for (int i = 0; i < kChanges; ++i) {
     device_->Set(kName, Variant::Str(std::string(64 << 10, char('a' + i % 26))));
     device_->Tick();
+    ASSERT_TRUE(WaitForEvents(*sink, "data", i + 2));
   }
+  // Before it reads anything more: its session is gone and nothing waits for it.
+  EXPECT_TRUE(Eventually([&] { return device_->GroupCount() == 1 && endpoint_->QueuedEventBytes() == 0; }))
+      << device_->GroupCount() << " groups, " << endpoint_->QueuedEventBytes() << " bytes waiting";
   int got = 0;
   for (qar::com::Event e; reader_->Read(&e);) ++got;
   finished_ = true;
-  EXPECT_EQ(reader_->Finish().error_code(), grpc::StatusCode::RESOURCE_EXHAUSTED);
+  EXPECT_EQ(reader_->Finish().error_code(), grpc::StatusCode::CANCELLED);  // the server ended it
   EXPECT_LT(got, kChanges);
-  EXPECT_TRUE(Eventually([&] { return device_->GroupCount() == 0; }));  // its session ended with it
+  const std::vector<std::string> log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find("does not read its events"), std::string::npos) << log[0];
+
+  // The reading client is served on.
+  OPCSERVERSTATUS status;
+  EXPECT_EQ(reading->GetStatus(&status), S_OK);
 }
+
+INSTANTIATE_TEST_SUITE_P(Bounds, SlowReaderTest,
+                         ::testing::Values(EventBounds{"one client", size_t{1} << 20, size_t{1} << 30},
+                                           EventBounds{"all clients", size_t{1} << 30, size_t{2} << 20}),
+                         [](const auto& info) { return std::string(info.param.label[0] == 'o' ? "OneClient" : "AllClients"); });
 
 }  // namespace
 }  // namespace platform::com::testing

@@ -1,0 +1,66 @@
+// The events waiting to go out on one client's stream, bounded by what they take in this
+// process: by count and by memory, per client and, through a budget all clients of a server
+// share, in total. A client that does not read its stream must never take the server's memory.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <deque>
+
+#include "platform/com/rpc/opc.pb.h"
+
+namespace platform::com::rpc {
+
+// The memory an event takes while it waits: its message objects, their arrays and texts, and
+// what the allocator adds to each block. Walks the event once; no reflection.
+size_t MemoryOf(const qar::com::Event& e);
+
+// The memory that the waiting events of every client of one server take together.
+class EventBudget {
+ public:
+  explicit EventBudget(size_t limit) : limit_(limit) {}
+  void Take(size_t bytes) { used_.fetch_add(bytes, std::memory_order_relaxed); }
+  void Give(size_t bytes) { used_.fetch_sub(bytes, std::memory_order_relaxed); }
+  bool Exceeded() const { return used_.load(std::memory_order_relaxed) > limit_; }
+  size_t Used() const { return used_.load(std::memory_order_relaxed); }
+  size_t Limit() const { return limit_; }
+
+ private:
+  std::atomic<size_t> used_{0};
+  const size_t limit_;
+};
+
+// Not thread-safe: the session's lock guards it. The front event is the one being written.
+class EventQueue {
+ public:
+  EventQueue(size_t max_events, size_t max_bytes, EventBudget& budget)
+      : max_events_(max_events), max_bytes_(max_bytes), budget_(budget) {}
+  ~EventQueue() { Drop(false); }
+  EventQueue(const EventQueue&) = delete;
+  EventQueue& operator=(const EventQueue&) = delete;
+
+  // False when the event does not fit: with it, more events or more memory than the bounds
+  // would wait. One event always fits into an empty queue.
+  bool Push(qar::com::Event event);
+  bool Empty() const { return events_.empty(); }
+  qar::com::Event* Front() { return &events_.front().event; }
+  void Pop();
+  // Frees every waiting event; with keep_front, not the one being written (its write still
+  // reads it).
+  void Drop(bool keep_front);
+  size_t Count() const { return events_.size(); }
+  size_t Bytes() const { return bytes_; }
+
+ private:
+  struct Queued {
+    qar::com::Event event;
+    size_t bytes;
+  };
+  const size_t max_events_;
+  const size_t max_bytes_;
+  EventBudget& budget_;
+  std::deque<Queued> events_;
+  size_t bytes_ = 0;
+};
+
+}  // namespace platform::com::rpc
