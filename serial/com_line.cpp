@@ -25,7 +25,7 @@ std::string ErrorText(int error) { return std::error_code(error, std::generic_ca
 }  // namespace
 
 ComLine::ComLine(std::shared_ptr<ComBackend> backend)
-    : backend_(std::move(backend)), log_([](std::string_view text) { support::LogMessage(text); }) {}
+    : backend_(std::move(backend)), log_([](std::string_view text) { support::LogMessageForced(text); }) {}
 
 void ComLine::SetLog(LogSink log) { log_ = std::move(log); }
 

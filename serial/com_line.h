@@ -32,6 +32,9 @@ class ComLine {
   explicit ComLine(std::shared_ptr<ComBackend> backend);
 
   ComBackend& Backend() { return *backend_; }
+  const ComBackend& Backend() const { return *backend_; }
+  // Where the loss and the recovery are told; by default the error log, where they are
+  // written even while logging is off.
   void SetLog(LogSink log);
 
   // Opens the device path (see DevicePath); 0 or an errno.

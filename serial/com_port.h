@@ -98,8 +98,8 @@ class TCustomComPort {
   void SetDispatcher(TMainThreadDispatcher* dispatcher) { dispatcher_ = dispatcher; }
   TMainThreadDispatcher* Dispatcher() const;
 
-  // The device's handle while open, -1 otherwise.
-  int DeviceHandle() const { return device_handle_; }
+  // The handle of the device open now, -1 otherwise; a device reopened after a loss has a new one.
+  int DeviceHandle() const;
 
   // Published settings. A setter that changes a value while connected re-applies its group.
   bool Connected() const { return connected_; }
@@ -249,7 +249,6 @@ class TCustomComPort {
   const TComPortBuild build_;
 
   std::unique_ptr<TComThread> thread_;
-  int device_handle_ = -1;
   bool window_allocated_ = false;
   bool connected_ = false;
   TBaudRate baud_rate_ = br9600;

@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/testing/temp_dir.h"
 #include "serial/com_port.h"
 #include "serial/fake_backend.h"
 #include "serial/tests/expect_com_error.h"
 #include "serial/tests/fake_port.h"
+#include "support/error_log.h"
 
 namespace serial {
 namespace {
@@ -138,6 +140,7 @@ TEST_F(FakePortTest, LostDeviceWaitsOutReadsAndRecovers) {
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0], "ComPort /dev/ttyS0: device lost (Input/output error)");
   EXPECT_EQ(dev->OpenCount(), 1);
+  EXPECT_EQ(port.DeviceHandle(), -1) << "no device is open";
 
   dev->Plug();
   dev->SetWriteHandler([](FakeComBackend& d, std::string_view) { d.Receive("ok", 5); });
@@ -149,6 +152,7 @@ TEST_F(FakePortTest, LostDeviceWaitsOutReadsAndRecovers) {
   EXPECT_TRUE(dev->Dtr() && dev->Rts());
   ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[1], "ComPort /dev/ttyS0: device reopened");
+  EXPECT_EQ(port.DeviceHandle(), dev->Handle()) << "the descriptor of the reopened device";
 
   ASSERT_EQ(port.Write("?", 1), 1);
   EXPECT_EQ(ReadText(2), "ok");
@@ -167,6 +171,30 @@ TEST_F(FakePortTest, LostDeviceWithImmediateReadsDoesNotWait) {
   dev->Receive("y");
   EXPECT_EQ(ReadText(4), "y");
   EXPECT_EQ(log.size(), 2u);
+}
+
+// A port's own log goes to the program's error log, where these two lines are written even
+// while logging is off.
+TEST(PortLog, LossAndRecoveryReachTheErrorLogWhileLoggingIsOff) {
+  platform::testing::TempDir dir;
+  support::StartErrorLog(support::LogBuild::Server, dir.Path());
+  ASSERT_FALSE(support::Log().LogOn());
+  auto dev = std::make_shared<FakeComBackend>();
+  {
+    TComPort port(dev);
+    port.SetPort("ttyLogOff");  // a name of its own: an earlier test's line would count as a repeat
+    port.Timeouts().SetReadTotalConstant(10);
+    port.Open();
+    char b;
+    dev->Unplug();
+    EXPECT_EQ(port.Read(&b, 1), 0);
+    dev->Plug();
+    EXPECT_EQ(port.Read(&b, 1), 0);
+  }
+  support::StopErrorLog();
+  const std::string text = dir.Read("Problem2.TXT");
+  EXPECT_NE(text.find(">ComPort /dev/ttyLogOff: device lost (Input/output error)<"), std::string::npos) << text;
+  EXPECT_NE(text.find(">ComPort /dev/ttyLogOff: device reopened<"), std::string::npos) << text;
 }
 
 TEST(ConfiguratorBuild, ReadsThroughTransferRecords) {
