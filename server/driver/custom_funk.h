@@ -56,7 +56,8 @@ class TCustomFunk {
   // --- Serial line ---
 
   // Port settings from the RS232 key of Ostrel.INI, open, DTR and RTS up. 0, or the error
-  // code (-31, -32, -33) that the caller turns into its start-up error.
+  // code (-31, -32, -33) that the caller turns into its start-up error; -31 also for a setting
+  // text that names no setting (an empty field keeps the default).
   int32_t Init(bool is3964r);
   // One write of all bytes.
   void SendStr(std::string_view data);
