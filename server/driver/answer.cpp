@@ -263,7 +263,19 @@ void TCustomFunk::AnfrageErledigt(TAnfrage& a) {
   TFuMo& st = FML->Items(a.US);
   st.bStateDirty = true;
   const size_t getKl = size_t(a.GetKl);
-  st.bDoneRd.at(getKl) = true;
+  // A class read in parts goes on with its next part at the station's next turn, and counts as
+  // read once its last part came; so does a class written whole in parts.
+  const TRange get = GetRangeOf(st, a.GetKl);
+  bool classRead = true;
+  if (get.count > kMaxGetWords) {
+    st.GetDone.at(getKl) = PartOf(get.count, a.GetStart - get.first, kMaxGetWords).next;
+    classRead = st.GetDone[getKl] == 0;
+  }
+  if (a.PutKl == 2) {
+    const TRange put = ClassRangeOf(st, a.PutKl);
+    if (put.count > kMaxPutWords) st.PutDone[2] = PartOf(put.count, a.PutStart, kMaxPutWords).next;
+  }
+  if (classRead) st.bDoneRd.at(getKl) = true;
   if (st.iWantRd.at(getKl) > 0) st.iWantRd[getKl] = st.iWantRd[getKl] - 1;
   st.LastGetClass = a.GetKl;
   if (a.PutKl != 0) st.LastPutClass = a.PutKl;

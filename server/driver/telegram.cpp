@@ -12,9 +12,6 @@ namespace driver {
 
 namespace {
 
-constexpr size_t kTelHeader = 11;  // 0x60, address path, Get word and count, Put word and count
-// Put words that fit a telegram of 255 bytes with room left for the two CRC bytes.
-constexpr int32_t kMaxPutWords = int32_t((kMaxTelegram - 2 - kTelHeader) / 2);
 
 std::string S(int32_t v) { return std::to_string(v); }
 

@@ -79,7 +79,13 @@ class MopLoopTest : public testing::ModelTest {
     ServerDir = dir.Path();
     ASSERT_EQ(CreateFML(), 0);
     line = std::make_shared<ModemLine>(net, sim, clock);
-    funk = std::make_unique<TCustomFunk>([this] { return std::make_unique<serial::TComPort>(line); }, clock);
+    funk = std::make_unique<TCustomFunk>(
+        [this] {
+          auto port = std::make_unique<serial::TComPort>(line);
+          port->SetLog([this](std::string_view text) { portLog.emplace_back(text); });
+          return port;
+        },
+        clock);
     ASSERT_EQ(funk->Init(modus == 2), 0);
     start = clock.TickMs();
   }
@@ -124,6 +130,7 @@ class MopLoopTest : public testing::ModelTest {
   std::unique_ptr<TCustomFunk> funk;
   uint32_t start = 0;
   std::vector<uint32_t> reached;  // virtual ms at which each step came
+  std::vector<std::string> portLog;  // the port's lines on a lost and a reopened device
   long passes = 0;
 };
 
@@ -329,16 +336,47 @@ TEST_F(MopLoopTest, SimulationCompletesRequestsWithoutLineTraffic) {
   EXPECT_TRUE(FML->Items(3).bDoneRd[1]);
 }
 
+// Station 3 has more analog inputs than one answer frame holds: its inputs are read in parts,
+// one part per turn, so every register turns good with its value and the neighbours keep their
+// turn. Nothing restarts detection.
+TEST_F(MopLoopTest, StationWithMoreRegistersThanAFrameHoldsIsReadInParts) {
+  Start(1, SimOptions(), "", ThreeStationChannels(130));
+  bool lost = false;
+  auto watch = [&] { lost = lost || (Answered() > 0 && ZfmStatus() != 1); };
+  int32_t ok[4] = {};
+  ASSERT_TRUE(Run({{"every register good",
+                    [&] { return AllGood(); },
+                    [&] {
+                      for (int32_t st = 1; st <= 3; ++st) ok[st] = RegisterValue(st, kGroupSystem, kRsKomOk);
+                    }},
+                   {"a minute of polling", [&] { return Elapsed() > reached[0] + 60'000; }, nullptr}},
+                  seconds(120), watch));
+  const std::vector<uint16_t> inputs = line->Modem().FindStation("3")->Registers(1, line->Now());
+  ASSERT_EQ(inputs.size(), 131u);  // the status word, then the analog inputs
+  for (int32_t i = 0; i < 130; ++i) EXPECT_EQ(RegisterValue(3, kGroupAE, i), inputs[size_t(i) + 1]) << i;
+  EXPECT_FALSE(lost) << "the modem status left 1";
+  EXPECT_EQ(RegisterValue(3, kGroupSystem, kRsKomFail), 0);
+  // Station 1 and 2 have a turn whenever station 3 has one.
+  int32_t turns[4] = {};
+  for (int32_t st = 1; st <= 3; ++st) turns[st] = RegisterValue(st, kGroupSystem, kRsKomOk) - ok[st];
+  EXPECT_GT(turns[3], 20);
+  for (int32_t st = 1; st <= 2; ++st) EXPECT_NEAR(turns[st], turns[3], 1) << st;
+  for (const std::string& tel : line->TakeSent())
+    EXPECT_LE(uint8_t(tel.size() > 7 ? tel[7] : 0), 121) << "a Get range longer than an answer frame holds";
+}
+
 TEST_F(MopLoopTest, ExceptionStartsAgainFromDetection) {
-  // Station 3's inputs do not fit an answer frame: its input poll throws in the middle of the
-  // slot. Logging is off; the line is written all the same.
+  // A frame longer than the receive buffer throws in the middle of the slot. Logging is off;
+  // the line is written all the same.
   struct LogOff {
     explicit LogOff(const std::string& dir) { support::StartErrorLog(support::LogBuild::Server, dir); }
     ~LogOff() { support::StopErrorLog(); }
   } log(dir.Path());
-  Start(1, SimOptions(), "", ThreeStationChannels(130));
+  Start(1);
   int32_t answered = 0;
-  ASSERT_TRUE(Run({{"exception", [&] { return dir.Read("Problem2.TXT").find("MoP: WorkLoop") != std::string::npos; },
+  ASSERT_TRUE(Run({{"polling", [&] { return AllGood(); },
+                    [&] { line->Modem().Line().Send(std::string(300, 'A'), 1, line->Now()); }},
+                   {"exception", [&] { return dir.Read("Problem2.TXT").find("MoP: WorkLoop") != std::string::npos; },
                     [&] { answered = RegisterValue(1, kGroupSystem, kRsKomOk); }},
                    {"polling again", [&] { return ZfmStatus() == 1 && RegisterValue(1, kGroupSystem, kRsKomOk) > answered; },
                     nullptr}},
