@@ -117,6 +117,9 @@ class TCustomFunk {
   int32_t DOfs = 0;      // offset of the register data in an answer (9 after Init)
   TAnfrage Anfrage;
   TAnfrage SavedAnfrage;  // a request carried into the next time slot
+  // The central-modem query last built, AF kAfStation until its answer came: that answer may
+  // come while another request is current (the query goes out just before a slot begins).
+  TAnfrage ZfmAnfrage;
   int32_t ZS = 0;         // time-slot state: below 0 waiting, 0..10 inside a slot
   int32_t AktFM = 0;      // station chosen last by the scheduler
   int32_t HZ = 0;         // auxiliary cycle, 0 = normal cycle

@@ -135,7 +135,11 @@ void TMopLoop::Slot(uint32_t start) {
   TAnfrage& a = f_.Anfrage;
   platform::Clock& clock = f_.Clock();
   while (!Terminated() && f_.ZS >= 0 && f_.ZFMok) {
-    if (a.AF != kAfNone) {
+    if (a.AF == kAfNone && FML->Count() <= 1) {
+      // Nobody to ask: listen for the modem's messages (the end of the slot) instead of spinning.
+      f_.LeseTelegramm(kZfmListenMs);
+      f_.VerarbeiteAntwortTelegramm(a, false);
+    } else if (a.AF != kAfNone) {
       f_.ErzeugeTel();
       // A frame already waiting (the end of the slot, a late answer) comes first.
       if (f_.LeseTelegramm(kPreReadMs) == 0) f_.VerarbeiteAntwortTelegramm(a, false);

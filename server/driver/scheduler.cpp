@@ -67,12 +67,17 @@ void TCustomFunk::NextAnfrage() {
     if (HZ == 0 || (f >= 1 && f <= Options.HILFSFAILMAX)) break;
   }
 
-  // 2. A station request with nothing chosen yet.
+  // 2. A station request with nothing chosen yet. Without outstations there is nothing to
+  // send: a request to none would go out as an empty telegram to the central modem.
   a.TOindex = 0;
   a.AF = kAfStation;
   a.GetKl = 0;
   a.PutKl = 0;
-  if (!outstations) return;
+  if (!outstations) {
+    AktFM = 0;
+    a.AF = kAfNone;
+    return;
+  }
 
   // 3.
   a.US = AktFM;

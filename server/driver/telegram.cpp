@@ -21,7 +21,8 @@ void TCustomFunk::ErzeugeTel() {
   TAnfrage& a = Anfrage;
   a.Tel.clear();
   a.Antwort.clear();
-  if (a.AF == kAfZfmQuery) {
+  const bool query = a.AF == kAfZfmQuery;
+  if (query) {
     TFuMo& zfm = FML->Items(0);
     a.AF = kAfStation;
     a.US = 0;
@@ -57,6 +58,7 @@ void TCustomFunk::ErzeugeTel() {
   a.Tel += WordToStr2(uint16_t(RegBase.at(size_t(a.PutKl)) + a.PutStart));
   a.Tel += char(a.PutAnz);
   BuildPutData(a);
+  if (query) ZfmAnfrage = a;
   if (IsDbgFlag(3))
     WriteLog(" CF: ErzeugeTel FM" + S(a.US) + ": Get:" + S(a.GetKl) + "." + S(a.GetStart) + "-" + S(a.GetAnz) +
              ", Put:" + S(a.PutKl) + "." + S(a.PutStart) + "-" + S(a.PutAnz));

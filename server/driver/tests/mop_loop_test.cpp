@@ -37,6 +37,7 @@ using testing::Answered;
 using testing::ClientWrite;
 using testing::Confirmed;
 using testing::ModemLine;
+using testing::RegisterQuality;
 using testing::RegisterValue;
 using testing::ThreeStationChannels;
 using testing::kThreeStations;
@@ -69,10 +70,15 @@ class MopLoopTest : public testing::ModelTest {
 
   // Ostrel.INI, the simulated network on it, the server's station list and the protocol
   // object on the in-process modem.
+  // No stations: a network of the central modem alone, without the [Unterstationen] section.
   void Start(int modus, const radiosim::ModemOptions& sim = SimOptions(), const std::string& options = "",
-             const std::string& channels = ThreeStationChannels()) {
-    WriteIni(kThreeStations, channels,
-             "MODUS=" + std::to_string(modus) + "\r\nTIMEOUT=100\r\nRS232=COM1,9600,None,8,1\r\n" + options);
+             const std::string& channels = ThreeStationChannels(), const std::string& stations = kThreeStations) {
+    const std::string zfm =
+        "MODUS=" + std::to_string(modus) + "\r\nTIMEOUT=100\r\nRS232=COM1,9600,None,8,1\r\n" + options;
+    if (stations.empty())
+      dir.Write("Ostrel.INI", "[Zentralfunkmodem]\r\nTyp=ZFM1,ZT\r\n" + zfm);
+    else
+      WriteIni(stations, channels, zfm);
     radiosim::Network net;
     std::string error;
     ASSERT_TRUE(radiosim::LoadNetwork(dir.Path(), net, error)) << error;
@@ -165,6 +171,22 @@ TEST_P(ModeTest, FindsTheModemPollsEveryStationAndConfirmsWrites) {
 
 INSTANTIATE_TEST_SUITE_P(Modus, ModeTest, ::testing::Values(1, 2),
                          [](const auto& info) { return "Modus" + std::to_string(info.param); });
+
+// The central-modem query goes out in the second listening pass; with a gap of about a second
+// before each slot its answer comes when the slot has begun. It still reaches the central
+// modem's registers, and with two readings of its clock the clock time turns good.
+TEST_F(MopLoopTest, CentralModemAnswerInsideTheSlotIsKept) {
+  radiosim::ModemOptions sim = SimOptions();
+  sim.slotPause = milliseconds(1000);
+  Start(2, sim);
+  ASSERT_TRUE(Run({{"clock time and stations good",
+                    [&] {
+                      return RegisterQuality(0, kGroupSystem, 1) == kQualityGood &&
+                             RegisterQuality(0, kGroupSystem, 2) == kQualityGood && AllGood();
+                    },
+                    nullptr}},
+                  seconds(60)));
+}
 
 TEST_F(MopLoopTest, WithoutSlotMessagesTheModemIsLostAfter66ListeningPasses) {
   radiosim::ModemOptions sim = SimOptions();
@@ -363,6 +385,37 @@ TEST_F(MopLoopTest, StationWithMoreRegistersThanAFrameHoldsIsReadInParts) {
   for (int32_t st = 1; st <= 2; ++st) EXPECT_NEAR(turns[st], turns[3], 1) << st;
   for (const std::string& tel : line->TakeSent())
     EXPECT_LE(uint8_t(tel.size() > 7 ? tel[7] : 0), 121) << "a Get range longer than an answer frame holds";
+}
+
+// Without outstations the driver asks the central modem for its parameters only, at the pace
+// of the time slots, and counts no missing answer into the central modem's registers.
+TEST_P(ModeTest, CentralModemAloneIsOnlyAskedItsOwnQueries) {
+  const int modus = GetParam();
+  StartLog(-1);
+  Start(modus, SimOptions(), "", "", "");
+  ASSERT_EQ(FML->Count(), 1);
+  std::vector<std::string> sent;
+  ASSERT_TRUE(Run({{"a minute", [&] { return Elapsed() > 60'000; }, nullptr}}, seconds(70),
+                  [&] {
+                    for (std::string& tel : line->TakeSent()) sent.push_back(std::move(tel));
+                  }));
+  EXPECT_EQ(ZfmStatus(), 1);
+  const std::string query = testing::Bytes("60 00 00 00 00 03 84");
+  size_t queries = 0;
+  std::vector<std::string> others;
+  for (const std::string& tel : sent) {
+    if (tel.compare(0, 7, query) == 0)
+      ++queries;
+    else if (tel != "*W1")
+      others.push_back(testing::Hex(tel));
+  }
+  EXPECT_EQ(others.size(), 0u) << others.front();
+  EXPECT_GE(queries, 2u);
+  EXPECT_LE(queries, 60u) << "more than one query a second";
+  std::shared_lock lock(RegisterLock);
+  for (const TWert& w : FML->Items(0).Groups[kGroupSystem])
+    EXPECT_NE(w.Quality, kQualityNotConnected) << w.Name << " never answered";
+  EXPECT_EQ(LogText().find("Antwort fehlt"), std::string::npos) << LogText();
 }
 
 TEST_F(MopLoopTest, ExceptionStartsAgainFromDetection) {

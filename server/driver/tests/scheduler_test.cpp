@@ -61,8 +61,8 @@ TEST_F(SchedulerTest, CentralModemAloneGetsNoStationRequest) {
     funk->Anfrage.US = 0;
     funk->NextAnfrage();
     EXPECT_EQ(funk->HZ, 0);
-    EXPECT_EQ(funk->Anfrage.AF, kAfStation);
-    EXPECT_EQ(funk->Anfrage.US, 0);
+    EXPECT_EQ(funk->AktFM, 0);
+    EXPECT_EQ(funk->Anfrage.AF, kAfNone) << "nothing to send";
     EXPECT_EQ(funk->Anfrage.GetKl, 0);
     EXPECT_EQ(funk->Anfrage.PutKl, 0);
     EXPECT_EQ(funk->Anfrage.TOindex, 0);
