@@ -48,6 +48,11 @@ class ComLine {
   [[nodiscard]] int SetupQueues(int32_t inputSize, int32_t outputSize);
   [[nodiscard]] int Escape(uint32_t function);
 
+  // While abort (nullptr: none) is set, reads and writes return at once with what they have,
+  // a wait under way ends, and no byte is written. Set from any thread; the event outlives the
+  // line's use of it.
+  void SetAbortEvent(const TStopEvent* abort) { abort_ = abort; }
+
   // Reads up to n bytes under the time-outs; the count read. error (0 when none) says why a
   // read ended early for another reason than its time-outs.
   size_t Read(uint8_t* buffer, size_t n, int* error = nullptr);
@@ -74,6 +79,7 @@ class ComLine {
   int Checked(int result);
   int Reapply();
   void Log(const std::string& text);
+  bool Aborted() const;
 
 
   std::shared_ptr<ComBackend> backend_;
@@ -81,6 +87,7 @@ class ComLine {
   std::string path_;  // set by Open, read by the thread that reads
   std::atomic<bool> open_{false};
   std::atomic<bool> lost_{false};
+  std::atomic<const TStopEvent*> abort_{nullptr};
   std::mutex mutex_;  // guards the fields below against an event thread's status calls
   uint32_t lost_flags_ = 0;
   std::optional<TDeviceControl> dcb_;

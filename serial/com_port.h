@@ -93,6 +93,9 @@ class TCustomComPort {
   ComBackend& Backend() { return line_.Backend(); }
   // Where the port logs the loss and the recovery of its device (default: the error log).
   void SetLog(LogSink log) { line_.SetLog(std::move(log)); }
+  // While abort is set (by any thread), Read and Write return at once with what they have and a
+  // wait under way ends: a stop need not wait out a time-out. nullptr: none.
+  void SetAbortEvent(const TStopEvent* abort) { line_.SetAbortEvent(abort); }
   // Dispatcher of this port's main-thread calls; nullptr: the process-wide one. Set it
   // before Open: the event thread reads it.
   void SetDispatcher(TMainThreadDispatcher* dispatcher) { dispatcher_ = dispatcher; }

@@ -126,7 +126,7 @@ TtyBackend::Fill TtyBackend::FillDecoded(int& error) {
   }
 }
 
-IoResult TtyBackend::ReadSome(uint8_t* buffer, size_t n, uint32_t waitMs) {
+IoResult TtyBackend::ReadSome(uint8_t* buffer, size_t n, uint32_t waitMs, const TStopEvent* abort) {
   for (;;) {
     int fd;
     {
@@ -154,12 +154,12 @@ IoResult TtyBackend::ReadSome(uint8_t* buffer, size_t n, uint32_t waitMs) {
       if (waitMs == 0) return {IoStatus::Ok, 0, 0};
       fd = fd_;
     }
-    if (WaitDevice(fd, POLLIN, waitMs) == 0) return {IoStatus::Ok, 0, 0};
+    if (WaitDevice(fd, POLLIN, waitMs, abort) == 0) return {IoStatus::Ok, 0, 0};
     waitMs = 0;  // look once more; the caller's deadline decides about further waits
   }
 }
 
-IoResult TtyBackend::WriteSome(const uint8_t* buffer, size_t n, uint32_t waitMs) {
+IoResult TtyBackend::WriteSome(const uint8_t* buffer, size_t n, uint32_t waitMs, const TStopEvent* abort) {
   for (;;) {
     int fd;
     {
@@ -175,23 +175,24 @@ IoResult TtyBackend::WriteSome(const uint8_t* buffer, size_t n, uint32_t waitMs)
       if (waitMs == 0) return {IoStatus::Ok, 0, 0};
       fd = fd_;
     }
-    if (WaitDevice(fd, POLLOUT, waitMs) == 0) return {IoStatus::Ok, 0, 0};
+    if (WaitDevice(fd, POLLOUT, waitMs, abort) == 0) return {IoStatus::Ok, 0, 0};
     waitMs = 0;
   }
 }
 
-int TtyBackend::WaitDevice(int fd, short events, uint32_t ms) {
+int TtyBackend::WaitDevice(int fd, short events, uint32_t ms, const TStopEvent* abort) {
   if (!real_time_) {
     pollfd p{fd, events, 0};
     if (poll(&p, 1, 0) == 1) return p.revents;
-    clock_->SleepMs(ms == kWaitForever ? kEventSampleMs : ms);
+    if (!abort || !abort->IsSet()) clock_->SleepMs(ms == kWaitForever ? kEventSampleMs : ms);
     return 0;
   }
-  pollfd p{fd, events, 0};
+  // The abort event beside the device, so that a stop ends the wait at once.
+  pollfd p[2] = {{fd, events, 0}, {abort ? abort->Fd() : -1, POLLIN, 0}};
   int timeout = ms == kWaitForever ? -1 : int(std::min<uint32_t>(ms, 0x7FFFFFFF));
-  int r = poll(&p, 1, timeout);
+  int r = poll(p, 2, timeout);
   if (r < 0) return errno == EINTR ? POLLIN : POLLERR;  // look again at once
-  return r == 0 ? 0 : p.revents;
+  return r == 0 ? 0 : p[0].revents;
 }
 
 uint32_t TtyBackend::SampleCounters() {

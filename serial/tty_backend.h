@@ -34,8 +34,8 @@ class TtyBackend : public ComBackend {
   int Handle() const override;
   int SetState(const TDeviceControl& dcb) override;
   int SetupQueues(uint32_t inputSize, uint32_t outputSize) override;
-  IoResult ReadSome(uint8_t* buffer, size_t n, uint32_t waitMs) override;
-  IoResult WriteSome(const uint8_t* buffer, size_t n, uint32_t waitMs) override;
+  IoResult ReadSome(uint8_t* buffer, size_t n, uint32_t waitMs, const TStopEvent* abort) override;
+  IoResult WriteSome(const uint8_t* buffer, size_t n, uint32_t waitMs, const TStopEvent* abort) override;
   int ClearError(uint32_t& errors, uint32_t& inQueue, uint32_t& outQueue) override;
   int GetModemStatus(uint32_t& status) override;
   int Escape(uint32_t function) override;
@@ -51,8 +51,9 @@ class TtyBackend : public ComBackend {
   uint32_t SampleCounters();
   uint32_t InputQueued();   // caller holds mutex_
   uint32_t ModemStatus();   // caller holds mutex_; 0 without modem lines
-  // Waits until the device is ready for events or ms ran out; 0 when it ran out, else revents.
-  int WaitDevice(int fd, short events, uint32_t ms);
+  // Waits until the device is ready for events, ms ran out or abort is set; the device's
+  // revents, 0 when it is not ready.
+  int WaitDevice(int fd, short events, uint32_t ms, const TStopEvent* abort);
 
   platform::Clock* clock_;
   const bool real_time_;

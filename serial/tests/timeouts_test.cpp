@@ -2,12 +2,16 @@
 // device's virtual clock.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/testing/temp_dir.h"
 #include "serial/com_port.h"
 #include "serial/fake_backend.h"
+#include "serial/stop_event.h"
 #include "serial/tests/expect_com_error.h"
 #include "serial/tests/fake_port.h"
 #include "support/error_log.h"
@@ -171,6 +175,48 @@ TEST_F(FakePortTest, LostDeviceWithImmediateReadsDoesNotWait) {
   dev->Receive("y");
   EXPECT_EQ(ReadText(4), "y");
   EXPECT_EQ(log.size(), 2u);
+}
+
+// A set abort event makes reads and writes return at once with nothing, also where they would
+// wait out a time-out (a lost device) or wait without one (the device holds the reader).
+TEST_F(FakePortTest, AbortEndsReadsAndWritesAtOnce) {
+  TStopEvent abort;
+  port.SetAbortEvent(&abort);
+  port.Timeouts().SetReadTotalConstant(10'000);
+  port.Open();
+  dev->HoldReads(true);
+  std::future<std::string> held = std::async(std::launch::async, [&] { return ReadText(4); });
+  for (int i = 0; i < 5000 && dev->WaitingReads() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_EQ(dev->WaitingReads(), 1);
+  abort.Set();
+  ASSERT_EQ(held.wait_for(std::chrono::seconds(30)), std::future_status::ready) << "the held read was not ended";
+  EXPECT_EQ(held.get(), "");
+  dev->HoldReads(false);
+
+  dev->Receive("late", 100);
+  EXPECT_EQ(ReadText(4), "");
+  EXPECT_EQ(port.Write("abc", 3), 0);
+  EXPECT_EQ(dev->Written(), "");
+  dev->Unplug();
+  EXPECT_EQ(ReadText(4), "") << "a lost device";
+  EXPECT_EQ(Now(), 0u) << "a wait ran on the virtual clock";
+}
+
+TEST(PauseUnlessStopped, EndsWhenStoppedAndOtherwiseWaitsOnTheClock) {
+  TStopEvent stop;
+  platform::ManualClock manual;
+  EXPECT_FALSE(PauseUnlessStopped(manual, 1500, &stop));
+  EXPECT_EQ(manual.TickMs(), 1500u);
+  EXPECT_FALSE(PauseUnlessStopped(manual, 500, nullptr));
+  EXPECT_EQ(manual.TickMs(), 2000u);
+  // The real clock's pause of an hour, ended from another thread.
+  platform::SystemClock real;
+  std::future<bool> pause = std::async(std::launch::async, [&] { return PauseUnlessStopped(real, 3'600'000, &stop); });
+  stop.Set();
+  ASSERT_EQ(pause.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  EXPECT_TRUE(pause.get());
+  EXPECT_TRUE(PauseUnlessStopped(manual, 1500, &stop));
+  EXPECT_EQ(manual.TickMs(), 2000u);
 }
 
 // A port's own log goes to the program's error log, where these two lines are written even

@@ -5,8 +5,13 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
+#include <sys/ioctl.h>
+
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <future>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +19,7 @@
 #include "platform/clock.h"
 #include "platform/testing/temp_dir.h"
 #include "serial/com_port.h"
+#include "serial/stop_event.h"
 #include "serial/tests/expect_com_error.h"
 #include "serial/tests/pty.h"
 #include "serial/tty_errors.h"
@@ -282,6 +288,29 @@ TEST_F(PtyTest, WriteThatTimesOutReturnsWhatWasWritten) {
   EXPECT_GT(written, 0);
   EXPECT_LT(written, int32_t(block.size()));
   EXPECT_EQ(clock.TickMs(), 100u);
+}
+
+// A read that waits on the tty (an hour for its second byte) ends as soon as the abort event is
+// set from another thread, with what it had.
+TEST_F(PtyTest, AbortEndsAReadWaitingOnTheDevice) {
+  TStopEvent abort;
+  TComPort port;
+  port.SetPort(pty.SlavePath());
+  port.SetAbortEvent(&abort);
+  port.Timeouts().SetReadTotalConstant(3'600'000);
+  port.Open();
+  ASSERT_TRUE(pty.Send("a"));
+  ASSERT_TRUE(testing::WaitReadable(port.DeviceHandle()));
+  std::future<std::string> read = std::async(std::launch::async, [&] { return ReadText(port, 2); });
+  // Once the reader took the first byte, it waits in poll() for the second.
+  for (int i = 0; i < 5000; ++i) {
+    int queued = -1;
+    if (ioctl(port.DeviceHandle(), FIONREAD, &queued) == 0 && queued == 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  abort.Set();
+  ASSERT_EQ(read.wait_for(std::chrono::seconds(30)), std::future_status::ready) << "the read waits on";
+  EXPECT_EQ(read.get(), "a");
 }
 
 // The other side goes away (as a pulled adapter) and comes back under the same name.

@@ -51,6 +51,7 @@ void TCustomFunk::Create(const PortFactory* factory) {
   try {
     port_ = (*factory)();
     if (!port_) throw ECustomFunk(kErrRs232Create);
+    port_->SetAbortEvent(&stop_);
     AktFM = 0;
     if (support::TestDbgFlag(2)) WriteLog("CF: Create ENDE");
   } catch (const ECustomFunk& e) {
@@ -185,13 +186,13 @@ int32_t TCustomFunk::SendeTelegramm() {
   if (result == 1) {
     SendStr(std::string(1, kNAK));
   } else if (result == 3) {
-    clock_.SleepMs(kPauseMs);
+    Pause(kPauseMs);
   } else if (result == 0) {
     if (Options.MOP2CRC) ApplyCrcVariant(a.Tel);
     SendStr(BuildFrame(a.Tel));
     ok = RecStr(reply, int32_t(kMaxTelegram), Options.TIMEOUT, 1);
     result = FrameReplyResult(reply, !ok);
-    if (result == 5) clock_.SleepMs(kPauseMs);
+    if (result == 5) Pause(kPauseMs);
   }
 
   a.SendeErg = result;

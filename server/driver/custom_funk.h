@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "serial/stop_event.h"
 #include "server/driver/anfrage.h"
 
 namespace serial {
@@ -131,12 +132,23 @@ class TCustomFunk {
   serial::TComPort* Port() const { return port_.get(); }
   platform::Clock& Clock() const { return clock_; }
 
+  // --- Stop ---
+
+  // Any thread: every wait of the object ends at once (a read of the line, a pause), later ones
+  // do not begin and nothing more is written, so its thread sees a stop without waiting out an
+  // answer time-out.
+  void Stop() { stop_.Set(); }
+  bool Stopped() const { return stop_.IsSet(); }
+  // Waits ms on the object's clock unless it is stopped.
+  void Pause(uint32_t ms) { serial::PauseUnlessStopped(clock_, ms, &stop_); }
+
  private:
   void Create(const PortFactory* factory);
   void SetReadTimeout(int32_t ms);
   void CheckDcfTime(TAnfrage& a);
 
   platform::Clock& clock_;
+  serial::TStopEvent stop_;  // before the port, which waits on it
   std::unique_ptr<serial::TComPort> port_;
 
   mutable std::mutex view_mutex_;

@@ -59,7 +59,7 @@ void TMopLoop::Simulation() {
     f_.AnfrageErledigt(f_.Anfrage);
     StationStates(true);
     f_.PublishView();
-    f_.Clock().SleepMs(kSimulationPauseMs);
+    f_.Pause(kSimulationPauseMs);
   }
 }
 
@@ -148,6 +148,8 @@ void TMopLoop::Slot(uint32_t start) {
         f_.SendeTelegramm();
         StationStates(true);
         f_.LeseTelegramm(a.TO);
+        // A stop that cut the wait leaves no missing answer to count.
+        if (f_.Stopped()) break;
         // An invalid answer may be followed by the right one.
         if (!f_.VerarbeiteAntwortTelegramm(a, true)) {
           f_.LeseTelegramm(a.TO);
@@ -175,7 +177,7 @@ void TMopLoop::Slot(uint32_t start) {
 
 void TMopLoop::Restart(const char* message) {
   support::LogMessageForced("MoP: WorkLoop: iPos=" + S(step_) + " Exception " + message);
-  if (!Terminated()) f_.Clock().SleepMs(kRestartPauseMs);
+  if (!Terminated()) f_.Pause(kRestartPauseMs);
 }
 
 void TMopLoop::WorkLoop() {
