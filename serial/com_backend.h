@@ -59,6 +59,9 @@ class ComBackend {
 
   // Programs the line; 0 or an errno (EINVAL for what the device cannot do).
   [[nodiscard]] virtual int SetState(const TDeviceControl& dcb) = 0;
+  // What the last SetState asked for and the device does not keep, though it is used all the
+  // same (a pty has no parity), as text; "" when it keeps all.
+  virtual std::string NotKept() const { return {}; }
   [[nodiscard]] virtual int SetupQueues(uint32_t inputSize, uint32_t outputSize) = 0;
 
   // Waits up to waitMs (0: not at all, kWaitForever: without limit) until input is there, then

@@ -42,6 +42,7 @@ int ComLine::Open(const std::string& path) {
   {
     std::lock_guard lock(mutex_);
     path_ = path;
+    not_kept_logged_.clear();
     lost_flags_ = 0;
     dcb_.reset();
     queues_.reset();
@@ -71,11 +72,21 @@ int ComLine::Checked(int result) {
 
 // While the device is lost, settings are only remembered; the reopen applies them.
 int ComLine::SetState(const TDeviceControl& dcb) {
+  std::string log;
   {
     std::lock_guard lock(mutex_);
     dcb_ = dcb;
   }
-  return lost_ ? 0 : Checked(backend_->SetState(dcb));
+  if (lost_) return 0;
+  const int result = Checked(backend_->SetState(dcb));
+  if (result == 0 && !lost_) {
+    const std::string dropped = backend_->NotKept();
+    std::lock_guard lock(mutex_);
+    if (!dropped.empty() && dropped != not_kept_logged_) log = "ComPort " + path_ + ": device does not keep " + dropped;
+    not_kept_logged_ = dropped;
+  }
+  if (!log.empty()) Log(log);
+  return result;
 }
 
 int ComLine::SetTimeouts(const TCommTimeouts& t) {

@@ -42,7 +42,8 @@ class ComLine {
   void Close();
   bool IsOpen() const { return open_; }
 
-  // The settings are remembered so that a reopened device gets them again.
+  // The settings are remembered so that a reopened device gets them again. What a device does
+  // not keep of them (a pty: parity, byte size) is logged once per open.
   [[nodiscard]] int SetState(const TDeviceControl& dcb);
   [[nodiscard]] int SetTimeouts(const TCommTimeouts& t);
   [[nodiscard]] int SetupQueues(int32_t inputSize, int32_t outputSize);
@@ -91,6 +92,7 @@ class ComLine {
   std::mutex mutex_;  // guards the fields below against an event thread's status calls
   uint32_t lost_flags_ = 0;
   std::optional<TDeviceControl> dcb_;
+  std::string not_kept_logged_;  // what the device drops, as logged since the open
   TCommTimeouts timeouts_{};
   std::optional<std::pair<uint32_t, uint32_t>> queues_;
   std::optional<bool> dtr_, rts_;

@@ -91,10 +91,15 @@ int TtyBackend::SetState(const TDeviceControl& dcb) {
   if (int e = TtyConfigFromState(dcb, config)) return e;
   std::lock_guard lock(mutex_);
   if (fd_ < 0) return EBADF;
-  if (int e = ApplyTtyConfig(fd_, config)) return e;
+  if (int e = ApplyTtyConfig(fd_, config, not_kept_)) return e;
   if (config.marked != marked_ || config.marked) decoder_.Reset(config.replace, config.errorChar);
   marked_ = config.marked;
   return 0;
+}
+
+std::string TtyBackend::NotKept() const {
+  std::lock_guard lock(mutex_);
+  return not_kept_;
 }
 
 int TtyBackend::SetupQueues(uint32_t inputSize, uint32_t) {

@@ -33,6 +33,7 @@ class TtyBackend : public ComBackend {
   bool IsOpen() const override;
   int Handle() const override;
   int SetState(const TDeviceControl& dcb) override;
+  std::string NotKept() const override;
   int SetupQueues(uint32_t inputSize, uint32_t outputSize) override;
   IoResult ReadSome(uint8_t* buffer, size_t n, uint32_t waitMs, const TStopEvent* abort) override;
   IoResult WriteSome(const uint8_t* buffer, size_t n, uint32_t waitMs, const TStopEvent* abort) override;
@@ -60,6 +61,7 @@ class TtyBackend : public ComBackend {
   mutable std::mutex mutex_;
   int fd_ = -1;
   bool marked_ = false;  // input carries PARMRK markers
+  std::string not_kept_;  // what the last state asked for and a pty dropped
   MarkDecoder decoder_;
   std::string decoded_;  // received and decoded, not yet handed out
   bool have_counters_ = false;

@@ -19,6 +19,7 @@
 #include "platform/clock.h"
 #include "platform/testing/temp_dir.h"
 #include "serial/com_port.h"
+#include "serial/com_texts.h"
 #include "serial/stop_event.h"
 #include "serial/tests/expect_com_error.h"
 #include "serial/tests/pty.h"
@@ -158,6 +159,36 @@ TEST(TtyTermios, WhatATtyCannotDoIsRefused) {
   }
 }
 
+// What a device kept of the line it was asked for. A pty carries bytes, not bits: it drops
+// parity and the byte size, and is used as it is with the dropped settings named. A real
+// device that drops a setting would run the line otherwise than asked, and is refused.
+TEST(TtyTermios, WhatTheDeviceKept) {
+  struct Row {
+    const char* name;
+    tcflag_t asked, kept;
+    bool pty;
+    int error;
+    const char* dropped;
+  } rows[] = {
+      {"all kept", CS8 | PARENB, CS8 | PARENB, false, 0, ""},
+      {"pty: no parity", CS8 | PARENB, CS8, true, 0, "even parity"},
+      {"pty: no parity, no byte size", CS7 | PARENB | PARODD, CS8 | PARODD, true, 0, "odd parity, 7 data bits"},
+      {"pty: mark parity", CS8 | PARENB | PARODD | CMSPAR, CS8 | PARODD | CMSPAR, true, 0, "mark parity"},
+      {"pty keeping all", CS8 | CSTOPB, CS8 | CSTOPB, true, 0, ""},
+      {"device without parity", CS8 | PARENB, CS8, false, EINVAL, ""},
+      {"device without space parity", CS8 | PARENB | CMSPAR, CS8 | PARENB, false, EINVAL, ""},
+      {"device without 5 data bits", CS5, CS8, false, EINVAL, ""},
+      {"device without 2 stop bits", CS8 | CSTOPB, CS8, false, EINVAL, ""},
+      {"odd flag without parity counts for nothing", CS8 | PARODD, CS8, false, 0, ""},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    const TtyKept k = CheckKept(r.asked, r.kept, r.pty);
+    EXPECT_EQ(k.error, r.error);
+    EXPECT_EQ(k.dropped, r.dropped);
+  }
+}
+
 TEST(TtyErrors, CounterDeltas) {
   struct Row {
     const char* name;
@@ -288,6 +319,34 @@ TEST_F(PtyTest, WriteThatTimesOutReturnsWhatWasWritten) {
   EXPECT_GT(written, 0);
   EXPECT_LT(written, int32_t(block.size()));
   EXPECT_EQ(clock.TickMs(), 100u);
+}
+
+// A pty keeps no parity and no byte size. Opened with them it is opened the same way every
+// time (a second open must not find the line "unchanged but refused"), and the log names what
+// it drops, once per open.
+TEST_F(PtyTest, ParityOnAPtyOpensTheSameWayEveryTime) {
+  for (TParityBits parity : {prEven, prOdd}) {
+    SCOPED_TRACE(ParityText(parity));
+    for (int open = 1; open <= 3; ++open) {
+      SCOPED_TRACE(open);
+      std::vector<std::string> log;
+      TComPort port;
+      port.SetLog([&](std::string_view t) { log.emplace_back(t); });
+      port.SetPort(pty.SlavePath());
+      port.Parity().SetBits(parity);
+      port.SetDataBits(dbSeven);
+      EXPECT_NO_THROW(port.Open());
+      // A setter while open applies the same line again, and it drops the same.
+      EXPECT_NO_THROW(port.SetDiscardNull(true));
+      const std::string dropped = "ComPort " + pty.SlavePath() + ": device does not keep " +
+                                  (parity == prEven ? "even" : "odd") + " parity, 7 data bits";
+      EXPECT_EQ(log, std::vector<std::string>{dropped});
+      ASSERT_TRUE(pty.Send("ok"));
+      ASSERT_TRUE(testing::WaitReadable(port.DeviceHandle()));
+      port.Timeouts().SetReadTotalConstant(1000);
+      EXPECT_EQ(ReadText(port, 2), "ok");
+    }
+  }
 }
 
 // A read that waits on the tty (an hour for its second byte) ends as soon as the abort event is
