@@ -178,7 +178,11 @@ void TCustomComPort::Close() {
 }
 
 void TCustomComPort::StopEventThread() {
-  thread_.reset();
+  // From one of the thread's own reports it cannot be waited for: it frees itself afterwards.
+  if (thread_ && thread_->ReportsOnThisThread())
+    thread_.release()->FreeAfterReport();
+  else
+    thread_.reset();
   window_allocated_ = false;
 }
 
