@@ -94,6 +94,7 @@ int TtyBackend::SetState(const TDeviceControl& dcb) {
   if (int e = ApplyTtyConfig(fd_, config, not_kept_)) return e;
   if (config.marked != marked_ || config.marked) decoder_.Reset(config.replace, config.errorChar);
   marked_ = config.marked;
+  event_char_ = dcb.EvtChar;
   return 0;
 }
 
@@ -115,12 +116,14 @@ TtyBackend::Fill TtyBackend::FillDecoded(int& error) {
   for (;;) {
     ssize_t k = ::read(fd_, raw, sizeof raw);
     if (k > 0) {
+      const size_t before = decoded_.size();
       if (marked_) {
         uint32_t flags = decoder_.Decode(raw, size_t(k), decoded_);
         if (!have_counters_) errors_ |= flags;  // the counters tell frame from parity better
       } else {
         decoded_.append(reinterpret_cast<const char*>(raw), size_t(k));
       }
+      if (WatchesEventChar() && decoded_.find(char(event_char_), before) != std::string::npos) rx_flag_ = true;
       if (size_t(k) < sizeof raw) return Fill::Ok;
       continue;
     }
@@ -139,7 +142,7 @@ IoResult TtyBackend::ReadSome(uint8_t* buffer, size_t n, uint32_t waitMs, const 
       if (fd_ < 0) return {IoStatus::Error, 0, EBADF};
       int error = 0;
       Fill fill = Fill::Ok;
-      if (!marked_ && decoded_.empty()) {
+      if (!marked_ && decoded_.empty() && !WatchesEventChar()) {
         // Plain data goes straight into the caller's buffer.
         ssize_t k = ::read(fd_, buffer, n);
         if (k > 0) return {IoStatus::Ok, size_t(k), 0};
@@ -283,6 +286,7 @@ int TtyBackend::SetEventMask(uint32_t mask) {
   std::lock_guard lock(mutex_);
   if (fd_ < 0) return EBADF;
   event_mask_ = mask;
+  rx_flag_ = false;
   last_in_ = InputQueued();
   last_modem_ = ModemStatus();
   return 0;
@@ -297,6 +301,10 @@ WaitEventResult TtyBackend::WaitEvent(const TStopEvent& stop, uint32_t& events) 
       std::lock_guard lock(mutex_);
       if (fd_ < 0) return WaitEventResult::Failed;
       fd = fd_;
+      if (WatchesEventChar()) {
+        int error = 0;
+        (void)FillDecoded(error);  // a hang-up or an error is the reader's to see
+      }
       const uint32_t in = InputQueued();
       const uint32_t modem = ModemStatus();
       const uint32_t line = SampleCounters();
@@ -316,6 +324,7 @@ WaitEventResult TtyBackend::WaitEvent(const TStopEvent& stop, uint32_t& events) 
       if ((last_modem_ & kMsRingOn) && !(modem & kMsRingOn)) ev |= kEvRing;
       if (line & kCeBreak) ev |= kEvBreak;
       if (line & (kCeFrame | kCeRxParity | kCeOverrun | kCeRxOver)) ev |= kEvErr;
+      if (std::exchange(rx_flag_, false)) ev |= kEvRxFlag;
       last_in_ = in;
       last_modem_ = modem;
       events = ev & event_mask_;

@@ -46,8 +46,11 @@ class TtyBackend : public ComBackend {
 
  private:
   enum class Fill { Ok, HangUp };
-  // Reads what the device has into decoded_ (caller holds mutex_); an errno in error.
+  // Reads what the device has into decoded_ (caller holds mutex_); an errno in error. The
+  // event character is looked for in what it adds.
   Fill FillDecoded(int& error);
+  // The event character is watched: every byte goes through decoded_, where it is seen.
+  bool WatchesEventChar() const { return event_char_ != 0 && (event_mask_ & kEvRxFlag); }
   // Takes new interrupt counts into errors_ (caller holds mutex_); the flags of the new ones.
   uint32_t SampleCounters();
   uint32_t InputQueued();   // caller holds mutex_
@@ -69,6 +72,8 @@ class TtyBackend : public ComBackend {
   uint32_t errors_ = 0;
   uint32_t input_size_ = 1024;
   uint32_t event_mask_ = 0;
+  uint8_t event_char_ = 0;   // 0: none
+  bool rx_flag_ = false;     // the event character came since the last event look
   uint32_t last_in_ = 0;     // input queued at the last event look
   uint32_t last_modem_ = 0;  // modem status at the last event look
   bool wrote_ = false;       // output since the last transmit-empty report

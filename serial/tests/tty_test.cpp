@@ -8,11 +8,13 @@
 #include <sys/ioctl.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <future>
 #include <thread>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -347,6 +349,39 @@ TEST_F(PtyTest, ParityOnAPtyOpensTheSameWayEveryTime) {
       EXPECT_EQ(ReadText(port, 2), "ok");
     }
   }
+}
+
+// The event character raises its event on a tty as well, reported after the byte count of
+// the same wake-up; bytes without it raise none.
+TEST_F(PtyTest, EventCharacterRaisesItsEvent) {
+  TComPort port(nullptr, TComPortBuild::Configurator);  // keeps its events at Open
+  port.SetPort(pty.SlavePath());
+  port.SetEventChar('!');
+  port.SetSyncMethod(smNone);
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::string> seen;
+  auto add = [&](std::string entry) {
+    std::lock_guard lock(mutex);
+    seen.push_back(std::move(entry));
+    changed.notify_all();
+  };
+  auto await = [&](size_t n) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(10), [&] { return seen.size() >= n; });
+  };
+  port.OnRxChar = [&](TCustomComPort&, int32_t n) { add("rx " + std::to_string(n)); };
+  port.OnRxFlag = [&](TCustomComPort&) { add("rx flag"); };
+  port.Open();
+  ASSERT_TRUE(pty.Send("ab!"));
+  EXPECT_TRUE(await(2));
+  ASSERT_TRUE(pty.Send("cd"));
+  EXPECT_TRUE(await(3));
+  ASSERT_TRUE(pty.Send("!"));
+  EXPECT_TRUE(await(5));
+  port.Close();
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(seen, (std::vector<std::string>{"rx 3", "rx flag", "rx 5", "rx 6", "rx flag"}));
 }
 
 // A read that waits on the tty (an hour for its second byte) ends as soon as the abort event is
