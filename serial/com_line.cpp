@@ -25,12 +25,17 @@ std::string ErrorText(int error) { return std::error_code(error, std::generic_ca
 }  // namespace
 
 ComLine::ComLine(std::shared_ptr<ComBackend> backend)
-    : backend_(std::move(backend)), log_([](std::string_view text) { support::LogMessageForced(text); }) {}
+    : backend_(std::move(backend)) {}
 
 void ComLine::SetLog(LogSink log) { log_ = std::move(log); }
 
-void ComLine::Log(const std::string& text) {
-  if (log_) log_(text);
+void ComLine::Log(const std::string& text, bool always) {
+  if (log_)
+    log_(text);
+  else if (always)
+    support::LogMessageForced(text);
+  else
+    support::LogMessage(text);
 }
 
 bool ComLine::Aborted() const {
@@ -85,7 +90,7 @@ int ComLine::SetState(const TDeviceControl& dcb) {
     if (!dropped.empty() && dropped != not_kept_logged_) log = "ComPort " + path_ + ": device does not keep " + dropped;
     not_kept_logged_ = dropped;
   }
-  if (!log.empty()) Log(log);
+  if (!log.empty()) Log(log, false);
   return result;
 }
 
@@ -142,7 +147,7 @@ void ComLine::MarkLost(int error) {
     std::lock_guard lock(mutex_);
     lost_flags_ |= kCeIO;
   }
-  Log("ComPort " + path_ + ": device lost (" + ErrorText(error) + ")");
+  Log("ComPort " + path_ + ": device lost (" + ErrorText(error) + ")", true);
 }
 
 bool ComLine::Recover(int error, bool mayReopen) {
@@ -155,7 +160,7 @@ bool ComLine::Recover(int error, bool mayReopen) {
     return false;
   }
   lost_ = false;
-  Log("ComPort " + path_ + ": device reopened");
+  Log("ComPort " + path_ + ": device reopened", true);
   return true;
 }
 

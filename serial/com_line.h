@@ -33,8 +33,9 @@ class ComLine {
 
   ComBackend& Backend() { return *backend_; }
   const ComBackend& Backend() const { return *backend_; }
-  // Where the loss and the recovery are told; by default the error log, where they are
-  // written even while logging is off.
+  // Where the loss, the recovery and the settings a device drops are told; by default
+  // (nullptr) the error log, where the loss and the recovery are written even while logging is
+  // off.
   void SetLog(LogSink log);
 
   // Opens the device path (see DevicePath); 0 or an errno.
@@ -79,7 +80,8 @@ class ComLine {
   // so that a pulled adapter never fails the port's user outside its reads.
   int Checked(int result);
   int Reapply();
-  void Log(const std::string& text);
+  // always: into the error log even while logging is off.
+  void Log(const std::string& text, bool always);
   bool Aborted() const;
 
 

@@ -4,20 +4,29 @@
 #include <sys/ioctl.h>
 
 #include <cerrno>
-#include <cstring>
 
 namespace serial {
 
 static_assert(kKernelControlChars == NCCS, "the kernel's termios2 has NCCS control characters");
 
+namespace {
+// Runs f on each field of the kernel's record with its counterpart of ours.
+template <class Line, class F>
+void EachField(termios2& t, Line& line, F f) {
+  f(t.c_iflag, line.iflag);
+  f(t.c_oflag, line.oflag);
+  f(t.c_cflag, line.cflag);
+  f(t.c_lflag, line.lflag);
+  f(t.c_line, line.line);
+  f(t.c_ispeed, line.ispeed);
+  f(t.c_ospeed, line.ospeed);
+  for (int i = 0; i < kKernelControlChars; ++i) f(t.c_cc[i], line.cc[i]);
+}
+}  // namespace
+
 int SetKernelLine(int fd, const KernelLine& line, uint32_t otherRate) {
   termios2 t{};
-  t.c_iflag = line.iflag;
-  t.c_oflag = line.oflag;
-  t.c_cflag = line.cflag;
-  t.c_lflag = line.lflag;
-  t.c_line = line.line;
-  std::memcpy(t.c_cc, line.cc, sizeof t.c_cc);
+  EachField(t, line, [](auto& kernel, const auto& ours) { kernel = ours; });
   if (otherRate != 0) {
     t.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
     t.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
@@ -30,14 +39,7 @@ int SetKernelLine(int fd, const KernelLine& line, uint32_t otherRate) {
 int GetKernelLine(int fd, KernelLine& line) {
   termios2 t{};
   if (ioctl(fd, TCGETS2, &t) != 0) return errno;
-  line.iflag = t.c_iflag;
-  line.oflag = t.c_oflag;
-  line.cflag = t.c_cflag;
-  line.lflag = t.c_lflag;
-  line.line = t.c_line;
-  std::memcpy(line.cc, t.c_cc, sizeof line.cc);
-  line.ispeed = t.c_ispeed;
-  line.ospeed = t.c_ospeed;
+  EachField(t, line, [](const auto& kernel, auto& ours) { ours = kernel; });
   return 0;
 }
 
