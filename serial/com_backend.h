@@ -59,14 +59,18 @@ class ComBackend {
 
   // Programs the line; 0 or an errno (EINVAL for what the device cannot do).
   [[nodiscard]] virtual int SetState(const TDeviceControl& dcb) = 0;
+  // What the last SetState asked for and the device does not keep, though it is used all the
+  // same (a pty has no parity), as text; "" when it keeps all.
+  virtual std::string NotKept() const { return {}; }
   [[nodiscard]] virtual int SetupQueues(uint32_t inputSize, uint32_t outputSize) = 0;
 
   // Waits up to waitMs (0: not at all, kWaitForever: without limit) until input is there, then
-  // takes what is there, up to n bytes. Count 0 with Ok: the wait ran out.
-  virtual IoResult ReadSome(uint8_t* buffer, size_t n, uint32_t waitMs) = 0;
-  // Waits up to waitMs until the device takes output, then hands it as much of buffer as it
-  // takes at once.
-  virtual IoResult WriteSome(const uint8_t* buffer, size_t n, uint32_t waitMs) = 0;
+  // takes what is there, up to n bytes. Count 0 with Ok: the wait ran out, or abort (when not
+  // nullptr) was set before or during it.
+  virtual IoResult ReadSome(uint8_t* buffer, size_t n, uint32_t waitMs, const TStopEvent* abort) = 0;
+  // Waits up to waitMs (or until abort is set) until the device takes output, then hands it as
+  // much of buffer as it takes at once.
+  virtual IoResult WriteSome(const uint8_t* buffer, size_t n, uint32_t waitMs, const TStopEvent* abort) = 0;
 
   // Returns the line-error flags (kCe*) gathered since the last call and clears them, with the
   // bytes waiting in the receive and transmit queues.

@@ -25,18 +25,29 @@ std::string ErrorText(int error) { return std::error_code(error, std::generic_ca
 }  // namespace
 
 ComLine::ComLine(std::shared_ptr<ComBackend> backend)
-    : backend_(std::move(backend)), log_([](std::string_view text) { support::LogMessage(text); }) {}
+    : backend_(std::move(backend)) {}
 
 void ComLine::SetLog(LogSink log) { log_ = std::move(log); }
 
-void ComLine::Log(const std::string& text) {
-  if (log_) log_(text);
+void ComLine::Log(const std::string& text, bool always) {
+  if (log_)
+    log_(text);
+  else if (always)
+    support::LogMessageForced(text);
+  else
+    support::LogMessage(text);
+}
+
+bool ComLine::Aborted() const {
+  const TStopEvent* abort = abort_.load();
+  return abort && abort->IsSet();
 }
 
 int ComLine::Open(const std::string& path) {
   {
     std::lock_guard lock(mutex_);
     path_ = path;
+    not_kept_logged_.clear();
     lost_flags_ = 0;
     dcb_.reset();
     queues_.reset();
@@ -66,11 +77,21 @@ int ComLine::Checked(int result) {
 
 // While the device is lost, settings are only remembered; the reopen applies them.
 int ComLine::SetState(const TDeviceControl& dcb) {
+  std::string log;
   {
     std::lock_guard lock(mutex_);
     dcb_ = dcb;
   }
-  return lost_ ? 0 : Checked(backend_->SetState(dcb));
+  if (lost_) return 0;
+  const int result = Checked(backend_->SetState(dcb));
+  if (result == 0 && !lost_) {
+    const std::string dropped = backend_->NotKept();
+    std::lock_guard lock(mutex_);
+    if (!dropped.empty() && dropped != not_kept_logged_) log = "ComPort " + path_ + ": device does not keep " + dropped;
+    not_kept_logged_ = dropped;
+  }
+  if (!log.empty()) Log(log, false);
+  return result;
 }
 
 int ComLine::SetTimeouts(const TCommTimeouts& t) {
@@ -126,7 +147,7 @@ void ComLine::MarkLost(int error) {
     std::lock_guard lock(mutex_);
     lost_flags_ |= kCeIO;
   }
-  Log("ComPort " + path_ + ": device lost (" + ErrorText(error) + ")");
+  Log("ComPort " + path_ + ": device lost (" + ErrorText(error) + ")", true);
 }
 
 bool ComLine::Recover(int error, bool mayReopen) {
@@ -139,7 +160,7 @@ bool ComLine::Recover(int error, bool mayReopen) {
     return false;
   }
   lost_ = false;
-  Log("ComPort " + path_ + ": device reopened");
+  Log("ComPort " + path_ + ": device reopened", true);
   return true;
 }
 
@@ -168,6 +189,7 @@ size_t ComLine::Read(uint8_t* buffer, size_t n, int* error) {
                             t.ReadIntervalTimeout != kMaxDword;
 
   platform::Clock& clock = backend_->Clock();
+  const TStopEvent* abort = abort_.load();
   const uint32_t start = clock.TickMs();
   uint32_t last_byte = start;
   size_t got = 0;
@@ -178,8 +200,10 @@ size_t ComLine::Read(uint8_t* buffer, size_t n, int* error) {
     if (immediate || (first_byte && got > 0)) wait = 0;
     if (has_interval && got > 0) wait = std::min(wait, Remaining(t.ReadIntervalTimeout, now - last_byte));
     if (!first && (wait == 0 || got == n)) break;
+    if (Aborted()) break;
 
-    IoResult r = Detached() ? IoResult{IoStatus::Lost, 0, EIO} : backend_->ReadSome(buffer + got, n - got, wait);
+    IoResult r = Detached() ? IoResult{IoStatus::Lost, 0, EIO}
+                            : backend_->ReadSome(buffer + got, n - got, wait, abort);
     if (r.status == IoStatus::Ok) {
       size_t k = r.count;
       if (discard_null) k = size_t(std::remove(buffer + got, buffer + got + k, uint8_t(0)) - (buffer + got));
@@ -200,12 +224,12 @@ size_t ComLine::Read(uint8_t* buffer, size_t n, int* error) {
     const uint32_t left = clock.TickMs() - start;
     if (immediate) break;
     if (has_total) {
-      clock.SleepMs(Remaining(total, left));
+      PauseUnlessStopped(clock, Remaining(total, left), abort);
       break;
     }
     if (has_interval && got > 0) break;
     // No time-out at all: wait and retry until the device is back.
-    clock.SleepMs(kLostRetryMs);
+    if (PauseUnlessStopped(clock, kLostRetryMs, abort)) break;
     reopen_tried = false;
   }
   return got;
@@ -222,12 +246,14 @@ size_t ComLine::Write(const uint8_t* buffer, size_t n, int* error) {
   const bool has_total = t.WriteTotalTimeoutMultiplier || t.WriteTotalTimeoutConstant;
   const uint32_t total = Capped(uint64_t(t.WriteTotalTimeoutMultiplier) * n + t.WriteTotalTimeoutConstant);
   platform::Clock& clock = backend_->Clock();
+  const TStopEvent* abort = abort_.load();
   const uint32_t start = clock.TickMs();
   size_t put = 0;
   for (bool first = true; put < n; first = false) {
     const uint32_t wait = has_total ? Remaining(total, clock.TickMs() - start) : kWaitForever;
-    if (!first && wait == 0) break;
-    IoResult r = Detached() ? IoResult{IoStatus::Lost, 0, EIO} : backend_->WriteSome(buffer + put, n - put, wait);
+    if ((!first && wait == 0) || Aborted()) break;
+    IoResult r = Detached() ? IoResult{IoStatus::Lost, 0, EIO}
+                            : backend_->WriteSome(buffer + put, n - put, wait, abort);
     put += r.count;
     if (r.status == IoStatus::Lost) MarkLost(r.error);
     if (r.status != IoStatus::Ok) {

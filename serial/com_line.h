@@ -32,6 +32,10 @@ class ComLine {
   explicit ComLine(std::shared_ptr<ComBackend> backend);
 
   ComBackend& Backend() { return *backend_; }
+  const ComBackend& Backend() const { return *backend_; }
+  // Where the loss, the recovery and the settings a device drops are told; by default
+  // (nullptr) the error log, where the loss and the recovery are written even while logging is
+  // off.
   void SetLog(LogSink log);
 
   // Opens the device path (see DevicePath); 0 or an errno.
@@ -39,11 +43,17 @@ class ComLine {
   void Close();
   bool IsOpen() const { return open_; }
 
-  // The settings are remembered so that a reopened device gets them again.
+  // The settings are remembered so that a reopened device gets them again. What a device does
+  // not keep of them (a pty: parity, byte size) is logged once per open.
   [[nodiscard]] int SetState(const TDeviceControl& dcb);
   [[nodiscard]] int SetTimeouts(const TCommTimeouts& t);
   [[nodiscard]] int SetupQueues(int32_t inputSize, int32_t outputSize);
   [[nodiscard]] int Escape(uint32_t function);
+
+  // While abort (nullptr: none) is set, reads and writes return at once with what they have,
+  // a wait under way ends, and no byte is written. Set from any thread; the event outlives the
+  // line's use of it.
+  void SetAbortEvent(const TStopEvent* abort) { abort_ = abort; }
 
   // Reads up to n bytes under the time-outs; the count read. error (0 when none) says why a
   // read ended early for another reason than its time-outs.
@@ -70,7 +80,9 @@ class ComLine {
   // so that a pulled adapter never fails the port's user outside its reads.
   int Checked(int result);
   int Reapply();
-  void Log(const std::string& text);
+  // always: into the error log even while logging is off.
+  void Log(const std::string& text, bool always);
+  bool Aborted() const;
 
 
   std::shared_ptr<ComBackend> backend_;
@@ -78,9 +90,11 @@ class ComLine {
   std::string path_;  // set by Open, read by the thread that reads
   std::atomic<bool> open_{false};
   std::atomic<bool> lost_{false};
+  std::atomic<const TStopEvent*> abort_{nullptr};
   std::mutex mutex_;  // guards the fields below against an event thread's status calls
   uint32_t lost_flags_ = 0;
   std::optional<TDeviceControl> dcb_;
+  std::string not_kept_logged_;  // what the device drops, as logged since the open
   TCommTimeouts timeouts_{};
   std::optional<std::pair<uint32_t, uint32_t>> queues_;
   std::optional<bool> dtr_, rts_;

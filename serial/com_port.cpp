@@ -178,24 +178,24 @@ void TCustomComPort::Close() {
 }
 
 void TCustomComPort::StopEventThread() {
-  thread_.reset();
+  // From one of the thread's own reports it cannot be waited for: it frees itself afterwards.
+  if (thread_ && thread_->ReportsOnThisThread())
+    thread_.release()->FreeAfterReport();
+  else
+    thread_.reset();
   window_allocated_ = false;
 }
 
 void TCustomComPort::OpenDevice() {
-  if (int e = line_.Open(DevicePath(port_))) {
-    device_handle_ = -1;
-    throw EComPort(CError_OpenFailed, e);
-  }
-  device_handle_ = line_.Backend().Handle();
+  if (int e = line_.Open(DevicePath(port_))) throw EComPort(CError_OpenFailed, e);
 }
 
 // Both builds forget the handle: a closed descriptor number is soon another file's.
 void TCustomComPort::CloseDevice() {
-  if (device_handle_ == -1 && !line_.IsOpen()) return;
-  line_.Close();
-  device_handle_ = -1;
+  if (line_.IsOpen()) line_.Close();
 }
+
+int TCustomComPort::DeviceHandle() const { return line_.IsOpen() ? line_.Backend().Handle() : -1; }
 
 // --- applying settings ---
 

@@ -93,13 +93,16 @@ class TCustomComPort {
   ComBackend& Backend() { return line_.Backend(); }
   // Where the port logs the loss and the recovery of its device (default: the error log).
   void SetLog(LogSink log) { line_.SetLog(std::move(log)); }
+  // While abort is set (by any thread), Read and Write return at once with what they have and a
+  // wait under way ends: a stop need not wait out a time-out. nullptr: none.
+  void SetAbortEvent(const TStopEvent* abort) { line_.SetAbortEvent(abort); }
   // Dispatcher of this port's main-thread calls; nullptr: the process-wide one. Set it
   // before Open: the event thread reads it.
   void SetDispatcher(TMainThreadDispatcher* dispatcher) { dispatcher_ = dispatcher; }
   TMainThreadDispatcher* Dispatcher() const;
 
-  // The device's handle while open, -1 otherwise.
-  int DeviceHandle() const { return device_handle_; }
+  // The handle of the device open now, -1 otherwise; a device reopened after a loss has a new one.
+  int DeviceHandle() const;
 
   // Published settings. A setter that changes a value while connected re-applies its group.
   bool Connected() const { return connected_; }
@@ -249,7 +252,6 @@ class TCustomComPort {
   const TComPortBuild build_;
 
   std::unique_ptr<TComThread> thread_;
-  int device_handle_ = -1;
   bool window_allocated_ = false;
   bool connected_ = false;
   TBaudRate baud_rate_ = br9600;

@@ -32,15 +32,20 @@ std::string TextOf(const char* const (&table)[N], unsigned index) {
   return index < N ? table[index] : "";
 }
 
-// Index of the first table text equal to text ignoring case, else fallback.
-template <size_t N>
-int IndexOf(const char* const (&table)[N], std::string_view text, int fallback) {
+// The first table entry whose text equals text ignoring case.
+template <class E, size_t N>
+std::optional<E> Find(const char* const (&table)[N], std::string_view text) {
   for (size_t i = 0; i < N; ++i)
-    if (EqualNoCase(table[i], text)) return int(i);
-  return fallback;
+    if (EqualNoCase(table[i], text)) return E(i);
+  return std::nullopt;
 }
 
 }  // namespace
+
+std::optional<TBaudRate> ParseBaudRate(std::string_view t) { return Find<TBaudRate>(kBaudTexts, t); }
+std::optional<TStopBits> ParseStopBits(std::string_view t) { return Find<TStopBits>(kStopTexts, t); }
+std::optional<TDataBits> ParseDataBits(std::string_view t) { return Find<TDataBits>(kDataTexts, t); }
+std::optional<TParityBits> ParseParity(std::string_view t) { return Find<TParityBits>(kParityTexts, t); }
 
 std::string BaudRateText(TBaudRate v) { return TextOf(kBaudTexts, v); }
 std::string StopBitsText(TStopBits v) { return TextOf(kStopTexts, v); }
@@ -50,13 +55,13 @@ std::string FlowControlText(TFlowControl v) { return TextOf(kFlowTexts, v); }
 std::string DtrControlText(TDTRFlowControl v) { return TextOf(kDtrTexts, v); }
 std::string RtsControlText(TRTSFlowControl v) { return TextOf(kRtsTexts, v); }
 
-TBaudRate TextToBaudRate(std::string_view t) { return TBaudRate(IndexOf(kBaudTexts, t, br9600)); }
-TStopBits TextToStopBits(std::string_view t) { return TStopBits(IndexOf(kStopTexts, t, sbOneStopBit)); }
-TDataBits TextToDataBits(std::string_view t) { return TDataBits(IndexOf(kDataTexts, t, dbEight)); }
-TParityBits TextToParity(std::string_view t) { return TParityBits(IndexOf(kParityTexts, t, prNone)); }
-TFlowControl TextToFlowControl(std::string_view t) { return TFlowControl(IndexOf(kFlowTexts, t, fcCustom)); }
-TDTRFlowControl TextToDtrControl(std::string_view t) { return TDTRFlowControl(IndexOf(kDtrTexts, t, dtrDisable)); }
-TRTSFlowControl TextToRtsControl(std::string_view t) { return TRTSFlowControl(IndexOf(kRtsTexts, t, rtsDisable)); }
+TBaudRate TextToBaudRate(std::string_view t) { return ParseBaudRate(t).value_or(br9600); }
+TStopBits TextToStopBits(std::string_view t) { return ParseStopBits(t).value_or(sbOneStopBit); }
+TDataBits TextToDataBits(std::string_view t) { return ParseDataBits(t).value_or(dbEight); }
+TParityBits TextToParity(std::string_view t) { return ParseParity(t).value_or(prNone); }
+TFlowControl TextToFlowControl(std::string_view t) { return Find<TFlowControl>(kFlowTexts, t).value_or(fcCustom); }
+TDTRFlowControl TextToDtrControl(std::string_view t) { return Find<TDTRFlowControl>(kDtrTexts, t).value_or(dtrDisable); }
+TRTSFlowControl TextToRtsControl(std::string_view t) { return Find<TRTSFlowControl>(kRtsTexts, t).value_or(rtsDisable); }
 
 std::string BoolToYesNo(bool value) { return value ? "Yes" : "No"; }
 bool YesNoToBool(std::string_view text) { return EqualNoCase(text, "YES"); }

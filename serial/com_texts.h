@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,7 +20,14 @@ std::string FlowControlText(TFlowControl v);  // "Hardware", "Software", "None",
 std::string DtrControlText(TDTRFlowControl v);  // "Disable", "Enable", "Handshake"
 std::string RtsControlText(TRTSFlowControl v);  // "Disable", "Enable", "Handshake", "Toggle"
 
-// Compared ignoring ASCII case, without trimming blanks.
+// The value of a text compared ignoring ASCII case, without trimming blanks; nullopt for a text
+// in no table.
+std::optional<TBaudRate> ParseBaudRate(std::string_view text);
+std::optional<TStopBits> ParseStopBits(std::string_view text);
+std::optional<TDataBits> ParseDataBits(std::string_view text);
+std::optional<TParityBits> ParseParity(std::string_view text);
+
+// The same, with the table's fallback for a text in no table.
 TBaudRate TextToBaudRate(std::string_view text);         // fallback br9600
 TStopBits TextToStopBits(std::string_view text);         // fallback sbOneStopBit
 TDataBits TextToDataBits(std::string_view text);         // fallback dbEight

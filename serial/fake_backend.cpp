@@ -117,6 +117,16 @@ void FakeComBackend::HoldEvents(bool held) {
   Wake();
 }
 
+void FakeComBackend::HoldReads(bool held) {
+  {
+    std::lock_guard lock(mutex_);
+    reads_held_ = held;
+  }
+  Wake();
+}
+
+int FakeComBackend::WaitingReads() const { return Locked([&] { return waiting_reads_; }); }
+
 void FakeComBackend::Unplug() {
   {
     std::lock_guard lock(mutex_);
@@ -208,14 +218,31 @@ int FakeComBackend::SetupQueues(uint32_t inputSize, uint32_t outputSize) {
   return 0;
 }
 
-IoResult FakeComBackend::ReadSome(uint8_t* buffer, size_t n, uint32_t waitMs) {
+bool FakeComBackend::WaitUntil(std::unique_lock<std::mutex>& lock, const TStopEvent* abort,
+                               const std::function<bool()>& done) {
+  while (!done()) {
+    // An eventfd cannot wake a condition variable: the abort is looked at every few ms.
+    if (abort && abort->IsSet()) return false;
+    cv_.wait_for(lock, std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+IoResult FakeComBackend::ReadSome(uint8_t* buffer, size_t n, uint32_t waitMs, const TStopEvent* abort) {
   std::unique_lock lock(mutex_);
   if (int e = Failure(FakeOp::Read)) return {IoStatus::Error, 0, e};
   for (;;) {
     if (!open_) return {IoStatus::Error, 0, EBADF};
     if (lost_) return {IoStatus::Lost, 0, EIO};
     DeliverDue();
-    if (!queue_.empty() || waitMs == 0) break;
+    if (!queue_.empty() || waitMs == 0 || (abort && abort->IsSet())) break;
+    if (reads_held_) {
+      ++waiting_reads_;
+      const bool released = WaitUntil(lock, abort, [&] { return !reads_held_; });
+      --waiting_reads_;
+      if (!released) break;
+      continue;
+    }
     if (!arrivals_.empty()) {
       const uint32_t until = arrivals_.front().at - Now();
       if (waitMs == kWaitForever || until <= waitMs) {
@@ -229,7 +256,11 @@ IoResult FakeComBackend::ReadSome(uint8_t* buffer, size_t n, uint32_t waitMs) {
       DeliverDue();
       break;
     }
-    cv_.wait(lock);  // no time-out and nothing scripted: the test has to send something
+    // No time-out and nothing scripted: the test has to send something.
+    const size_t arrived = arrivals_.size();
+    if (!WaitUntil(lock, abort,
+                   [&] { return !queue_.empty() || arrivals_.size() != arrived || !open_ || lost_ || reads_held_; }))
+      break;
   }
   const size_t k = std::min(n, queue_.size());
   std::copy_n(queue_.begin(), k, buffer);
@@ -237,7 +268,7 @@ IoResult FakeComBackend::ReadSome(uint8_t* buffer, size_t n, uint32_t waitMs) {
   return {IoStatus::Ok, k, 0};
 }
 
-IoResult FakeComBackend::WriteSome(const uint8_t* buffer, size_t n, uint32_t waitMs) {
+IoResult FakeComBackend::WriteSome(const uint8_t* buffer, size_t n, uint32_t waitMs, const TStopEvent* abort) {
   WriteHandler handler;
   {
     std::unique_lock lock(mutex_);
@@ -245,11 +276,12 @@ IoResult FakeComBackend::WriteSome(const uint8_t* buffer, size_t n, uint32_t wai
     if (!open_) return {IoStatus::Error, 0, EBADF};
     if (lost_) return {IoStatus::Lost, 0, EIO};
     if (output_blocked_) {
+      if (abort && abort->IsSet()) return {IoStatus::Ok, 0, 0};
       if (waitMs != kWaitForever) {
         clock_->Advance(std::chrono::milliseconds(waitMs));
         return {IoStatus::Ok, 0, 0};
       }
-      cv_.wait(lock, [&] { return !output_blocked_ || !open_ || lost_; });
+      if (!WaitUntil(lock, abort, [&] { return !output_blocked_ || !open_ || lost_; })) return {IoStatus::Ok, 0, 0};
       if (!open_ || lost_) return {IoStatus::Lost, 0, EIO};
     }
     written_.append(reinterpret_cast<const char*>(buffer), n);

@@ -57,6 +57,11 @@ class FakeComBackend : public ComBackend {
   void Plug();
   // While held, the event wait reports nothing; what happened meanwhile comes as one wake-up.
   void HoldEvents(bool held);
+  // While held, a read that finds nothing waits for real, without moving the clock, until the
+  // hold ends (or the read is aborted): a reader caught inside its wait.
+  void HoldReads(bool held);
+  // Reads waiting in such a hold now.
+  int WaitingReads() const;
   // Every later call of op fails with error (an errno); 0 lets it succeed again.
   void FailWith(FakeOp op, int error);
 
@@ -83,8 +88,8 @@ class FakeComBackend : public ComBackend {
   int Handle() const override;
   int SetState(const TDeviceControl& dcb) override;
   int SetupQueues(uint32_t inputSize, uint32_t outputSize) override;
-  IoResult ReadSome(uint8_t* buffer, size_t n, uint32_t waitMs) override;
-  IoResult WriteSome(const uint8_t* buffer, size_t n, uint32_t waitMs) override;
+  IoResult ReadSome(uint8_t* buffer, size_t n, uint32_t waitMs, const TStopEvent* abort) override;
+  IoResult WriteSome(const uint8_t* buffer, size_t n, uint32_t waitMs, const TStopEvent* abort) override;
   int ClearError(uint32_t& errors, uint32_t& inQueue, uint32_t& outQueue) override;
   int GetModemStatus(uint32_t& status) override;
   int Escape(uint32_t function) override;
@@ -110,6 +115,8 @@ class FakeComBackend : public ComBackend {
   void DeliverDue();  // moves arrivals due by now into the queue
   void Raise(uint32_t events);
   void Wake();
+  // Waits for real until done() holds (true) or abort is set (false); lock holds mutex_.
+  bool WaitUntil(std::unique_lock<std::mutex>& lock, const TStopEvent* abort, const std::function<bool()>& done);
 
   platform::ManualClock own_clock_;
   platform::ManualClock* clock_;
@@ -122,6 +129,8 @@ class FakeComBackend : public ComBackend {
   bool lost_ = false;
   bool output_blocked_ = false;
   bool events_held_ = false;
+  bool reads_held_ = false;
+  int waiting_reads_ = 0;
   int open_count_ = 0;
   std::string path_;
   TDeviceControl dcb_{};

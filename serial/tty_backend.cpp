@@ -91,10 +91,16 @@ int TtyBackend::SetState(const TDeviceControl& dcb) {
   if (int e = TtyConfigFromState(dcb, config)) return e;
   std::lock_guard lock(mutex_);
   if (fd_ < 0) return EBADF;
-  if (int e = ApplyTtyConfig(fd_, config)) return e;
+  if (int e = ApplyTtyConfig(fd_, config, not_kept_)) return e;
   if (config.marked != marked_ || config.marked) decoder_.Reset(config.replace, config.errorChar);
   marked_ = config.marked;
+  event_char_ = dcb.EvtChar;
   return 0;
+}
+
+std::string TtyBackend::NotKept() const {
+  std::lock_guard lock(mutex_);
+  return not_kept_;
 }
 
 int TtyBackend::SetupQueues(uint32_t inputSize, uint32_t) {
@@ -110,12 +116,14 @@ TtyBackend::Fill TtyBackend::FillDecoded(int& error) {
   for (;;) {
     ssize_t k = ::read(fd_, raw, sizeof raw);
     if (k > 0) {
+      const size_t before = decoded_.size();
       if (marked_) {
         uint32_t flags = decoder_.Decode(raw, size_t(k), decoded_);
         if (!have_counters_) errors_ |= flags;  // the counters tell frame from parity better
       } else {
         decoded_.append(reinterpret_cast<const char*>(raw), size_t(k));
       }
+      if (WatchesEventChar() && decoded_.find(char(event_char_), before) != std::string::npos) rx_flag_ = true;
       if (size_t(k) < sizeof raw) return Fill::Ok;
       continue;
     }
@@ -126,7 +134,7 @@ TtyBackend::Fill TtyBackend::FillDecoded(int& error) {
   }
 }
 
-IoResult TtyBackend::ReadSome(uint8_t* buffer, size_t n, uint32_t waitMs) {
+IoResult TtyBackend::ReadSome(uint8_t* buffer, size_t n, uint32_t waitMs, const TStopEvent* abort) {
   for (;;) {
     int fd;
     {
@@ -134,7 +142,7 @@ IoResult TtyBackend::ReadSome(uint8_t* buffer, size_t n, uint32_t waitMs) {
       if (fd_ < 0) return {IoStatus::Error, 0, EBADF};
       int error = 0;
       Fill fill = Fill::Ok;
-      if (!marked_ && decoded_.empty()) {
+      if (!marked_ && decoded_.empty() && !WatchesEventChar()) {
         // Plain data goes straight into the caller's buffer.
         ssize_t k = ::read(fd_, buffer, n);
         if (k > 0) return {IoStatus::Ok, size_t(k), 0};
@@ -154,12 +162,12 @@ IoResult TtyBackend::ReadSome(uint8_t* buffer, size_t n, uint32_t waitMs) {
       if (waitMs == 0) return {IoStatus::Ok, 0, 0};
       fd = fd_;
     }
-    if (WaitDevice(fd, POLLIN, waitMs) == 0) return {IoStatus::Ok, 0, 0};
+    if (WaitDevice(fd, POLLIN, waitMs, abort) == 0) return {IoStatus::Ok, 0, 0};
     waitMs = 0;  // look once more; the caller's deadline decides about further waits
   }
 }
 
-IoResult TtyBackend::WriteSome(const uint8_t* buffer, size_t n, uint32_t waitMs) {
+IoResult TtyBackend::WriteSome(const uint8_t* buffer, size_t n, uint32_t waitMs, const TStopEvent* abort) {
   for (;;) {
     int fd;
     {
@@ -175,23 +183,24 @@ IoResult TtyBackend::WriteSome(const uint8_t* buffer, size_t n, uint32_t waitMs)
       if (waitMs == 0) return {IoStatus::Ok, 0, 0};
       fd = fd_;
     }
-    if (WaitDevice(fd, POLLOUT, waitMs) == 0) return {IoStatus::Ok, 0, 0};
+    if (WaitDevice(fd, POLLOUT, waitMs, abort) == 0) return {IoStatus::Ok, 0, 0};
     waitMs = 0;
   }
 }
 
-int TtyBackend::WaitDevice(int fd, short events, uint32_t ms) {
+int TtyBackend::WaitDevice(int fd, short events, uint32_t ms, const TStopEvent* abort) {
   if (!real_time_) {
     pollfd p{fd, events, 0};
     if (poll(&p, 1, 0) == 1) return p.revents;
-    clock_->SleepMs(ms == kWaitForever ? kEventSampleMs : ms);
+    if (!abort || !abort->IsSet()) clock_->SleepMs(ms == kWaitForever ? kEventSampleMs : ms);
     return 0;
   }
-  pollfd p{fd, events, 0};
+  // The abort event beside the device, so that a stop ends the wait at once.
+  pollfd p[2] = {{fd, events, 0}, {abort ? abort->Fd() : -1, POLLIN, 0}};
   int timeout = ms == kWaitForever ? -1 : int(std::min<uint32_t>(ms, 0x7FFFFFFF));
-  int r = poll(&p, 1, timeout);
+  int r = poll(p, 2, timeout);
   if (r < 0) return errno == EINTR ? POLLIN : POLLERR;  // look again at once
-  return r == 0 ? 0 : p.revents;
+  return r == 0 ? 0 : p[0].revents;
 }
 
 uint32_t TtyBackend::SampleCounters() {
@@ -277,6 +286,7 @@ int TtyBackend::SetEventMask(uint32_t mask) {
   std::lock_guard lock(mutex_);
   if (fd_ < 0) return EBADF;
   event_mask_ = mask;
+  rx_flag_ = false;
   last_in_ = InputQueued();
   last_modem_ = ModemStatus();
   return 0;
@@ -291,6 +301,10 @@ WaitEventResult TtyBackend::WaitEvent(const TStopEvent& stop, uint32_t& events) 
       std::lock_guard lock(mutex_);
       if (fd_ < 0) return WaitEventResult::Failed;
       fd = fd_;
+      if (WatchesEventChar()) {
+        int error = 0;
+        (void)FillDecoded(error);  // a hang-up or an error is the reader's to see
+      }
       const uint32_t in = InputQueued();
       const uint32_t modem = ModemStatus();
       const uint32_t line = SampleCounters();
@@ -310,6 +324,7 @@ WaitEventResult TtyBackend::WaitEvent(const TStopEvent& stop, uint32_t& events) 
       if ((last_modem_ & kMsRingOn) && !(modem & kMsRingOn)) ev |= kEvRing;
       if (line & kCeBreak) ev |= kEvBreak;
       if (line & (kCeFrame | kCeRxParity | kCeOverrun | kCeRxOver)) ev |= kEvErr;
+      if (std::exchange(rx_flag_, false)) ev |= kEvRxFlag;
       last_in_ = in;
       last_modem_ = modem;
       events = ev & event_mask_;

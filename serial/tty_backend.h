@@ -33,9 +33,10 @@ class TtyBackend : public ComBackend {
   bool IsOpen() const override;
   int Handle() const override;
   int SetState(const TDeviceControl& dcb) override;
+  std::string NotKept() const override;
   int SetupQueues(uint32_t inputSize, uint32_t outputSize) override;
-  IoResult ReadSome(uint8_t* buffer, size_t n, uint32_t waitMs) override;
-  IoResult WriteSome(const uint8_t* buffer, size_t n, uint32_t waitMs) override;
+  IoResult ReadSome(uint8_t* buffer, size_t n, uint32_t waitMs, const TStopEvent* abort) override;
+  IoResult WriteSome(const uint8_t* buffer, size_t n, uint32_t waitMs, const TStopEvent* abort) override;
   int ClearError(uint32_t& errors, uint32_t& inQueue, uint32_t& outQueue) override;
   int GetModemStatus(uint32_t& status) override;
   int Escape(uint32_t function) override;
@@ -45,20 +46,25 @@ class TtyBackend : public ComBackend {
 
  private:
   enum class Fill { Ok, HangUp };
-  // Reads what the device has into decoded_ (caller holds mutex_); an errno in error.
+  // Reads what the device has into decoded_ (caller holds mutex_); an errno in error. The
+  // event character is looked for in what it adds.
   Fill FillDecoded(int& error);
+  // The event character is watched: every byte goes through decoded_, where it is seen.
+  bool WatchesEventChar() const { return event_char_ != 0 && (event_mask_ & kEvRxFlag); }
   // Takes new interrupt counts into errors_ (caller holds mutex_); the flags of the new ones.
   uint32_t SampleCounters();
   uint32_t InputQueued();   // caller holds mutex_
   uint32_t ModemStatus();   // caller holds mutex_; 0 without modem lines
-  // Waits until the device is ready for events or ms ran out; 0 when it ran out, else revents.
-  int WaitDevice(int fd, short events, uint32_t ms);
+  // Waits until the device is ready for events, ms ran out or abort is set; the device's
+  // revents, 0 when it is not ready.
+  int WaitDevice(int fd, short events, uint32_t ms, const TStopEvent* abort);
 
   platform::Clock* clock_;
   const bool real_time_;
   mutable std::mutex mutex_;
   int fd_ = -1;
   bool marked_ = false;  // input carries PARMRK markers
+  std::string not_kept_;  // what the last state asked for and a pty dropped
   MarkDecoder decoder_;
   std::string decoded_;  // received and decoded, not yet handed out
   bool have_counters_ = false;
@@ -66,6 +72,8 @@ class TtyBackend : public ComBackend {
   uint32_t errors_ = 0;
   uint32_t input_size_ = 1024;
   uint32_t event_mask_ = 0;
+  uint8_t event_char_ = 0;   // 0: none
+  bool rx_flag_ = false;     // the event character came since the last event look
   uint32_t last_in_ = 0;     // input queued at the last event look
   uint32_t last_modem_ = 0;  // modem status at the last event look
   bool wrote_ = false;       // output since the last transmit-empty report

@@ -1,7 +1,10 @@
 #include "serial/tty_termios.h"
 
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "serial/tty_speed.h"
@@ -84,18 +87,71 @@ int TtyConfigFromState(const TDeviceControl& d, TtyLineConfig& c) {
 }
 
 namespace {
+
+// Device numbers of pty slaves.
+constexpr unsigned kPtySlaveMajor = 136, kPtySlaveMajors = 8, kBsdPtySlaveMajor = 3;
+
 // A pty has no modem lines; a line call there must not fail the port.
 int ModemLine(int fd, unsigned long request, int bits) {
   if (ioctl(fd, request, &bits) == 0) return 0;
   return errno == ENOTTY || errno == EINVAL ? 0 : errno;
 }
+
+std::string ParityName(tcflag_t c) {
+  if (c & CMSPAR) return c & PARODD ? "mark" : "space";
+  return c & PARODD ? "odd" : "even";
+}
+
+int DataBits(tcflag_t c) {
+  switch (c & CSIZE) {
+    case CS5: return 5;
+    case CS6: return 6;
+    case CS7: return 7;
+    default: return 8;
+  }
+}
+
 }  // namespace
 
-int ApplyTtyConfig(int fd, const TtyLineConfig& c) {
-  termios t = c.tio;
-  if (tcsetattr(fd, TCSANOW, &t) != 0) return errno;
-  if (!c.standardRate)
-    if (int e = SetCustomSpeed(fd, c.rate)) return e;
+TtyKept CheckKept(tcflag_t asked, tcflag_t kept, bool pty) {
+  // The kind of parity counts only where there is parity.
+  const tcflag_t kind = (asked & PARENB) ? (PARODD | CMSPAR) : 0;
+  const tcflag_t mask = CSIZE | PARENB | CSTOPB | kind;
+  TtyKept k;
+  if ((asked & mask) == (kept & mask)) return k;
+  if (!pty) {
+    k.error = EINVAL;
+    return k;
+  }
+  auto add = [&](const std::string& what) { k.dropped += (k.dropped.empty() ? "" : ", ") + what; };
+  if ((asked & (PARENB | kind)) != (kept & (PARENB | kind))) add(ParityName(asked) + " parity");
+  if ((asked & CSIZE) != (kept & CSIZE)) add(std::to_string(DataBits(asked)) + " data bits");
+  if ((asked & CSTOPB) != (kept & CSTOPB)) add(asked & CSTOPB ? "2 stop bits" : "1 stop bit");
+  return k;
+}
+
+bool IsPseudoTerminal(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  const unsigned m = major(st.st_rdev);
+  // Unix98 pty slaves (/dev/pts/N) and the old BSD ones (/dev/ttyp0).
+  return (m >= kPtySlaveMajor && m < kPtySlaveMajor + kPtySlaveMajors) || m == kBsdPtySlaveMajor;
+}
+
+int ApplyTtyConfig(int fd, const TtyLineConfig& c, std::string& dropped) {
+  dropped.clear();
+  KernelLine line;
+  line.iflag = c.tio.c_iflag;
+  line.oflag = c.tio.c_oflag;
+  line.cflag = c.tio.c_cflag;
+  line.lflag = c.tio.c_lflag;
+  std::copy_n(c.tio.c_cc, kKernelControlChars, line.cc);
+  if (int e = SetKernelLine(fd, line, c.standardRate ? 0 : c.rate)) return e;
+  KernelLine now;
+  if (int e = GetKernelLine(fd, now)) return e;
+  const TtyKept kept = CheckKept(line.cflag, now.cflag, IsPseudoTerminal(fd));
+  if (kept.error) return kept.error;
+  dropped = kept.dropped;
   if (c.dtr)
     if (int e = ModemLine(fd, *c.dtr ? TIOCMBIS : TIOCMBIC, TIOCM_DTR)) return e;
   if (c.rts)

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "serial/com_types.h"
 
@@ -27,8 +28,22 @@ struct TtyLineConfig {
 // or a parity above 4.
 int TtyConfigFromState(const TDeviceControl& dcb, TtyLineConfig& config);
 
-// Programs fd (termios, then the rate, then the modem lines); 0 or an errno.
-int ApplyTtyConfig(int fd, const TtyLineConfig& config);
+// What a device kept of the line it was asked for (its cflag before and after): error EINVAL
+// when it dropped parity, the byte size or the stop bits, unless it is a pty, which carries
+// bytes and keeps neither parity nor byte size; then dropped names them ("even parity, 7 data
+// bits") and the device is used as it is.
+struct TtyKept {
+  int error = 0;
+  std::string dropped;
+};
+TtyKept CheckKept(tcflag_t asked, tcflag_t kept, bool pty);
+
+// The device is the slave side of a pseudo-terminal.
+bool IsPseudoTerminal(int fd);
+
+// Programs fd (the line, read back and checked with CheckKept, then the modem lines); 0 or an
+// errno. dropped: what a pty did not keep, "" when it kept all.
+int ApplyTtyConfig(int fd, const TtyLineConfig& config, std::string& dropped);
 
 // The B-constant of a rate, or nullopt when there is none.
 std::optional<speed_t> StandardSpeed(uint32_t rate);

@@ -52,6 +52,9 @@ int32_t ReadDebugWord(const std::string& path) {
   return int32_t(v);
 }
 
+// The flag word of a level: its magnitude, the largest word for the one without one in 32 bits.
+int32_t FlagWord(int32_t level) { return level == INT32_MIN ? INT32_MAX : (level < 0 ? -level : level); }
+
 std::string EscapeControls(const std::string& text) {
   std::string out;
   out.reserve(text.size());
@@ -130,7 +133,7 @@ void ErrorLog::Startup(std::string progDir) {
   } else {
     // The client programs have no flag-word switching: any marker file turns the log on.
     save_err_ = MarkerExists("SAVE_ERR");
-    dbg_flag_ = word < 0 ? -word : word;
+    dbg_flag_ = FlagWord(word);
     log_on_ = save_err_ || debug_file || debug1_ || debug_sps_;
   }
   {
@@ -172,7 +175,7 @@ void ErrorLog::SetDbgFlag(int32_t level) {
 
 void ErrorLog::ComputeSwitches(int32_t level) {
   dbg_output_ = level >= 1024;
-  dbg_flag_ = level == INT32_MIN ? INT32_MAX : (level < 0 ? -level : level);
+  dbg_flag_ = FlagWord(level);
   debug_ = level != 0;
   save_err_ = MarkerExists("SAVE_ERR");
   log_on_ = (save_err_ || debug_ || debug1_ || debug_sps_) && !dbg_output_;

@@ -1,6 +1,7 @@
 #include "support/ini_reader.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -83,7 +84,8 @@ bool ParseReal(const std::string& text, double& value) {
   if (i != text.size()) return false;
   errno = 0;
   value = std::strtod(text.c_str(), nullptr);  // the C locale: "." is the separator
-  return errno != ERANGE;
+  // ERANGE also marks an underflow, whose tiny (or zero) result is the value written.
+  return errno != ERANGE || (std::isfinite(value) && std::fabs(value) < 1.0);
 }
 
 }  // namespace

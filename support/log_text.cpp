@@ -1,5 +1,6 @@
 #include "support/log_text.h"
 
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 
@@ -26,6 +27,9 @@ std::string IntStr2(int32_t v) {
 }
 
 std::string RealStr(int decimals, double v) {
+  // The C library writes "nan" or "-nan" after the sign bit, which says nothing here.
+  if (std::isnan(v)) return "NAN";
+  if (std::isinf(v)) return v > 0 ? "INF" : "-INF";
   if (decimals < 0) decimals = 0;
   char buf[400];
   std::snprintf(buf, sizeof buf, "%.*f", decimals, v);

@@ -18,7 +18,7 @@ class EIntOverflow : public std::overflow_error {
 std::string BoolToText(bool b);          // "TRUE " or "FALSE"
 std::string IntStr(int32_t v);           // decimal, at most 10 characters
 std::string IntStr2(int32_t v);          // width 2, leading blank as "0" ("07")
-std::string RealStr(int decimals, double v);  // fixed point, at most 20 characters
+std::string RealStr(int decimals, double v);  // fixed point, at most 20 characters; "NAN", "INF", "-INF"
 std::string Hex2(uint32_t v);
 std::string Hex4(uint32_t v);
 std::string Hex6(uint32_t v);

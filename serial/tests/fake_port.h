@@ -26,8 +26,8 @@ class FakePortTest : public ::testing::Test {
   }
 
   std::shared_ptr<FakeComBackend> dev = std::make_shared<FakeComBackend>();
+  std::vector<std::string> log;  // before the port, whose closing at the end may still log
   TComPort port{dev};
-  std::vector<std::string> log;
 };
 
 }  // namespace serial::testing

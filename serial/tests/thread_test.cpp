@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -223,6 +224,56 @@ TEST_F(EventThreadTest, CloseWhileAHandOverWaitsForTheMainThread) {
   dispatcher.ProcessPending();  // the dropped hand-over runs nothing
   EXPECT_EQ(journal.Entries(), (std::vector<std::string>{"cts 0", "dsr 0", "rlsd 0"})) << "only Close's own reports";
 }
+
+// A handler that closes its own port, in every sync mode: the port closes, its thread ends
+// and is freed once the handler has returned, and the port opens again. The thread cannot be
+// waited for inside its own report (it would wait for itself), nor while a hand-over to the
+// main thread is running the handler.
+struct CloseRow {
+  const char* name;
+  TSyncMethod method;
+  bool dispatcher;  // handlers run on this thread, through a queue it serves
+};
+
+class CloseFromHandler : public EventThreadTest, public ::testing::WithParamInterface<CloseRow> {};
+
+TEST_P(CloseFromHandler, StopsAndFreesTheThreadOnceTheHandlerReturns) {
+  const CloseRow& r = GetParam();
+  port.SetSyncMethod(r.method);
+  if (r.dispatcher) port.SetDispatcher(&dispatcher);
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE(round);
+    port.Open();
+    std::promise<void> closed;
+    int calls = 0;
+    port.OnRxChar = [&](TCustomComPort& p, int32_t) {
+      ++calls;
+      p.Close();
+      closed.set_value();
+    };
+    port.OnRxFlag = [&](TCustomComPort&) { ++calls; };  // a later event of the same wake-up
+    port.SetEventChar('!');
+    dev->Receive("a!");
+    std::future<void> done = closed.get_future();
+    for (int i = 0; i < 1000 && done.wait_for(0ms) != std::future_status::ready; ++i)
+      if (r.dispatcher) dispatcher.ProcessFor(10ms); else done.wait_for(10ms);
+    ASSERT_EQ(done.wait_for(0ms), std::future_status::ready) << "the handler never returned from Close";
+    EXPECT_FALSE(port.Connected());
+    EXPECT_FALSE(port.HasEventThread());
+    EXPECT_FALSE(dev->IsOpen());
+    for (int i = 0; i < 1000 && TComThread::Alive() > 0; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(TComThread::Alive(), 0) << "the thread did not end";
+    if (r.dispatcher) dispatcher.ProcessPending();
+    EXPECT_EQ(calls, 1);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EventThread, CloseFromHandler,
+    ::testing::Values(CloseRow{"NoSync", smNone, false}, CloseRow{"ThreadSyncWithoutMainThread", smThreadSync, false},
+                      CloseRow{"ThreadSync", smThreadSync, true}, CloseRow{"WindowSync", smWindowSync, true},
+                      CloseRow{"WindowSyncWithoutMainThread", smWindowSync, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace serial

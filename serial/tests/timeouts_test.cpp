@@ -2,13 +2,19 @@
 // device's virtual clock.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/testing/temp_dir.h"
 #include "serial/com_port.h"
 #include "serial/fake_backend.h"
+#include "serial/stop_event.h"
 #include "serial/tests/expect_com_error.h"
 #include "serial/tests/fake_port.h"
+#include "support/error_log.h"
 
 namespace serial {
 namespace {
@@ -138,6 +144,7 @@ TEST_F(FakePortTest, LostDeviceWaitsOutReadsAndRecovers) {
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0], "ComPort /dev/ttyS0: device lost (Input/output error)");
   EXPECT_EQ(dev->OpenCount(), 1);
+  EXPECT_EQ(port.DeviceHandle(), -1) << "no device is open";
 
   dev->Plug();
   dev->SetWriteHandler([](FakeComBackend& d, std::string_view) { d.Receive("ok", 5); });
@@ -149,6 +156,7 @@ TEST_F(FakePortTest, LostDeviceWaitsOutReadsAndRecovers) {
   EXPECT_TRUE(dev->Dtr() && dev->Rts());
   ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[1], "ComPort /dev/ttyS0: device reopened");
+  EXPECT_EQ(port.DeviceHandle(), dev->Handle()) << "the descriptor of the reopened device";
 
   ASSERT_EQ(port.Write("?", 1), 1);
   EXPECT_EQ(ReadText(2), "ok");
@@ -167,6 +175,72 @@ TEST_F(FakePortTest, LostDeviceWithImmediateReadsDoesNotWait) {
   dev->Receive("y");
   EXPECT_EQ(ReadText(4), "y");
   EXPECT_EQ(log.size(), 2u);
+}
+
+// A set abort event makes reads and writes return at once with nothing, also where they would
+// wait out a time-out (a lost device) or wait without one (the device holds the reader).
+TEST_F(FakePortTest, AbortEndsReadsAndWritesAtOnce) {
+  TStopEvent abort;
+  port.SetAbortEvent(&abort);
+  port.Timeouts().SetReadTotalConstant(10'000);
+  port.Open();
+  dev->HoldReads(true);
+  std::future<std::string> held = std::async(std::launch::async, [&] { return ReadText(4); });
+  for (int i = 0; i < 5000 && dev->WaitingReads() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_EQ(dev->WaitingReads(), 1);
+  abort.Set();
+  ASSERT_EQ(held.wait_for(std::chrono::seconds(30)), std::future_status::ready) << "the held read was not ended";
+  EXPECT_EQ(held.get(), "");
+  dev->HoldReads(false);
+
+  dev->Receive("late", 100);
+  EXPECT_EQ(ReadText(4), "");
+  EXPECT_EQ(port.Write("abc", 3), 0);
+  EXPECT_EQ(dev->Written(), "");
+  dev->Unplug();
+  EXPECT_EQ(ReadText(4), "") << "a lost device";
+  EXPECT_EQ(Now(), 0u) << "a wait ran on the virtual clock";
+}
+
+TEST(PauseUnlessStopped, EndsWhenStoppedAndOtherwiseWaitsOnTheClock) {
+  TStopEvent stop;
+  platform::ManualClock manual;
+  EXPECT_FALSE(PauseUnlessStopped(manual, 1500, &stop));
+  EXPECT_EQ(manual.TickMs(), 1500u);
+  EXPECT_FALSE(PauseUnlessStopped(manual, 500, nullptr));
+  EXPECT_EQ(manual.TickMs(), 2000u);
+  // The real clock's pause of an hour, ended from another thread.
+  platform::SystemClock real;
+  std::future<bool> pause = std::async(std::launch::async, [&] { return PauseUnlessStopped(real, 3'600'000, &stop); });
+  stop.Set();
+  ASSERT_EQ(pause.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  EXPECT_TRUE(pause.get());
+  EXPECT_TRUE(PauseUnlessStopped(manual, 1500, &stop));
+  EXPECT_EQ(manual.TickMs(), 2000u);
+}
+
+// A port's own log goes to the program's error log, where these two lines are written even
+// while logging is off.
+TEST(PortLog, LossAndRecoveryReachTheErrorLogWhileLoggingIsOff) {
+  platform::testing::TempDir dir;
+  support::StartErrorLog(support::LogBuild::Server, dir.Path());
+  ASSERT_FALSE(support::Log().LogOn());
+  auto dev = std::make_shared<FakeComBackend>();
+  {
+    TComPort port(dev);
+    port.SetPort("ttyLogOff");  // a name of its own: an earlier test's line would count as a repeat
+    port.Timeouts().SetReadTotalConstant(10);
+    port.Open();
+    char b;
+    dev->Unplug();
+    EXPECT_EQ(port.Read(&b, 1), 0);
+    dev->Plug();
+    EXPECT_EQ(port.Read(&b, 1), 0);
+  }
+  support::StopErrorLog();
+  const std::string text = dir.Read("Problem2.TXT");
+  EXPECT_NE(text.find(">ComPort /dev/ttyLogOff: device lost (Input/output error)<"), std::string::npos) << text;
+  EXPECT_NE(text.find(">ComPort /dev/ttyLogOff: device reopened<"), std::string::npos) << text;
 }
 
 TEST(ConfiguratorBuild, ReadsThroughTransferRecords) {

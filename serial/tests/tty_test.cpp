@@ -5,15 +5,24 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
+#include <sys/ioctl.h>
+
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
+#include <future>
+#include <thread>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
 #include "platform/testing/temp_dir.h"
 #include "serial/com_port.h"
+#include "serial/com_texts.h"
+#include "serial/stop_event.h"
 #include "serial/tests/expect_com_error.h"
 #include "serial/tests/pty.h"
 #include "serial/tty_errors.h"
@@ -152,6 +161,36 @@ TEST(TtyTermios, WhatATtyCannotDoIsRefused) {
   }
 }
 
+// What a device kept of the line it was asked for. A pty carries bytes, not bits: it drops
+// parity and the byte size, and is used as it is with the dropped settings named. A real
+// device that drops a setting would run the line otherwise than asked, and is refused.
+TEST(TtyTermios, WhatTheDeviceKept) {
+  struct Row {
+    const char* name;
+    tcflag_t asked, kept;
+    bool pty;
+    int error;
+    const char* dropped;
+  } rows[] = {
+      {"all kept", CS8 | PARENB, CS8 | PARENB, false, 0, ""},
+      {"pty: no parity", CS8 | PARENB, CS8, true, 0, "even parity"},
+      {"pty: no parity, no byte size", CS7 | PARENB | PARODD, CS8 | PARODD, true, 0, "odd parity, 7 data bits"},
+      {"pty: mark parity", CS8 | PARENB | PARODD | CMSPAR, CS8 | PARODD | CMSPAR, true, 0, "mark parity"},
+      {"pty keeping all", CS8 | CSTOPB, CS8 | CSTOPB, true, 0, ""},
+      {"device without parity", CS8 | PARENB, CS8, false, EINVAL, ""},
+      {"device without space parity", CS8 | PARENB | CMSPAR, CS8 | PARENB, false, EINVAL, ""},
+      {"device without 5 data bits", CS5, CS8, false, EINVAL, ""},
+      {"device without 2 stop bits", CS8 | CSTOPB, CS8, false, EINVAL, ""},
+      {"odd flag without parity counts for nothing", CS8 | PARODD, CS8, false, 0, ""},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    const TtyKept k = CheckKept(r.asked, r.kept, r.pty);
+    EXPECT_EQ(k.error, r.error);
+    EXPECT_EQ(k.dropped, r.dropped);
+  }
+}
+
 TEST(TtyErrors, CounterDeltas) {
   struct Row {
     const char* name;
@@ -282,6 +321,90 @@ TEST_F(PtyTest, WriteThatTimesOutReturnsWhatWasWritten) {
   EXPECT_GT(written, 0);
   EXPECT_LT(written, int32_t(block.size()));
   EXPECT_EQ(clock.TickMs(), 100u);
+}
+
+// A pty keeps no parity and no byte size. Opened with them it is opened the same way every
+// time (a second open must not find the line "unchanged but refused"), and the log names what
+// it drops, once per open.
+TEST_F(PtyTest, ParityOnAPtyOpensTheSameWayEveryTime) {
+  for (TParityBits parity : {prEven, prOdd}) {
+    SCOPED_TRACE(ParityText(parity));
+    for (int open = 1; open <= 3; ++open) {
+      SCOPED_TRACE(open);
+      std::vector<std::string> log;
+      TComPort port;
+      port.SetLog([&](std::string_view t) { log.emplace_back(t); });
+      port.SetPort(pty.SlavePath());
+      port.Parity().SetBits(parity);
+      port.SetDataBits(dbSeven);
+      EXPECT_NO_THROW(port.Open());
+      // A setter while open applies the same line again, and it drops the same.
+      EXPECT_NO_THROW(port.SetDiscardNull(true));
+      const std::string dropped = "ComPort " + pty.SlavePath() + ": device does not keep " +
+                                  (parity == prEven ? "even" : "odd") + " parity, 7 data bits";
+      EXPECT_EQ(log, std::vector<std::string>{dropped});
+      ASSERT_TRUE(pty.Send("ok"));
+      ASSERT_TRUE(testing::WaitReadable(port.DeviceHandle()));
+      port.Timeouts().SetReadTotalConstant(1000);
+      EXPECT_EQ(ReadText(port, 2), "ok");
+    }
+  }
+}
+
+// The event character raises its event on a tty as well, reported after the byte count of
+// the same wake-up; bytes without it raise none.
+TEST_F(PtyTest, EventCharacterRaisesItsEvent) {
+  TComPort port(nullptr, TComPortBuild::Configurator);  // keeps its events at Open
+  port.SetPort(pty.SlavePath());
+  port.SetEventChar('!');
+  port.SetSyncMethod(smNone);
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::string> seen;
+  auto add = [&](std::string entry) {
+    std::lock_guard lock(mutex);
+    seen.push_back(std::move(entry));
+    changed.notify_all();
+  };
+  auto await = [&](size_t n) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(10), [&] { return seen.size() >= n; });
+  };
+  port.OnRxChar = [&](TCustomComPort&, int32_t n) { add("rx " + std::to_string(n)); };
+  port.OnRxFlag = [&](TCustomComPort&) { add("rx flag"); };
+  port.Open();
+  ASSERT_TRUE(pty.Send("ab!"));
+  EXPECT_TRUE(await(2));
+  ASSERT_TRUE(pty.Send("cd"));
+  EXPECT_TRUE(await(3));
+  ASSERT_TRUE(pty.Send("!"));
+  EXPECT_TRUE(await(5));
+  port.Close();
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(seen, (std::vector<std::string>{"rx 3", "rx flag", "rx 5", "rx 6", "rx flag"}));
+}
+
+// A read that waits on the tty (an hour for its second byte) ends as soon as the abort event is
+// set from another thread, with what it had.
+TEST_F(PtyTest, AbortEndsAReadWaitingOnTheDevice) {
+  TStopEvent abort;
+  TComPort port;
+  port.SetPort(pty.SlavePath());
+  port.SetAbortEvent(&abort);
+  port.Timeouts().SetReadTotalConstant(3'600'000);
+  port.Open();
+  ASSERT_TRUE(pty.Send("a"));
+  ASSERT_TRUE(testing::WaitReadable(port.DeviceHandle()));
+  std::future<std::string> read = std::async(std::launch::async, [&] { return ReadText(port, 2); });
+  // Once the reader took the first byte, it waits in poll() for the second.
+  for (int i = 0; i < 5000; ++i) {
+    int queued = -1;
+    if (ioctl(port.DeviceHandle(), FIONREAD, &queued) == 0 && queued == 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  abort.Set();
+  ASSERT_EQ(read.wait_for(std::chrono::seconds(30)), std::future_status::ready) << "the read waits on";
+  EXPECT_EQ(read.get(), "a");
 }
 
 // The other side goes away (as a pulled adapter) and comes back under the same name.

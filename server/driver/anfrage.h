@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "server/driver/frame3964.h"
+
 namespace driver {
 
 class TFuMo;
@@ -24,6 +26,28 @@ inline constexpr std::array<int32_t, 4> BinGroup{-1, 2, 4, -1};
 inline constexpr std::array<int32_t, 4> AnaGroup{-1, 1, 3, 5};
 inline constexpr std::array<int32_t, 4> RegBase{0, 2, 300, 900};
 
+// Register words one request carries (Put) and one answer frame holds (Get). A telegram and a
+// received frame hold 255 bytes with room for the two CRC bytes: the request's header takes 11,
+// the answer's 8 and the frame's closing DLE ETX and block check byte 3 more.
+inline constexpr int32_t kMaxPutWords = (int32_t(kMaxTelegram) - 2 - 11) / 2;
+inline constexpr int32_t kMaxGetWords = (int32_t(kMaxTelegram) - 3 - 2 - 8) / 2;
+
+// A class's registers that one request reads or writes: first and count.
+struct TRange {
+  int32_t first = 0;
+  int32_t count = 0;
+};
+
+// The part of a range of count registers that begins done registers in, when one request holds
+// at most max of them: parts of equal size (the last one smaller), so that every part's answer
+// takes about the same time. done outside the range, or not at a part's start, begins anew.
+struct TPart {
+  int32_t done = 0;   // registers of the range before this part
+  int32_t count = 0;  // registers of this part
+  int32_t next = 0;   // done of the part after it; 0 after the last
+};
+TPart PartOf(int32_t count, int32_t done, int32_t max);
+
 // Where the registers of request class kl (0..3, else std::out_of_range) lie at a station.
 struct TClassLayout {
   int32_t bin;       // binary group, -1 none
@@ -33,6 +57,12 @@ struct TClassLayout {
   int32_t firstWord; // word 0 of the class is group-0 word register firstWord + 5 (outputs follow inputs)
 };
 TClassLayout ClassLayout(const TFuMo& st, int32_t kl);
+
+// The Get range of class kl as the scheduler reads it whole: inputs from the status word (-1)
+// on, of the parameters only the last SYSREGCOUNT.
+TRange GetRangeOf(const TFuMo& st, int32_t kl);
+// The whole class, as class 2 is written with every input poll.
+TRange ClassRangeOf(const TFuMo& st, int32_t kl);
 
 // Index of the lowest register of the group with a write pending, -1 when none. The caller
 // holds RegisterLock (either side).

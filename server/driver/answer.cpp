@@ -103,7 +103,9 @@ bool TCustomFunk::VerarbeiteAntwortTelegramm(TAnfrage& a, bool antwortErwartet) 
     if (a.Antwort.empty()) {
       if (antwortErwartet && a.AF == kAfStation && a.SendeErg == 0) {
         if (support::TestDbgFlag(2)) WriteLog("CF FM" + S(a.US) + ": Antwort fehlt!");
-        if (HZ == 0) {
+        // Only an outstation counts failures: the central modem's register 2 is the PC
+        // reference time of its clock.
+        if (HZ == 0 && a.US > 0) {
           std::unique_lock lock(RegisterLock);
           FML->Items(a.US).SetWertInt(kGroupSystem, kRsKomFail, GetRawValue(a.US, kGroupSystem, kRsKomFail) + 1,
                                       kQualityGood);
@@ -149,15 +151,26 @@ bool TCustomFunk::VerarbeiteAntwortTelegramm(TAnfrage& a, bool antwortErwartet) 
     if (first == 0xE0 || first == 0xE1) {
       const int32_t dataLength = DOfs - 1 + 2 * a.GetAnz;
       static const std::string kZfmHeader("\xE0\x00\x00\x00\x00\x03\x84", 7);
-      // Only a pending central-modem query may take this answer: against a station request of
-      // the same length its parameters would land in that station's registers.
-      if (a.Antwort.compare(0, 7, kZfmHeader) == 0 && int32_t(a.Antwort.size()) == dataLength && a.US == 0 &&
-          a.GetKl == 3 && a.GetStart == 0) {
-        ExtractRegisterB(a);
-        AnfrageErledigt(a);
-        a.AF = kAfNone;
-        if (support::TestDbgFlag(2)) WriteLog("CF ZFM: Antwort verarbeitet");
-        return true;
+      // The central modem's answer belongs to its query, never to a station request of the same
+      // length, whose registers it would fill. The query may have gone out before the current
+      // request (just before a slot began): its answer is still the modem's own.
+      if (a.Antwort.compare(0, 7, kZfmHeader) == 0) {
+        const bool current = a.US == 0 && a.GetKl == 3 && a.GetStart == 0;
+        TAnfrage* query = current ? &a : ZfmAnfrage.AF == kAfStation ? &ZfmAnfrage : nullptr;
+        if (query && int32_t(a.Antwort.size()) == DOfs - 1 + 2 * query->GetAnz) {
+          if (!current) {
+            query->Antwort = std::move(a.Antwort);
+            query->EmpfTel = a.EmpfTel;
+            a.Antwort.clear();
+          }
+          ExtractRegisterB(*query);
+          AnfrageErledigt(*query);
+          query->AF = kAfNone;
+          ZfmAnfrage.AF = kAfNone;
+          if (support::TestDbgFlag(2)) WriteLog("CF ZFM: Antwort verarbeitet");
+          // A station's own answer may still follow the modem's.
+          return current || !antwortErwartet;
+        }
       }
       if (!antwortErwartet) return true;
 
@@ -165,7 +178,7 @@ bool TCustomFunk::VerarbeiteAntwortTelegramm(TAnfrage& a, bool antwortErwartet) 
       if (At(a.Antwort, 1) != (At(a.Tel, 1) | 0x80)) p = 1;
       for (size_t q = 5; q >= 3; --q)
         if (Differ(a.Antwort, q, a.Tel, q - 1)) p = int32_t(q);
-      if (p == 0 && a.Antwort.size() == 5) {
+      if (p == 0 && a.Antwort.size() == 5 && a.US > 0) {
         std::unique_lock lock(RegisterLock);
         TFuMo& st = FML->Items(a.US);
         st.SetWertInt(kGroupSystem, kRsKomFail, GetRawValue(a.US, kGroupSystem, kRsKomFail) + 1, kQualityGood);
@@ -263,7 +276,19 @@ void TCustomFunk::AnfrageErledigt(TAnfrage& a) {
   TFuMo& st = FML->Items(a.US);
   st.bStateDirty = true;
   const size_t getKl = size_t(a.GetKl);
-  st.bDoneRd.at(getKl) = true;
+  // A class read in parts goes on with its next part at the station's next turn, and counts as
+  // read once its last part came; so does a class written whole in parts.
+  const TRange get = GetRangeOf(st, a.GetKl);
+  bool classRead = true;
+  if (get.count > kMaxGetWords) {
+    st.GetDone.at(getKl) = PartOf(get.count, a.GetStart - get.first, kMaxGetWords).next;
+    classRead = st.GetDone[getKl] == 0;
+  }
+  if (a.PutKl == 2) {
+    const TRange put = ClassRangeOf(st, a.PutKl);
+    if (put.count > kMaxPutWords) st.PutDone[2] = PartOf(put.count, a.PutStart, kMaxPutWords).next;
+  }
+  if (classRead) st.bDoneRd.at(getKl) = true;
   if (st.iWantRd.at(getKl) > 0) st.iWantRd[getKl] = st.iWantRd[getKl] - 1;
   st.LastGetClass = a.GetKl;
   if (a.PutKl != 0) st.LastPutClass = a.PutKl;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 #include <stdexcept>
 
 #include "serial/com_port.h"
@@ -24,6 +25,15 @@ constexpr uint32_t kPauseMs = 1100;
 std::string S(int32_t v) { return std::to_string(v); }
 std::string NegHex(int32_t code) { return support::Hex2(uint32_t(-code) & 0xFF); }
 
+// The setting a field of the RS232 key names. An empty field keeps the port's default; a text in
+// no table (a typo) is refused, since taking the default for it would change the line unseen.
+template <class T>
+T Setting(const std::string& field, std::optional<T> (*parse)(std::string_view), T otherwise, const char* what) {
+  if (field.empty()) return otherwise;
+  if (std::optional<T> v = parse(field)) return *v;
+  throw std::invalid_argument(std::string("RS232: unknown ") + what + " \"" + field + "\"");
+}
+
 }  // namespace
 
 TCustomFunk::TCustomFunk() : clock_(platform::DefaultClock()) {
@@ -41,6 +51,7 @@ void TCustomFunk::Create(const PortFactory* factory) {
   try {
     port_ = (*factory)();
     if (!port_) throw ECustomFunk(kErrRs232Create);
+    port_->SetAbortEvent(&stop_);
     AktFM = 0;
     if (support::TestDbgFlag(2)) WriteLog("CF: Create ENDE");
   } catch (const ECustomFunk& e) {
@@ -77,10 +88,10 @@ int32_t TCustomFunk::Init(bool is3964r) {
       return field;
     };
     port.SetPort(next(1));
-    port.SetBaudRate(serial::TextToBaudRate(next(2)));
-    port.Parity().SetBits(serial::TextToParity(next(3)));
-    port.SetDataBits(serial::TextToDataBits(next(4)));
-    port.SetStopBits(serial::TextToStopBits(next(5)));
+    port.SetBaudRate(Setting(next(2), serial::ParseBaudRate, port.BaudRate(), "baud rate"));
+    port.Parity().SetBits(Setting(next(3), serial::ParseParity, port.Parity().Bits(), "parity"));
+    port.SetDataBits(Setting(next(4), serial::ParseDataBits, port.DataBits(), "data bits"));
+    port.SetStopBits(Setting(next(5), serial::ParseStopBits, port.StopBits(), "stop bits"));
     step = 6;
     try {
       port.Open();
@@ -175,13 +186,13 @@ int32_t TCustomFunk::SendeTelegramm() {
   if (result == 1) {
     SendStr(std::string(1, kNAK));
   } else if (result == 3) {
-    clock_.SleepMs(kPauseMs);
+    Pause(kPauseMs);
   } else if (result == 0) {
     if (Options.MOP2CRC) ApplyCrcVariant(a.Tel);
     SendStr(BuildFrame(a.Tel));
     ok = RecStr(reply, int32_t(kMaxTelegram), Options.TIMEOUT, 1);
     result = FrameReplyResult(reply, !ok);
-    if (result == 5) clock_.SleepMs(kPauseMs);
+    if (result == 5) Pause(kPauseMs);
   }
 
   a.SendeErg = result;

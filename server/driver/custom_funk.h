@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "serial/stop_event.h"
 #include "server/driver/anfrage.h"
 
 namespace serial {
@@ -56,7 +57,8 @@ class TCustomFunk {
   // --- Serial line ---
 
   // Port settings from the RS232 key of Ostrel.INI, open, DTR and RTS up. 0, or the error
-  // code (-31, -32, -33) that the caller turns into its start-up error.
+  // code (-31, -32, -33) that the caller turns into its start-up error; -31 also for a setting
+  // text that names no setting (an empty field keeps the default).
   int32_t Init(bool is3964r);
   // One write of all bytes.
   void SendStr(std::string_view data);
@@ -116,6 +118,9 @@ class TCustomFunk {
   int32_t DOfs = 0;      // offset of the register data in an answer (9 after Init)
   TAnfrage Anfrage;
   TAnfrage SavedAnfrage;  // a request carried into the next time slot
+  // The central-modem query last built, AF kAfStation until its answer came: that answer may
+  // come while another request is current (the query goes out just before a slot begins).
+  TAnfrage ZfmAnfrage;
   int32_t ZS = 0;         // time-slot state: below 0 waiting, 0..10 inside a slot
   int32_t AktFM = 0;      // station chosen last by the scheduler
   int32_t HZ = 0;         // auxiliary cycle, 0 = normal cycle
@@ -127,12 +132,23 @@ class TCustomFunk {
   serial::TComPort* Port() const { return port_.get(); }
   platform::Clock& Clock() const { return clock_; }
 
+  // --- Stop ---
+
+  // Any thread: every wait of the object ends at once (a read of the line, a pause), later ones
+  // do not begin and nothing more is written, so its thread sees a stop without waiting out an
+  // answer time-out.
+  void Stop() { stop_.Set(); }
+  bool Stopped() const { return stop_.IsSet(); }
+  // Waits ms on the object's clock unless it is stopped.
+  void Pause(uint32_t ms) { serial::PauseUnlessStopped(clock_, ms, &stop_); }
+
  private:
   void Create(const PortFactory* factory);
   void SetReadTimeout(int32_t ms);
   void CheckDcfTime(TAnfrage& a);
 
   platform::Clock& clock_;
+  serial::TStopEvent stop_;  // before the port, which waits on it
   std::unique_ptr<serial::TComPort> port_;
 
   mutable std::mutex view_mutex_;

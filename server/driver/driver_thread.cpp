@@ -114,6 +114,10 @@ void tMOP::Execute() {
   TMopLoop(*funk_, [this] { return Terminated(); }).WorkLoop();
 }
 
+void tMOP::WakeUp() {
+  if (funk_) funk_->Stop();  // none when its creation failed
+}
+
 // --- TModbus ---
 
 std::unique_ptr<TModbus> TModbus::Make(const TCustomFunk::PortFactory* factory, platform::Clock* clock) {

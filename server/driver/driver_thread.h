@@ -29,7 +29,8 @@ class TDriverThread {
 
   // Starts the suspended thread. Throws std::system_error when no thread can be made.
   virtual void Resume();
-  // Asks the loop to end; it tests the flag at each pass, so it ends within one wait.
+  // Asks the loop to end: it tests the flag at each pass, and the wait it is in ends at once.
+  // Any thread.
   void Terminate();
   // Blocks until the thread has ended; returns at once when it never ran.
   void WaitFor();
@@ -73,6 +74,8 @@ class tMOP final : public TDriverThread {
  protected:
   // Real-time priority when permitted, then the work loop until terminated.
   void Execute() override;
+  // Ends the wait the loop is in: a read of the line, a pause.
+  void WakeUp() override;
 
  private:
   tMOP() = default;

@@ -51,7 +51,9 @@ int32_t FrameReplyResult(std::string_view reply, bool lineError) {
 }
 
 bool TFrameBody::Add(char b) {
-  if (data_.size() >= max_len_) throw std::length_error("3964R: frame longer than 255 bytes");
+  const bool pairEnd = after_dle_ && b != kETX;
+  if (!pairEnd && places_ >= max_len_) throw std::length_error("3964R: frame longer than 255 bytes");
+  if (!pairEnd) ++places_;
   if (bcc_next_) {
     data_ += b;
     return false;

@@ -42,12 +42,14 @@ class TFrameBody {
  public:
   explicit TFrameBody(size_t maxLen = kMaxTelegram) : max_len_(maxLen < kMaxTelegram ? maxLen : kMaxTelegram) {}
   // Appends the byte; false once the frame is complete. A body that would pass maxLen bytes
-  // throws std::length_error and keeps what it had.
+  // throws std::length_error and keeps what it had. A DLE pair takes one place: the doubling is
+  // the line's coding of one byte, so an answer's room does not depend on its values.
   bool Add(char b);
   const std::string& Data() const { return data_; }
 
  private:
   size_t max_len_;
+  size_t places_ = 0;  // bytes of the body with each pair counted once
   std::string data_;
   bool after_dle_ = false;
   bool bcc_next_ = false;

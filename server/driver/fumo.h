@@ -77,6 +77,10 @@ class TFuMo {
   std::array<int32_t, kTimeoutTypes> Timeout{};
   std::array<int32_t, kTimeoutTypes> RegCnt{};
   int32_t PollCount = 0;
+  // Per request class: how far the Get and the Put range of a class that one frame cannot hold
+  // have come in this round (registers from the class's first; 0 from the start). Driver thread.
+  std::array<int32_t, kRequestClasses + 1> GetDone{};
+  std::array<int32_t, kRequestClasses + 1> PutDone{};
   int32_t Sperre = 0;
   bool bRE = false;
   bool bOnlineCheck = false;

@@ -59,7 +59,7 @@ void TMopLoop::Simulation() {
     f_.AnfrageErledigt(f_.Anfrage);
     StationStates(true);
     f_.PublishView();
-    f_.Clock().SleepMs(kSimulationPauseMs);
+    f_.Pause(kSimulationPauseMs);
   }
 }
 
@@ -135,7 +135,11 @@ void TMopLoop::Slot(uint32_t start) {
   TAnfrage& a = f_.Anfrage;
   platform::Clock& clock = f_.Clock();
   while (!Terminated() && f_.ZS >= 0 && f_.ZFMok) {
-    if (a.AF != kAfNone) {
+    if (a.AF == kAfNone && FML->Count() <= 1) {
+      // Nobody to ask: listen for the modem's messages (the end of the slot) instead of spinning.
+      f_.LeseTelegramm(kZfmListenMs);
+      f_.VerarbeiteAntwortTelegramm(a, false);
+    } else if (a.AF != kAfNone) {
       f_.ErzeugeTel();
       // A frame already waiting (the end of the slot, a late answer) comes first.
       if (f_.LeseTelegramm(kPreReadMs) == 0) f_.VerarbeiteAntwortTelegramm(a, false);
@@ -144,6 +148,8 @@ void TMopLoop::Slot(uint32_t start) {
         f_.SendeTelegramm();
         StationStates(true);
         f_.LeseTelegramm(a.TO);
+        // A stop that cut the wait leaves no missing answer to count.
+        if (f_.Stopped()) break;
         // An invalid answer may be followed by the right one.
         if (!f_.VerarbeiteAntwortTelegramm(a, true)) {
           f_.LeseTelegramm(a.TO);
@@ -171,7 +177,7 @@ void TMopLoop::Slot(uint32_t start) {
 
 void TMopLoop::Restart(const char* message) {
   support::LogMessageForced("MoP: WorkLoop: iPos=" + S(step_) + " Exception " + message);
-  if (!Terminated()) f_.Clock().SleepMs(kRestartPauseMs);
+  if (!Terminated()) f_.Pause(kRestartPauseMs);
 }
 
 void TMopLoop::WorkLoop() {

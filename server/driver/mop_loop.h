@@ -1,8 +1,8 @@
 // The work of the MODUS 1 and 2 driver on a protocol object whose port is open: finding the
 // central radio modem, waiting for time slots and, inside a slot, one request after another.
 // tMOP runs WorkLoop in its thread; tests run it on a scripted line and a virtual clock. Every
-// wait goes through the protocol object's clock, and every loop asks the terminate test at each
-// pass, so a stop is seen within one wait.
+// wait goes through the protocol object's clock, every loop asks the terminate test at each
+// pass, and a stop of the protocol object (TCustomFunk::Stop) ends the wait under way.
 #pragma once
 
 #include <cstdint>

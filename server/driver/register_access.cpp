@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 
@@ -35,6 +36,36 @@ TClassLayout ClassLayout(const TFuMo& st, int32_t kl) {
   l.words = BitWordCount(l.bits);
   l.firstWord = l.bin == kGroupBA ? BitWordCount(st.RegCount(kGroupBE)) : 0;
   return l;
+}
+
+TPart PartOf(int32_t count, int32_t done, int32_t max) {
+  if (count <= max || max <= 0) return {0, count, 0};
+  const int32_t parts = (count + max - 1) / max;
+  const int32_t size = (count + parts - 1) / parts;
+  if (done < 0 || done >= count || done % size != 0) done = 0;
+  TPart p{done, std::min(size, count - done), done + size};
+  if (p.next >= count) p.next = 0;
+  return p;
+}
+
+TRange ClassRangeOf(const TFuMo& st, int32_t kl) {
+  const TClassLayout l = ClassLayout(st, kl);
+  return {0, l.words + st.RegCount(l.ana)};
+}
+
+TRange GetRangeOf(const TFuMo& st, int32_t kl) {
+  TRange r = ClassRangeOf(st, kl);
+  if (kl == 1) {
+    r.first = -1;
+    ++r.count;
+  }
+  if (kl == 3) {
+    while (r.count > Options.SYSREGCOUNT) {
+      ++r.first;
+      --r.count;
+    }
+  }
+  return r;
 }
 
 int32_t FirstPendingWrite(const TFuMo& st, int32_t group) {

@@ -67,12 +67,17 @@ void TCustomFunk::NextAnfrage() {
     if (HZ == 0 || (f >= 1 && f <= Options.HILFSFAILMAX)) break;
   }
 
-  // 2. A station request with nothing chosen yet.
+  // 2. A station request with nothing chosen yet. Without outstations there is nothing to
+  // send: a request to none would go out as an empty telegram to the central modem.
   a.TOindex = 0;
   a.AF = kAfStation;
   a.GetKl = 0;
   a.PutKl = 0;
-  if (!outstations) return;
+  if (!outstations) {
+    AktFM = 0;
+    a.AF = kAfNone;
+    return;
+  }
 
   // 3.
   a.US = AktFM;
@@ -102,21 +107,12 @@ void TCustomFunk::NextAnfrage() {
   }
 
   // 5. Get range: the whole class; inputs from the status word on; of the parameters only the
-  // last SYSREGCOUNT.
-  const ClassSize get = SizeOf(s, a.GetKl);
-  int32_t analog = get.analog;
-  a.GetStart = 0;
-  if (a.GetKl == 1) {
-    a.GetStart = -1;
-    ++analog;
-  }
-  if (a.GetKl == 3) {
-    while (analog > Options.SYSREGCOUNT) {
-      ++a.GetStart;
-      --analog;
-    }
-  }
-  a.GetAnz = get.words + analog;
+  // last SYSREGCOUNT. A class that one answer frame cannot hold is read in parts, the next part
+  // at the station's next turn, so that its neighbours keep their rate.
+  const TRange get = GetRangeOf(s, a.GetKl);
+  const TPart getPart = PartOf(get.count, s.GetDone[size_t(a.GetKl)], kMaxGetWords);
+  a.GetStart = get.first + getPart.done;
+  a.GetAnz = getPart.count;
 
   // 6. Put range. The scan of pending writes takes the reader's side of the lock, since the
   // request threads set them; a write that comes during the scan goes with a later request.
@@ -149,9 +145,10 @@ void TCustomFunk::NextAnfrage() {
     a.PutStart = first >= 0 ? first : 0;
     a.PutAnz = first >= 0 ? 1 : 0;
   } else {
-    const ClassSize put = SizeOf(s, a.PutKl);
-    a.PutStart = 0;
-    a.PutAnz = put.words + put.analog;
+    // The whole class, in parts as the Get range when one request cannot carry it.
+    const TPart putPart = PartOf(ClassRangeOf(s, a.PutKl).count, s.PutDone[size_t(a.PutKl)], kMaxPutWords);
+    a.PutStart = putPart.done;
+    a.PutAnz = putPart.count;
   }
 
   // 7. Answer time-out: learned, else estimated; plus the station's extra wait and the

@@ -71,20 +71,49 @@ off_t FileSize(int fd) {
 
 off_t RecordOffset(int32_t station) { return off_t(station - 1) * off_t(kStateRecordSize); }
 
+// The last path refused, so that a save at every exchange does not log it again and again.
+std::string refused_path;
+
+// -1 with errno EINVAL.
+int Refuse(const std::string& path) {
+  if (path != refused_path) {
+    refused_path = path;
+    WriteLog("FML: StationStates: " + path + " is no regular file, not used");
+  }
+  errno = EINVAL;
+  return -1;
+}
+
+// Opens the file at path, which must be a regular file of its own: a link is not followed (its
+// target could be any file of the machine) and anything else is refused with a log line. The
+// device, FIFO or folder is never waited for. -1 when not opened.
+int OpenStateFile(const std::string& path, int flags) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return Refuse(path);
+  int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0) return errno == ELOOP ? Refuse(path) : -1;  // ELOOP: it became a link since
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return Refuse(path);
+  }
+  refused_path.clear();
+  return fd;
+}
+
 void Load(TFML& fml) {
   const std::string found = platform::FindFileNoCase(StationStateFile());
   if (found.empty()) {
-    int fd = ::open(StationStateFile().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    int fd = OpenStateFile(StationStateFile(), O_RDWR | O_CREAT | O_EXCL);
     if (fd >= 0) ::close(fd);
     return;
   }
   bool writable = true;
-  int fd = ::open(found.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) {
+  int fd = OpenStateFile(found, O_RDWR);
+  if (fd < 0 && (errno == EACCES || errno == EROFS)) {
     writable = false;  // a read-only file still restores
-    fd = ::open(found.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;
+    fd = OpenStateFile(found, O_RDONLY);
   }
+  if (fd < 0) return;
   TStateBytes bytes{};
   for (int32_t i = 1; i < fml.Count(); ++i) {
     TFuMo& s = fml.Items(i);
@@ -110,7 +139,7 @@ void Save(TFML& fml) {
     if (!tried) {
       tried = true;
       const std::string found = platform::FindFileNoCase(StationStateFile());
-      if (!found.empty()) fd = ::open(found.c_str(), O_RDWR | O_CLOEXEC);
+      if (!found.empty()) fd = OpenStateFile(found, O_RDWR);
       if (fd >= 0) size = FileSize(fd);
     }
     if (fd < 0) continue;

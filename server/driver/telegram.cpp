@@ -12,9 +12,6 @@ namespace driver {
 
 namespace {
 
-constexpr size_t kTelHeader = 11;  // 0x60, address path, Get word and count, Put word and count
-// Put words that fit a telegram of 255 bytes with room left for the two CRC bytes.
-constexpr int32_t kMaxPutWords = int32_t((kMaxTelegram - 2 - kTelHeader) / 2);
 
 std::string S(int32_t v) { return std::to_string(v); }
 
@@ -24,7 +21,8 @@ void TCustomFunk::ErzeugeTel() {
   TAnfrage& a = Anfrage;
   a.Tel.clear();
   a.Antwort.clear();
-  if (a.AF == kAfZfmQuery) {
+  const bool query = a.AF == kAfZfmQuery;
+  if (query) {
     TFuMo& zfm = FML->Items(0);
     a.AF = kAfStation;
     a.US = 0;
@@ -60,6 +58,7 @@ void TCustomFunk::ErzeugeTel() {
   a.Tel += WordToStr2(uint16_t(RegBase.at(size_t(a.PutKl)) + a.PutStart));
   a.Tel += char(a.PutAnz);
   BuildPutData(a);
+  if (query) ZfmAnfrage = a;
   if (IsDbgFlag(3))
     WriteLog(" CF: ErzeugeTel FM" + S(a.US) + ": Get:" + S(a.GetKl) + "." + S(a.GetStart) + "-" + S(a.GetAnz) +
              ", Put:" + S(a.PutKl) + "." + S(a.PutStart) + "-" + S(a.PutAnz));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -318,6 +319,20 @@ TEST_F(ErrorLogTest, ClientBuildsDiffer) {
     EXPECT_EQ(all.find(std::string(256, 'y')), std::string::npos);
     EXPECT_NE(all.find(" >[1* Wiederholung]<"), std::string::npos);
     EXPECT_EQ(all.find("  >"), std::string::npos);
+  }
+}
+
+// The flag word is the magnitude of the DEBUG file's number; the most negative one has none
+// in 32 bits and gives the largest.
+TEST_F(ErrorLogTest, MostNegativeDebugWordGivesTheLargestFlagWordInEveryBuild) {
+  for (LogBuild build : {LogBuild::Server, LogBuild::Configurator, LogBuild::Visualisation}) {
+    SCOPED_TRACE(int(build));
+    TempDir folder;
+    folder.Write("DEBUG", "-2147483648");
+    ErrorLog log(build);
+    log.SetClock(&clock);
+    log.Startup(folder.Path());
+    EXPECT_EQ(log.DbgFlag(), INT32_MAX);
   }
 }
 

@@ -165,6 +165,8 @@ TEST(IniFields, RealFields) {
       {"1,5", 1.0, "5"},    {"2.5", 2.5, ""},    {" -0.25 ,x", -0.25, "x"}, {"1e3", 1000.0, ""},
       {"abc", 9.0, ""},     {"inf", 9.0, ""},    {"nan", 9.0, ""},          {"0x10", 9.0, ""},
       {"", 9.0, ""},        {"5000", 9.0, ""},    {"1.", 1.0, ""},           {".5", 0.5, ""},
+      {"1e-320", 1e-320, ""},  // a tiny value is a value; only one too large for a double fails
+      {"1e999", 9.0, ""},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.line);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 namespace support {
 namespace {
 
@@ -17,6 +20,16 @@ TEST(LogText, NumberTexts) {
       {BoolToText(false), "FALSE"},
   };
   for (const auto& r : rows) EXPECT_EQ(r.got, r.want);
+}
+
+TEST(LogText, RealStrOfWhatIsNoNumber) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  struct Row {
+    double v;
+    const char* want;
+  } rows[] = {{nan, "NAN"}, {std::copysign(nan, -1.0), "NAN"}, {inf, "INF"}, {-inf, "-INF"}};
+  for (const auto& r : rows) EXPECT_EQ(RealStr(3, r.v), r.want);
 }
 
 TEST(LogText, RealStrIsCutAtTwentyCharacters) { EXPECT_EQ(RealStr(2, 1e30).size(), 20u); }

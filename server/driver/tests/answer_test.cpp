@@ -159,26 +159,30 @@ TEST_F(AnswerTest, EmptyAnswer) {
 TEST_F(AnswerTest, MissingAnswer) {
   struct Row {
     const char* name;
+    int32_t us;
     bool expected;
     int32_t af, sendeErg, hz;
     int32_t failAfter, afAfter;
   } rows[] = {
-      {"station request sent", true, kAfStation, 0, 0, 3, kAfNone},
-      {"auxiliary cycle counts no failure", true, kAfStation, 0, 1, 2, kAfNone},
-      {"no answer expected", false, kAfStation, 0, 0, 2, kAfStation},
-      {"the send failed", true, kAfStation, -1, 0, 2, kAfStation},
-      {"mode message", true, kAfModeMessage, 0, 0, 2, kAfModeMessage},
+      {"station request sent", 1, true, kAfStation, 0, 0, 3, kAfNone},
+      {"auxiliary cycle counts no failure", 1, true, kAfStation, 0, 1, 2, kAfNone},
+      {"no answer expected", 1, false, kAfStation, 0, 0, 2, kAfStation},
+      {"the send failed", 1, true, kAfStation, -1, 0, 2, kAfStation},
+      {"mode message", 1, true, kAfModeMessage, 0, 0, 2, kAfModeMessage},
+      // Register 2 of the central modem is no fail counter (in MODUS 2 the PC reference time).
+      {"central modem", 0, true, kAfStation, 0, 0, 2, kAfNone},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
     BuildNetwork();
-    W(1, kGroupSystem, 2).WertInt = 2;
+    W(r.us, kGroupSystem, 2).WertInt = 2;
+    W(r.us, kGroupSystem, 2).WertReal = 2;  // the central modem's is a double
     funk->HZ = r.hz;
-    funk->Anfrage.US = 1;
+    funk->Anfrage.US = r.us;
     funk->Anfrage.AF = r.af;
     funk->Anfrage.SendeErg = r.sendeErg;
     EXPECT_TRUE(funk->VerarbeiteAntwortTelegramm(funk->Anfrage, r.expected));
-    EXPECT_EQ(W(1, kGroupSystem, 2).WertInt, r.failAfter);
+    EXPECT_EQ(TCustomFunk::GetRawValue(r.us, kGroupSystem, 2), r.failAfter);
     EXPECT_EQ(funk->Anfrage.AF, r.afAfter);
   }
 }
@@ -336,16 +340,38 @@ TEST_F(AnswerTest, CentralModemAnswer) {
   EXPECT_NE(LogText().find("CF ZFM: Antwort verarbeitet"), std::string::npos);
 }
 
-TEST_F(AnswerTest, CentralModemAnswerNeverLandsInAStation) {
-  for (bool expected : {false, true}) {
-    SCOPED_TRACE(expected ? "answer expected" : "no answer expected");
+// The central modem's answer that comes while a station request is current (the query went out
+// just before a slot began) is the modem's own: it lands in the central modem, never in the
+// station, and the station's request stays to be sent. Without a query out it is dropped.
+TEST_F(AnswerTest, CentralModemAnswerDuringAStationRequest) {
+  struct Row {
+    const char* name;
+    bool queried, expected;
+    bool result;  // false: the station's own answer may still come
+  } rows[] = {
+      {"pre-read of a slot", true, false, true},
+      {"instead of the station's answer", true, true, false},
+      {"no query out", false, false, true},
+      {"no query out, answer expected", false, true, false},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
     BuildNetwork();
+    if (r.queried) {
+      funk->Anfrage.AF = kAfZfmQuery;
+      funk->ErzeugeTel();
+    }
     Request(1, 1, -1, 56);  // a station request of the same length
+    const std::string tel = funk->Anfrage.Tel;
     funk->Anfrage.Antwort = CentralAnswer();
-    EXPECT_EQ(funk->VerarbeiteAntwortTelegramm(funk->Anfrage, expected), !expected);
+    EXPECT_EQ(funk->VerarbeiteAntwortTelegramm(funk->Anfrage, r.expected), r.result);
     EXPECT_EQ(W(1, kGroupAE, 0).Quality, kQualityNotConnected);
     EXPECT_EQ(W(1, kGroupBE, 0).Quality, kQualityNotConnected);
-    EXPECT_EQ(W(0, kGroupRM, 0).Quality, kQualityNotConnected);
+    EXPECT_EQ(W(0, kGroupRM, 0).Quality, r.queried ? kQualityGood : kQualityNotConnected);
+    if (r.queried) {
+      EXPECT_EQ(funk->Anfrage.AF, kAfStation) << "the station's request was dropped";
+      EXPECT_EQ(funk->Anfrage.Tel, tel);
+    }
   }
 }
 

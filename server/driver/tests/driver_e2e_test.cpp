@@ -19,6 +19,7 @@
 #include "server/driver/fml.h"
 #include "server/driver/tests/model_fixture.h"
 #include "server/driver/tests/three_stations.h"
+#include "support/error_log.h"
 #include "tools/testing/simulator_process.h"
 
 namespace driver {
@@ -128,6 +129,11 @@ TEST_F(DriverE2ETest, SilentStationCountsFailsAndIsVisitedByAuxiliaryCycles) {
 }
 
 TEST_F(DriverE2ETest, VanishedPortDoesNotSpinAndIsTakenBack) {
+  // Logging is off: the port's lines on the loss and the recovery are written all the same.
+  struct LogOff {
+    explicit LogOff(const std::string& dir) { support::StartErrorLog(support::LogBuild::Server, dir); }
+    ~LogOff() { support::StopErrorLog(); }
+  } log(dir.Path());
   Start(1);
   ASSERT_TRUE(Eventually([&] { return AllGood(); })) << LogText();
   ASSERT_EQ(sim->Command("close-port"), "ok");
@@ -145,6 +151,12 @@ TEST_F(DriverE2ETest, VanishedPortDoesNotSpinAndIsTakenBack) {
   ASSERT_EQ(sim->Command("open-port").rfind("ok", 0), 0u);
   EXPECT_TRUE(Eventually([&] { return ZfmStatus() == 1 && RegisterValue(1, kGroupSystem, kRsKomOk) > answered; }))
       << LogText();
+  const std::string text = LogText();
+  for (const char* line : {": device lost (", ": device reopened<"}) {
+    const size_t at = text.find(line);
+    EXPECT_NE(at, std::string::npos) << line << "\n" << text;
+    EXPECT_EQ(text.find(line, at + 1), std::string::npos) << "more than once: " << line << "\n" << text;
+  }
 }
 
 }  // namespace

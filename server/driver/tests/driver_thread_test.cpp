@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <functional>
+#include <future>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -119,6 +120,28 @@ TEST_F(DriverThreadTest, MopSearchesTheModemOnItsPortAndStops) {
   t.reset();
   EXPECT_TRUE(Logged("3964R: Destroy")) << LogText();
   EXPECT_EQ(FatalErrorCode, 0);
+}
+
+// A stop ends the driver thread inside the wait it is in, here a read of the line that does
+// not end by itself (the device holds it), and nothing more goes on the line.
+TEST_F(DriverThreadTest, TerminateEndsTheWaitUnderWay) {
+  auto device = std::make_shared<serial::FakeComBackend>(&clock);
+  Configure(1, "COM1,9600,None,8,1");
+  std::unique_ptr<tMOP> t = tMOP::Create([&] { return std::make_unique<serial::TComPort>(device); }, clock);
+  ASSERT_NE(t, nullptr);
+  device->HoldReads(true);
+  t->Resume();
+  ASSERT_TRUE(Eventually([&] { return device->WaitingReads() == 1; }));
+  const uint32_t tick = clock.TickMs();
+  const std::string written = device->Written();
+  t->Terminate();
+  std::future<void> end = std::async(std::launch::async, [&] { t->WaitFor(); });
+  const bool ended = end.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+  device->HoldReads(false);  // lets a thread that was not woken end
+  end.wait();
+  EXPECT_TRUE(ended) << "the stop did not end the wait";
+  EXPECT_EQ(clock.TickMs(), tick) << "a wait ran on after the stop";
+  EXPECT_EQ(device->Written(), written) << "the line was written after the stop";
 }
 
 TEST_F(DriverThreadTest, ModbusListensWithoutLineTrafficUntilStopped) {

@@ -103,11 +103,22 @@ TEST(Frame3964, BodyNeverPassesTheBuffer) {
   EXPECT_THROW(body.Add('A'), std::length_error);
   EXPECT_EQ(body.Data().size(), kMaxTelegram);
 
-  // A frame that fills the buffer exactly is complete.
-  TFrameBody full;
-  std::string frame = BuildFrame(std::string(kMaxTelegram - 3, 'A'));
-  for (size_t i = 0; i + 1 < frame.size(); ++i) ASSERT_TRUE(full.Add(frame[i]));
-  EXPECT_FALSE(full.Add(frame.back()));
+  // A frame that fills the buffer exactly is complete, whatever its values: a doubled DLE is
+  // the line's coding of one byte and takes one place.
+  for (char fill : {'A', kDLE}) {
+    SCOPED_TRACE(int(fill));
+    TFrameBody full;
+    std::string frame = BuildFrame(std::string(kMaxTelegram - 3, fill));
+    for (size_t i = 0; i + 1 < frame.size(); ++i) ASSERT_TRUE(full.Add(frame[i]));
+    EXPECT_FALSE(full.Add(frame.back()));
+    EXPECT_EQ(CheckFrame(full.Data()).answer, std::string(kMaxTelegram - 3, fill));
+  }
+  TFrameBody pairs;
+  for (size_t i = 0; i < kMaxTelegram; ++i) {
+    ASSERT_TRUE(pairs.Add(kDLE));
+    ASSERT_TRUE(pairs.Add(kDLE));
+  }
+  EXPECT_THROW(pairs.Add(kDLE), std::length_error);
 }
 
 TEST(Frame3964, ReceivedBodyToResultAndAnswer) {

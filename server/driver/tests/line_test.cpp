@@ -260,8 +260,19 @@ TEST_F(LineTest, InitFromTheRs232Key) {
        "CF: Init RS232 erfolgreich(COM2,19200,Even,8,1)"},
       {"blanks around the fields", " ttyUSB0 , 9600 , odd , 7 , 2", 0, 0, "/dev/ttyUSB0", 9600, 1, 7, 2,
        "CF: Init RS232 erfolgreich(ttyUSB0,9600,Odd,7,2)"},
-      {"unknown texts take the defaults", "COM1,fast,Sometimes,9,1.5", 0, 0, "/dev/ttyS0", 9600, 0, 8, 1,
-       "CF: Init RS232 erfolgreich(COM1,9600,None,8,1.5)"},
+      {"1.5 stop bits", "COM1,9600,None,5,1.5", 0, 0, "/dev/ttyS0", 9600, 0, 5, 1,
+       "CF: Init RS232 erfolgreich(COM1,9600,None,5,1.5)"},
+      {"empty fields take the defaults", "COM1,,,,", 0, 0, "/dev/ttyS0", 9600, 0, 8, 0,
+       "CF: Init RS232 erfolgreich(COM1,9600,None,8,1)"},
+      // A typo must not change the line: the start is refused and the log names the text.
+      {"unknown baud rate", "COM1,abc,None,8,1", 0, kErrRs232Init, "", 0, 0, 0, 0,
+       "CF: Init, Exception Zeile 2=RS232: unknown baud rate \"abc\""},
+      {"unknown parity", "COM1,9600,Foo,8,1", 0, kErrRs232Init, "", 0, 0, 0, 0,
+       "CF: Init, Exception Zeile 3=RS232: unknown parity \"Foo\""},
+      {"nine data bits", "COM1,9600,None,9,1", 0, kErrRs232Init, "", 0, 0, 0, 0,
+       "CF: Init, Exception Zeile 4=RS232: unknown data bits \"9\""},
+      {"three stop bits", "COM1,9600,None,8,3", 0, kErrRs232Init, "", 0, 0, 0, 0,
+       "CF: Init, Exception Zeile 5=RS232: unknown stop bits \"3\""},
       {"device cannot be opened", "COM3,9600,None,8,1", EBUSY, kErrRs232Open, "", 0, 0, 0, 0,
        "CF: Init, Exception Zeile 6= (-$21)=Open of RS232 port failed!|(code=-33)"},
   };
@@ -271,6 +282,9 @@ TEST_F(LineTest, InitFromTheRs232Key) {
     EXPECT_NE(LogText().find(r.logLine), std::string::npos) << LogText();
     if (r.result != 0) {
       EXPECT_EQ(funk->DOfs, 0);
+      if (r.openError == 0) {
+        EXPECT_EQ(fake->OpenCount(), 0) << "opened with settings it refused";
+      }
       continue;
     }
     EXPECT_EQ(fake->OpenedPath(), r.path);

@@ -17,6 +17,7 @@
 
 #include "platform/clock.h"
 #include "serial/com_backend.h"
+#include "serial/stop_event.h"
 #include "tools/radiosim/line_3964r.h"
 #include "tools/radiosim/modem.h"
 
@@ -60,9 +61,10 @@ class ModemLine final : public serial::ComBackend {
   int SetState(const serial::TDeviceControl&) override { return 0; }
   int SetupQueues(uint32_t, uint32_t) override { return 0; }
 
-  serial::IoResult ReadSome(uint8_t* buffer, size_t n, uint32_t waitMs) override {
+  serial::IoResult ReadSome(uint8_t* buffer, size_t n, uint32_t waitMs, const serial::TStopEvent* abort) override {
     ++calls_;
     if (gone_) return {serial::IoStatus::Lost, 0, EIO};
+    if (abort && abort->IsSet()) waitMs = 0;
     const radiosim::Duration wait =
         waitMs == serial::kWaitForever ? radiosim::Duration(std::chrono::hours(1)) : std::chrono::milliseconds(waitMs);
     const radiosim::Duration deadline = Now() + wait;
@@ -81,7 +83,7 @@ class ModemLine final : public serial::ComBackend {
       clock_.Advance(std::chrono::ceil<std::chrono::milliseconds>(next - now));
     }
   }
-  serial::IoResult WriteSome(const uint8_t* buffer, size_t n, uint32_t) override {
+  serial::IoResult WriteSome(const uint8_t* buffer, size_t n, uint32_t, const serial::TStopEvent*) override {
     ++calls_;
     if (gone_) return {serial::IoStatus::Lost, 0, EIO};
     const std::string_view bytes(reinterpret_cast<const char*>(buffer), n);

@@ -61,8 +61,8 @@ TEST_F(SchedulerTest, CentralModemAloneGetsNoStationRequest) {
     funk->Anfrage.US = 0;
     funk->NextAnfrage();
     EXPECT_EQ(funk->HZ, 0);
-    EXPECT_EQ(funk->Anfrage.AF, kAfStation);
-    EXPECT_EQ(funk->Anfrage.US, 0);
+    EXPECT_EQ(funk->AktFM, 0);
+    EXPECT_EQ(funk->Anfrage.AF, kAfNone) << "nothing to send";
     EXPECT_EQ(funk->Anfrage.GetKl, 0);
     EXPECT_EQ(funk->Anfrage.PutKl, 0);
     EXPECT_EQ(funk->Anfrage.TOindex, 0);
@@ -204,6 +204,46 @@ TEST_F(SchedulerTest, GetAndPutRanges) {
     const TAnfrage& a = funk->Anfrage;
     ASSERT_EQ(a.US, 1);
     EXPECT_EQ((Range{a.GetKl, a.GetStart, a.GetAnz, a.PutKl, a.PutStart, a.PutAnz, a.TOindex}), r.expected);
+  }
+}
+
+// Station 1 with 300 AE (inputs: 303 registers with its 2 words and the status word) and 130 AA
+// (outputs: 131 with its word): more than one frame holds. Each turn of the station reads the
+// next part of equal size, and writes the next part of the outputs; the outputs count as read
+// once their last part came.
+TEST_F(SchedulerTest, ClassesLongerThanAFrameGoInParts) {
+  struct Row {
+    const char* name;
+    bool answered;
+    std::vector<Range> requests;
+  } rows[] = {
+      {"answered",
+       true,
+       {{2, 0, 66, 0, 0, 0, 1},
+        {2, 66, 65, 0, 0, 0, 1},
+        {1, -1, 101, 2, 0, 66, 2},
+        {1, 100, 101, 2, 66, 65, 2},
+        {1, 201, 101, 2, 0, 66, 2},
+        {1, -1, 101, 2, 66, 65, 2}}},
+      {"a part without answer is asked again", false, {{2, 0, 66, 0, 0, 0, 1}, {2, 0, 66, 0, 0, 0, 1}}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    BuildNetwork();
+    TFuMo& s = FML->Items(1);
+    for (int i = 0; i < 297; ++i) s.AddWert(kGroupAE, TWert{});
+    for (int i = 0; i < 128; ++i) s.AddWert(kGroupAA, TWert{});
+    std::vector<Range> seen;
+    while (seen.size() < r.requests.size()) {
+      funk->NextAnfrage();
+      TAnfrage& a = funk->Anfrage;
+      if (a.US != 1) continue;
+      seen.push_back({a.GetKl, a.GetStart, a.GetAnz, a.PutKl, a.PutStart, a.PutAnz, a.TOindex});
+      if (!r.answered) continue;
+      funk->ErzeugeTel();
+      funk->AnfrageErledigt(a);
+    }
+    EXPECT_EQ(seen, r.requests);
   }
 }
 

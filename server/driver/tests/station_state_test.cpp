@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <functional>
 
 #include "server/driver/tests/model_fixture.h"
 
@@ -206,6 +209,46 @@ TEST_F(StationStateFile, FoundWhateverItsCase) {
   Restart();
   EXPECT_FALSE(dir.Exists("Ostrel.STS"));
   EXPECT_EQ(Station(1).GetWert(1, 0).Quality, 0xC0);
+}
+
+// A link's target may be any file of the machine: Ostrel.STS is used only as a regular file of
+// its own, anything else is neither read, cut nor written, and the log says so.
+TEST_F(StationStateFile, OnlyARegularFileIsUsed) {
+  StartLog(-1);
+  Configure();
+  ASSERT_EQ(CreateFML(), 0);
+  for (int32_t i = 1; i <= 3; ++i) Fill(i, 100 * i);
+  StationStates(true);
+  const std::string records = File() + std::string(532, '\x55');  // loads, and would be cut
+  const std::filesystem::path sts = dir / "Ostrel.STS";
+  struct Row {
+    const char* name;
+    bool targetExists;
+    std::function<void(const std::filesystem::path& target)> make;
+  } rows[] = {
+      {"link to a file", true, [&](const auto& target) { std::filesystem::create_symlink(target, sts); }},
+      {"dangling link", false, [&](const auto& target) { std::filesystem::create_symlink(target, sts); }},
+      {"folder", true, [&](const auto&) { std::filesystem::create_directory(sts); }},
+      {"fifo", true, [&](const auto&) { ASSERT_EQ(mkfifo(sts.c_str(), 0644), 0); }},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    platform::testing::TempDir elsewhere;
+    if (r.targetExists) elsewhere.Write("other.dat", records);
+    std::filesystem::remove_all(sts);
+    r.make(elsewhere / "other.dat");
+    Restart();
+    EXPECT_EQ(Station(1).GetWert(1, 0).Quality, 8) << "restored from what is no state file";
+    Fill(1, 500);
+    StationStates(true);
+    EXPECT_EQ(elsewhere.Exists("other.dat"), r.targetExists);
+    if (r.targetExists) {
+      EXPECT_TRUE(elsewhere.Read("other.dat") == records) << "the link's target changed";
+    }
+    EXPECT_NE(LogText().find("FML: StationStates: " + sts.string() + " is no regular file, not used"),
+              std::string::npos)
+        << LogText();
+  }
 }
 
 TEST_F(StationStateFile, UntouchedWithoutPermanentData) {
