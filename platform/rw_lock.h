@@ -22,7 +22,7 @@ class RwLock {
   void lock() {
     writers_.lock();
     pending_.store(1);
-    WaitFor(readers_, [this] { return readers_.load() == 0; });
+    WaitFor(readers_, [](uint32_t readers) { return readers == 0; });
   }
 
   bool try_lock() {
@@ -45,7 +45,7 @@ class RwLock {
       if (pending_.load() == 0) return;
       // A writer holds or wants the lock: step back until it is done.
       unlock_shared();
-      WaitFor(pending_, [this] { return pending_.load() == 0; });
+      WaitFor(pending_, [](uint32_t pending) { return pending == 0; });
     }
   }
 
@@ -60,23 +60,26 @@ class RwLock {
     if (readers_.fetch_sub(1) == 1 && pending_.load() != 0) readers_.notify_all();
   }
 
- private:
-  // Spins a little, then sleeps until the value changes, until done() holds.
-  template <class Done>
-  static void WaitFor(std::atomic<uint32_t>& value, Done done) {
+  // Spins a little, then sleeps until the value changes, until done(value) holds. done() judges
+  // the very value the sleep compares with: a value that changed and came back between a second
+  // look and the sleep would leave the sleeper waiting for a change that already happened.
+  // Public, and a template on the atomic, so a test can play that interleaving.
+  template <class Atomic, class Done>
+  static void WaitFor(Atomic& value, Done done) {
     for (int spin = 0; spin < kSpins; ++spin) {
-      if (done()) return;
+      if (done(value.load())) return;
 #if defined(__x86_64__) || defined(__i386__)
       __builtin_ia32_pause();
 #endif
     }
     for (;;) {
       const uint32_t seen = value.load();
-      if (done()) return;
+      if (done(seen)) return;
       value.wait(seen);
     }
   }
 
+ private:
   static constexpr int kSpins = 1000;
 
   std::mutex writers_;                // one writer at a time

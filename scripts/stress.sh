@@ -26,15 +26,10 @@ cmake --build build-tsan -j "$jobs"
 pids=()
 stop_load() { [ ${#pids[@]} -eq 0 ] || kill "${pids[@]}" 2>/dev/null || true; }
 trap stop_load EXIT
-if command -v stress-ng >/dev/null; then
-  stress-ng --cpu "$hogs" --quiet &
+for _ in $(seq "$hogs"); do
+  (while :; do :; done) &
   pids+=($!)
-else
-  for _ in $(seq "$hogs"); do
-    (while :; do :; done) &
-    pids+=($!)
-  done
-fi
+done
 echo "load: $hogs busy processes on $jobs cores"
 
 log=$(mktemp -d)

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <shared_mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -83,6 +85,40 @@ TEST(RwLock, NoTornValuesUnderLoad) {
   EXPECT_EQ(torn, 0);
   EXPECT_EQ(writes, 10000);
   EXPECT_EQ(pair.a, 10000u);
+}
+
+// A value that goes through the steps a test gives it, one step per look, and then stays. A
+// sleep lasts while the value equals the one it was given; one that outlasts every step would
+// never end.
+struct ScriptedValue {
+  std::vector<uint32_t> steps;
+  size_t looks = 0;
+  bool slept_for_good = false;
+
+  uint32_t load() { return steps[std::min(looks++, steps.size() - 1)]; }
+  void wait(uint32_t seen) {
+    while (looks < steps.size() && steps[looks] == seen) ++looks;
+    if (looks >= steps.size() && steps.back() == seen) {
+      slept_for_good = true;
+      throw std::runtime_error("asleep on a value that no longer changes");
+    }
+  }
+};
+
+// A waiting writer looks at the reader count while readers leave, a new one steps in and backs
+// out at once (as it does while a writer is pending), and the count stays 0 from then on.
+TEST(RwLock, AWaiterIsNotLeftAsleepByAValueThatChangedAndCameBack) {
+  ScriptedValue readers;
+  readers.steps.assign(2000, 1);  // past the spinning: a reader is inside
+  readers.steps.insert(readers.steps.end(), {0, 1, 0});
+  bool done = false;
+  try {
+    RwLock::WaitFor(readers, [](uint32_t n) { return n == 0; });
+    done = true;
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_TRUE(done);
+  EXPECT_FALSE(readers.slept_for_good);
 }
 
 }  // namespace
