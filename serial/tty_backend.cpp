@@ -110,11 +110,12 @@ int TtyBackend::SetupQueues(uint32_t inputSize, uint32_t) {
   return 0;
 }
 
-TtyBackend::Fill TtyBackend::FillDecoded(int& error) {
+TtyBackend::Fill TtyBackend::FillDecoded(int& error, size_t upTo) {
   error = 0;
   uint8_t raw[4096];
-  for (;;) {
-    ssize_t k = ::read(fd_, raw, sizeof raw);
+  while (decoded_.size() < upTo) {
+    const size_t room = std::min(sizeof raw, upTo - decoded_.size());
+    ssize_t k = ::read(fd_, raw, room);
     if (k > 0) {
       const size_t before = decoded_.size();
       if (marked_) {
@@ -124,7 +125,7 @@ TtyBackend::Fill TtyBackend::FillDecoded(int& error) {
         decoded_.append(reinterpret_cast<const char*>(raw), size_t(k));
       }
       if (WatchesEventChar() && decoded_.find(char(event_char_), before) != std::string::npos) rx_flag_ = true;
-      if (size_t(k) < sizeof raw) return Fill::Ok;
+      if (size_t(k) < room) return Fill::Ok;
       continue;
     }
     if (k == 0) return Fill::HangUp;  // a tty reads end-of-file only after a hang-up
@@ -132,6 +133,7 @@ TtyBackend::Fill TtyBackend::FillDecoded(int& error) {
     if (errno != EAGAIN) error = errno;
     return Fill::Ok;
   }
+  return Fill::Ok;
 }
 
 IoResult TtyBackend::ReadSome(uint8_t* buffer, size_t n, uint32_t waitMs, const TStopEvent* abort) {
@@ -302,8 +304,10 @@ WaitEventResult TtyBackend::WaitEvent(const TStopEvent& stop, uint32_t& events) 
       if (fd_ < 0) return WaitEventResult::Failed;
       fd = fd_;
       if (WatchesEventChar()) {
+        // Only up to the input queue's size: what nobody reads stays in the device, which then
+        // holds the sender back, as without the watch.
         int error = 0;
-        (void)FillDecoded(error);  // a hang-up or an error is the reader's to see
+        (void)FillDecoded(error, input_size_);  // a hang-up or an error is the reader's to see
       }
       const uint32_t in = InputQueued();
       const uint32_t modem = ModemStatus();

@@ -46,9 +46,9 @@ class TtyBackend : public ComBackend {
 
  private:
   enum class Fill { Ok, HangUp };
-  // Reads what the device has into decoded_ (caller holds mutex_); an errno in error. The
-  // event character is looked for in what it adds.
-  Fill FillDecoded(int& error);
+  // Reads what the device has into decoded_ until it holds upTo bytes (caller holds mutex_); an
+  // errno in error. The event character is looked for in what it adds.
+  Fill FillDecoded(int& error, size_t upTo = SIZE_MAX);
   // The event character is watched: every byte goes through decoded_, where it is seen.
   bool WatchesEventChar() const { return event_char_ != 0 && (event_mask_ & kEvRxFlag); }
   // Takes new interrupt counts into errors_ (caller holds mutex_); the flags of the new ones.

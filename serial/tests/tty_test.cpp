@@ -384,6 +384,36 @@ TEST_F(PtyTest, EventCharacterRaisesItsEvent) {
   EXPECT_EQ(seen, (std::vector<std::string>{"rx 3", "rx flag", "rx 5", "rx 6", "rx flag"}));
 }
 
+// While the event character is watched, the event wait takes received bytes out of the device
+// to look for it, but no more than the input queue holds: what nobody reads stays in the
+// device, which then holds the sender back, and the port's memory does not grow with it.
+TEST_F(PtyTest, WatchingTheEventCharacterTakesNoMoreThanTheInputQueue) {
+  constexpr uint32_t kInput = 1024;
+  constexpr uint32_t kKernelQueue = 4096;  // what the tty's own input queue holds at most
+  TtyBackend tty;
+  ASSERT_EQ(tty.Open(pty.SlavePath()), 0);
+  TDeviceControl d = State();
+  d.EvtChar = '!';
+  ASSERT_EQ(tty.SetState(d), 0);
+  ASSERT_EQ(tty.SetupQueues(kInput, kInput), 0);
+  ASSERT_EQ(tty.SetEventMask(kEvRxFlag), 0);
+  ASSERT_EQ(fcntl(pty.Master(), F_SETFL, fcntl(pty.Master(), F_GETFL) | O_NONBLOCK), 0);
+  TStopEvent stopped;  // set: each event wait takes one look and returns
+  stopped.Set();
+  const std::string chunk(4096, 'x');  // never the event character
+  uint32_t errors = 0, in = 0, out = 0;
+  for (int round = 0; round < 32; ++round) {
+    SCOPED_TRACE(round);
+    while (write(pty.Master(), chunk.data(), chunk.size()) > 0) {
+    }
+    ASSERT_TRUE(testing::WaitReadable(tty.Handle()));
+    uint32_t events = 0;
+    EXPECT_EQ(tty.WaitEvent(stopped, events), WaitEventResult::Stopped);
+    ASSERT_EQ(tty.ClearError(errors, in, out), 0);
+    ASSERT_LE(in, kInput + kKernelQueue) << "the port holds more than its input queue";
+  }
+}
+
 // A read that waits on the tty (an hour for its second byte) ends as soon as the abort event is
 // set from another thread, with what it had.
 TEST_F(PtyTest, AbortEndsAReadWaitingOnTheDevice) {
