@@ -190,11 +190,11 @@ void TCustomComPort::OpenDevice() {
   if (int e = line_.Open(DevicePath(port_))) throw EComPort(CError_OpenFailed, e);
 }
 
-// Both builds forget the handle: a closed descriptor number is soon another file's.
 void TCustomComPort::CloseDevice() {
   if (line_.IsOpen()) line_.Close();
 }
 
+// Never a closed device's number, which is soon another file's; in both builds.
 int TCustomComPort::DeviceHandle() const { return line_.IsOpen() ? line_.Backend().Handle() : -1; }
 
 // --- applying settings ---
