@@ -751,6 +751,7 @@ uint32_t DaGroup::Poll(uint32_t now, Calls* calls) {
   std::lock_guard lock(mutex_);
   if (detached_) return wait;
   Store(handles, readings, read);
+  if (!active_) return wait;  // switched off while the device was read
   auto data_sinks = data_point_->Sinks();
   bool streams = std::any_of(streams_.begin(), streams_.end(),
                              [](const auto& kv) { return kv.second.format != kOpcStmFormatWriteComplete; });

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <string>
 
 namespace platform::com::rpc {
 
@@ -11,12 +12,14 @@ namespace {
 
 using grpc::experimental::InterceptionHookPoints;
 
-// The protocol library reports what it cannot parse as an error line of its own; every one
-// of them here comes from what a peer sent, which the call's answer already covers. A fatal
-// message still goes out: it ends the process.
+// The protocol library reports a text field that is no UTF-8 as an error line of its own, on
+// parsing and on serializing. On parsing it is what a peer sent, which the call's answer
+// already covers; on serializing it is a fault of this process and must be seen. Every line
+// but the first kind goes out as the library writes it.
 void QuietParseErrors(google::protobuf::LogLevel level, const char* file, int line, const std::string& message) {
-  if (level < google::protobuf::LOGLEVEL_FATAL) return;
-  std::fprintf(stderr, "[libprotobuf FATAL %s:%d] %s\n", file, line, message.c_str());
+  if (level < google::protobuf::LOGLEVEL_FATAL && message.find("when parsing") != std::string::npos) return;
+  static const char* const kLevels[] = {"INFO", "WARNING", "ERROR", "FATAL"};
+  std::fprintf(stderr, "[libprotobuf %s %s:%d] %s\n", kLevels[level], file, line, message.c_str());
 }
 
 class Answer final : public grpc::experimental::Interceptor {

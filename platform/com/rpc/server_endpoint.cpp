@@ -249,6 +249,7 @@ class Session : public std::enable_shared_from_this<Session> {
   void WriteDone(bool ok) {
     pb::Event* next = nullptr;
     bool finish = false;
+    grpc::Status status;
     EventStream* stream;
     {
       std::lock_guard lock(event_mutex_);
@@ -261,15 +262,17 @@ class Session : public std::enable_shared_from_this<Session> {
         writing_ = false;
         if ((closed_ || finishing_) && !finished_) finished_ = finish = true;
         finish = TakeFinish(finish);
+        if (finish) status = Status();
       }
     }
     if (next) stream->StartWrite(next);
-    if (finish) stream->Finish(Status());
+    if (finish) stream->Finish(status);
   }
 
   void Close(bool cancelled) {
     EventStream* stream;
     bool finish = false;
+    grpc::Status status;
     {
       std::lock_guard lock(event_mutex_);
       stream = stream_;
@@ -277,8 +280,9 @@ class Session : public std::enable_shared_from_this<Session> {
       finishing_ = true;
       if (!writing_ && !finished_ && stream_) finished_ = finish = true;
       finish = TakeFinish(finish);
+      if (finish) status = Status();
     }
-    if (finish) stream->Finish(Status());
+    if (finish) stream->Finish(status);
   }
 
   void Detach() {
@@ -306,15 +310,18 @@ class Session : public std::enable_shared_from_this<Session> {
   }
   void EndCancelling(bool finish) {
     EventStream* stream;
+    grpc::Status status;
     {
       std::lock_guard lock(event_mutex_);
       cancelling_ = false;
       finish = finish || finish_deferred_;
       finish_deferred_ = false;
       stream = stream_;
+      if (finish) status = Status();
     }
-    if (finish && stream) stream->Finish(Status());
+    if (finish && stream) stream->Finish(status);
   }
+  // Lock held: a cut-off or a cancel may change what it reads at any time.
   grpc::Status Status() const {
     if (cut_) return grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED, "client does not read its events");
     return closed_ ? grpc::Status::CANCELLED : grpc::Status::OK;

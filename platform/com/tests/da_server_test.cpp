@@ -13,6 +13,7 @@
 #include <future>
 #include <map>
 #include <thread>
+#include <utility>
 
 #include "platform/com/data_object.h"
 #include "platform/com/opc_stream.h"
@@ -27,6 +28,7 @@ class RecordingBackend final : public DaBackend {
  public:
   void Read(const std::vector<uint32_t>& handles, std::vector<Reading>* readings) override {
     reads.push_back(handles);
+    if (during_read) std::exchange(during_read, nullptr)();
     for (uint32_t h : handles) {
       // The driver stamps a register at every answer, changed or not.
       if (restamp) values[h].stamp = U64ToFileTime(FileTimeToU64(values[h].stamp) + 1);
@@ -45,6 +47,7 @@ class RecordingBackend final : public DaBackend {
   }
   std::map<uint32_t, Reading> values;
   bool restamp = false;
+  std::function<void()> during_read;  // once, inside the next read, as another client's call would
   std::vector<std::vector<uint32_t>> reads;
   std::vector<std::pair<uint32_t, Variant>> writes;
 };
@@ -177,6 +180,49 @@ TEST_F(DaServerTest, DataChangesCarryOnlyChangedValuesOrQualities) {
     backend_.restamp = true;
     row.change();
     for (int i = 0; i < 3; ++i) Step(100);
+    std::vector<OPCHANDLE> reported;
+    for (size_t i = 1; i < sink->events.size(); ++i) {
+      reported.insert(reported.end(), sink->events[i].handles.begin(), sink->events[i].handles.end());
+    }
+    EXPECT_EQ(reported, row.reported);
+    ASSERT_EQ(server_->RemoveGroup(g.handle, TRUE), S_OK);
+  }
+}
+
+// What a client switches off while a poll waits for the device is not reported from that read.
+TEST_F(DaServerTest, WhatIsSwitchedOffDuringThePollsReadIsNotReported) {
+  struct Row {
+    const char* label;
+    std::function<void(const Group&)> off;
+    std::vector<OPCHANDLE> reported;
+  } rows[] = {
+      {"the group",
+       [](const Group& g) {
+         DWORD revised;
+         const BOOL inactive = FALSE;
+         EXPECT_EQ(Query<IOPCGroupStateMgt>(g.unk)->SetState(nullptr, &revised, &inactive, nullptr, nullptr, nullptr,
+                                                             nullptr),
+                   S_OK);
+       },
+       {}},
+      {"one item",
+       [](const Group& g) {
+         std::vector<HRESULT> errors;
+         EXPECT_EQ(Query<IOPCItemMgt>(g.unk)->SetActiveState(1, &g.items[1], FALSE, &errors), S_OK);
+       },
+       {100}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    Group g = AddGroup(100, {"AE1", "BA1"});
+    auto sink = Advise(g);
+    model_->Poll();
+    ASSERT_EQ(sink->Count("data"), 1u);
+    backend_.Set(10, Variant::R8(backend_.values[10].value.Real() + 1));
+    backend_.Set(11, Variant::I4(static_cast<int32_t>(backend_.values[11].value.Int() + 1)));
+    backend_.during_read = [&] { row.off(g); };
+    Step(100);
+    EXPECT_EQ(backend_.during_read, nullptr) << "no read";
     std::vector<OPCHANDLE> reported;
     for (size_t i = 1; i < sink->events.size(); ++i) {
       reported.insert(reported.end(), sink->events[i].handles.begin(), sink->events[i].handles.end());

@@ -613,6 +613,18 @@ TEST_F(WireTest, RequestsThatAreNoValidMessageAreInvalidArguments) {
   EXPECT_TRUE(Call(&Stub::GetStatus, qar::com::Empty(), &status).ok());
 }
 
+// Only what peers send is kept quiet: a text of the server's own that is no UTF-8 is a fault
+// of the server, and the protocol library's line about it still reaches the error output.
+TEST_F(WireTest, TheServersOwnTextsThatAreNoUtf8StillReachTheErrorOutput) {
+  qar::com::TextReply reply;
+  reply.set_text("Pumpwerk S\xFC" "d");  // Windows-1252, not converted
+  ::testing::internal::CaptureStderr();
+  (void)reply.SerializeAsString();
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("[libprotobuf ERROR"), std::string::npos) << said;
+  EXPECT_NE(said.find("qar.com.TextReply.text"), std::string::npos) << said;
+}
+
 // A client that opens its event stream and then stops reading it, beside one that reads: the
 // one that does not read is cut off, by the bound of one client or by the bound of all
 // together, at once and before it reads again: what waited for it is freed, its groups go,
