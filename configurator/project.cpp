@@ -57,9 +57,7 @@ TProject::TProject(const TConfig& config, const TDeviceTables& tables, TMessages
       addresses_(std::make_unique<TGeraeteAdr>()) {}
 
 std::string TProject::ProjectFile() const {
-  const std::string file = (HasFolder(ProjectPath) ? ProjectPath : config_.DataDir + ProjectPath) + ".INI";
-  const std::string found = platform::FindFileNoCase(file);
-  return found.empty() ? file : found;
+  return platform::ResolveNoCase((HasFolder(ProjectPath) ? ProjectPath : config_.DataDir + ProjectPath) + ".INI");
 }
 
 bool TProject::SaveProject() {

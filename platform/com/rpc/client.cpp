@@ -398,8 +398,7 @@ class Connection {
       case grpc::StatusCode::DEADLINE_EXCEEDED:
         // A server that lets a call run out of time is taken for gone: the program must not
         // wait that long once more for each call that follows.
-        shared_->Die();
-        stream_ctx_.TryCancel();
+        Lose();
         return RPC_E_TIMEOUT;
       case grpc::StatusCode::RESOURCE_EXHAUSTED:
         return E_OUTOFMEMORY;
@@ -407,8 +406,7 @@ class Connection {
       case grpc::StatusCode::CANCELLED:
       case grpc::StatusCode::FAILED_PRECONDITION:
       case grpc::StatusCode::ABORTED:
-        shared_->Die();
-        stream_ctx_.TryCancel();
+        Lose();
         return RPC_E_DISCONNECTED;
       default:
         return E_FAIL;
@@ -416,6 +414,12 @@ class Connection {
   }
 
  private:
+  // The connection has ended: later calls fail at once, and the event stream is let go.
+  void Lose() {
+    shared_->Die();
+    stream_ctx_.TryCancel();
+  }
+
   std::shared_ptr<grpc::Channel> channel_;
   std::unique_ptr<pb::OpcServer::Stub> stub_;
   std::shared_ptr<Shared> shared_;
