@@ -5,9 +5,9 @@
 #include <climits>
 
 #include "configurator/project_file.h"
-#include "configurator/replace_file.h"
 #include "platform/cp1252.h"
 #include "platform/files.h"
+#include "platform/replace_file.h"
 #include "platform/text_format.h"
 #include "support/ini_reader.h"
 
@@ -71,7 +71,7 @@ bool TProject::SaveProject() {
     messages_.ShowErrorMsg(8, platform::FileNameText(file));
     return false;
   }
-  int err = ReplaceFile(file, bytes, file_calls_);
+  int err = platform::ReplaceFile(file, bytes, file_calls_);
   if (err != 0) {
     if (Denied(err))
       messages_.ShowErrorMsg(15, platform::FileNameText(file));

@@ -11,8 +11,8 @@
 #include "configurator/device_types.h"
 #include "configurator/language.h"
 #include "configurator/model.h"
-#include "configurator/replace_file.h"
 #include "configurator/station_tree.h"
+#include "platform/replace_file.h"
 
 namespace configurator {
 
@@ -65,7 +65,7 @@ class TProject {
   void ShowServerIniWritten();
 
   // The system calls the project file is written through.
-  void SetFileCalls(TFileCalls calls) { file_calls_ = std::move(calls); }
+  void SetFileCalls(platform::FileCalls calls) { file_calls_ = std::move(calls); }
 
   TGeraeteAdr& Addresses() { return *addresses_; }
   TMessages& Messages() { return messages_; }
@@ -87,7 +87,7 @@ class TProject {
   TMessages& messages_;
   TCollation collation_;
   std::unique_ptr<TGeraeteAdr> addresses_;
-  TFileCalls file_calls_ = SystemFileCalls();
+  platform::FileCalls file_calls_ = platform::SystemFileCalls();
 };
 
 }  // namespace configurator

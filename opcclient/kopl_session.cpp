@@ -1,6 +1,5 @@
 // Session files: the server component with its groups and items in the text form of a
 // component stream, read back by a small parser of its own.
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,6 +12,7 @@
 
 #include "opcclient/kopl_group.h"
 #include "opcclient/kopl_server.h"
+#include "platform/replace_file.h"
 
 namespace kopl {
 
@@ -450,22 +450,8 @@ void TKoplServer::SaveToStream(std::string& stream) {
 void TKoplServer::SaveToFile(const std::string& file_name) {
   std::string text;
   SaveToStream(text);
-  // A new file beside the old one replaces it only when complete, so a failed save keeps the
-  // session that was there.
-  const std::string temp = file_name + ".tmp";
-  std::FILE* f = std::fopen(temp.c_str(), "wb");
-  bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  int err = errno;
-  if (f && std::fclose(f) != 0 && ok) {
-    ok = false;
-    err = errno;
-  }
-  if (ok && std::rename(temp.c_str(), file_name.c_str()) != 0) {
-    ok = false;
-    err = errno;
-  }
-  if (!ok) {
-    if (f) ::unlink(temp.c_str());
+  // A failed save keeps the session that was there.
+  if (int err = platform::ReplaceFile(file_name, text)) {
     throw EFileStreamError("Cannot create file \"" + file_name + "\". " + std::strerror(err));
   }
 }

@@ -1,9 +1,7 @@
 #include "platform/profile.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -11,6 +9,7 @@
 
 #include "platform/cp1252.h"
 #include "platform/files.h"
+#include "platform/replace_file.h"
 
 namespace platform {
 
@@ -103,30 +102,6 @@ Place Find(const std::vector<Line>& lines, const std::string& section, const std
 
 bool Unwritable(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
 
-// Replaces path by bytes through a file beside it, so a failed write leaves the old file whole.
-bool ReplaceFile(const std::string& path, const std::string& bytes) {
-  std::string temp = path + ".tmp-" + std::to_string(getpid());
-  struct stat st {};
-  bool existed = stat(path.c_str(), &st) == 0;
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out << bytes;
-    out.flush();
-    if (!out) {
-      out.close();
-      std::remove(temp.c_str());
-      return false;
-    }
-  }
-  if (existed) chmod(temp.c_str(), st.st_mode & 07777);
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    std::remove(temp.c_str());
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key, const std::string& def,
@@ -170,7 +145,7 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
   }
   std::string bytes;
   for (const Line& line : lines) bytes += line.text + line.ending;
-  return ReplaceFile(path, bytes);
+  return ReplaceFile(path, bytes) == 0;
 }
 
 }  // namespace platform

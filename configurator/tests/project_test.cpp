@@ -13,10 +13,10 @@
 #include <functional>
 
 #include "configurator/project_file.h"
-#include "configurator/replace_file.h"
 #include "configurator/tests/fixture.h"
 #include "platform/cp1252.h"
 #include "platform/files.h"
+#include "platform/replace_file.h"
 
 namespace configurator {
 namespace {
@@ -296,7 +296,7 @@ TEST_F(ProjectTest, RefusedAndFailingWritesKeepTheOldFileWhole) {
     std::filesystem::remove(file);
     if (r.oldFile) dir.Write("Data/p.INI", old);
     int64_t free = r.freeBytes;
-    TFileCalls calls;
+    platform::FileCalls calls;
     calls.Access = [&](const char* path, int mode) {
       return r.accessError ? (errno = r.accessError, -1) : access(path, mode);
     };

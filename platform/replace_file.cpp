@@ -1,4 +1,4 @@
-#include "configurator/replace_file.h"
+#include "platform/replace_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,12 +8,12 @@
 #include <climits>
 #include <cstdlib>
 
-namespace configurator {
+namespace platform {
 
 namespace {
 
 // 0 or the error number.
-int WriteAll(const TFileCalls& calls, int fd, const std::string& bytes) {
+int WriteAll(const FileCalls& calls, int fd, const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
     ssize_t n = calls.Write(fd, bytes.data() + done, bytes.size() - done);
@@ -37,7 +37,7 @@ int ReadAll(int fd, std::string& bytes) {
 }
 
 // The old bytes fit where they were, so they can be put back even on a full disk.
-int WriteInPlace(const std::string& target, const std::string& bytes, const TFileCalls& calls) {
+int WriteInPlace(const std::string& target, const std::string& bytes, const FileCalls& calls) {
   int fd = calls.Open(target.c_str(), O_RDWR | O_CLOEXEC, 0);
   if (fd < 0) return errno;
   std::string old;
@@ -60,13 +60,13 @@ int WriteInPlace(const std::string& target, const std::string& bytes, const TFil
 
 }  // namespace
 
-TFileCalls SystemFileCalls() {
+FileCalls SystemFileCalls() {
   return {[](const char* path, int mode) { return access(path, mode); },
           [](const char* path, int flags, mode_t mode) { return open(path, flags, mode); },
           [](int fd, const void* data, size_t size) { return write(fd, data, size); }};
 }
 
-int ReplaceFile(const std::string& path, const std::string& bytes, const TFileCalls& calls) {
+int ReplaceFile(const std::string& path, const std::string& bytes, const FileCalls& calls) {
   std::string target = path;
   char real[PATH_MAX];
   if (realpath(path.c_str(), real)) target = real;
@@ -91,4 +91,4 @@ int ReplaceFile(const std::string& path, const std::string& bytes, const TFileCa
   return err;
 }
 
-}  // namespace configurator
+}  // namespace platform
