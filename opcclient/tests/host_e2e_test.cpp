@@ -6,7 +6,12 @@
 #include <signal.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <string>
+#include <thread>
 
 #include "host/tests/installed_host.h"
 #include "opcclient/kopl.h"
@@ -20,6 +25,21 @@ using namespace std::chrono_literals;
 namespace com = platform::com;
 using host::testing::InstalledHost;
 using radiosim::testing::SimulatorProcess;
+
+// Whether every thread of the process has stopped: kill returns before they all have, and a
+// thread still running may answer a call meanwhile.
+bool WhollyStopped(pid_t pid) {
+  std::error_code ec;
+  int threads = 0;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+    std::ifstream in(task.path() / "stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t name_end = stat.rfind(')');
+    if (name_end == std::string::npos || name_end + 2 >= stat.size() || stat[name_end + 2] != 'T') return false;
+    ++threads;
+  }
+  return !ec && threads > 0;
+}
 
 class HostTest : public ::testing::Test {
  protected:
@@ -95,6 +115,10 @@ TEST_F(HostTest, AHostThatStopsAnsweringCountsAsGoneAfterOneCallRanOutOfTime) {
   ASSERT_TRUE(pid);
 
   ASSERT_EQ(kill(pid_t(*pid), SIGSTOP), 0);
+  for (auto end = std::chrono::steady_clock::now() + 30s; !WhollyStopped(pid_t(*pid));) {
+    ASSERT_LT(std::chrono::steady_clock::now(), end) << "the host does not stop";
+    std::this_thread::sleep_for(1ms);
+  }
   auto status_code = [&] {
     try {
       s->GetServerStatus();
