@@ -105,6 +105,21 @@ struct Pending {
   DWORD connection = 0;         // kWrite1
 };
 
+// What one item looks like to its client: the value in the requested type.
+struct Presented {
+  Variant value;
+  WORD quality;
+  HRESULT error;
+};
+Presented Present(const Item& it) {
+  if (it.requested == VT_EMPTY) return {it.cache.value, it.cache.quality, S_OK};
+  Variant value;
+  if (HRESULT hr = VariantChangeType(&value, it.cache.value, 0, it.requested); FAILED(hr)) {
+    return {Variant(), OPC_QUALITY_BAD, ConversionError(hr)};
+  }
+  return {std::move(value), it.cache.quality, S_OK};
+}
+
 // The items of one callback, in the form the sinks take.
 struct Report {
   std::vector<OPCHANDLE> clients;
@@ -112,6 +127,14 @@ struct Report {
   std::vector<WORD> qualities;
   std::vector<FILETIME> stamps;
   std::vector<HRESULT> errors;
+  void Add(const Item& it) {
+    Presented p = Present(it);
+    clients.push_back(it.client);
+    values.push_back(std::move(p.value));
+    qualities.push_back(p.quality);
+    stamps.push_back(it.cache.stamp);
+    errors.push_back(p.error);
+  }
   size_t size() const { return clients.size(); }
   bool AllOk() const { return std::all_of(errors.begin(), errors.end(), [](HRESULT e) { return e == S_OK; }); }
   bool AllGood() const {
@@ -124,25 +147,6 @@ struct Report {
     return out;
   }
 };
-
-// What one item looks like to its client: the value in the requested type.
-void Present(const Item& it, Report* r) {
-  Variant value;
-  WORD quality = it.cache.quality;
-  HRESULT error = S_OK;
-  if (it.requested == VT_EMPTY) {
-    value = it.cache.value;
-  } else if (HRESULT hr = VariantChangeType(&value, it.cache.value, 0, it.requested); FAILED(hr)) {
-    value = Variant();
-    quality = OPC_QUALITY_BAD;
-    error = ConversionError(hr);
-  }
-  r->clients.push_back(it.client);
-  r->values.push_back(std::move(value));
-  r->qualities.push_back(quality);
-  r->stamps.push_back(it.cache.stamp);
-  r->errors.push_back(error);
-}
 
 }  // namespace
 
@@ -301,13 +305,12 @@ class DaGroup final : public IOPCItemMgt,
         s.wQuality = kOutOfService;
         continue;
       }
-      Report r;
-      Present(it->second, &r);
-      s.vDataValue = std::move(r.values[0]);
-      s.wQuality = r.qualities[0];
-      s.ftTimeStamp = r.stamps[0];
-      (*errors)[i] = r.errors[0];
-      if (FAILED(r.errors[0])) hr = S_FALSE;
+      Presented p = Present(it->second);
+      s.vDataValue = std::move(p.value);
+      s.wQuality = p.quality;
+      s.ftTimeStamp = it->second.cache.stamp;
+      (*errors)[i] = p.error;
+      if (FAILED(p.error)) hr = S_FALSE;
     }
     return hr;
   }
@@ -700,7 +703,7 @@ void DaGroup::Complete(Pending& p, Calls* calls) {
   Report r;
   for (OPCHANDLE h : handles) {
     auto it = items_.find(h);
-    if (it != items_.end()) Present(it->second, &r);
+    if (it != items_.end()) r.Add(it->second);
   }
   if (r.size() == 0) return;
   const bool read = p.kind == Pending::kRead2;
@@ -769,7 +772,7 @@ uint32_t DaGroup::Poll(uint32_t now, Calls* calls) {
     item.sent = true;
     item.reported_value = item.cache.value;
     item.reported_quality = item.cache.quality;
-    Present(item, &r);
+    r.Add(item);
   }
   if (r.size() == 0) return wait;
   const HRESULT quality = r.AllGood() ? S_OK : S_FALSE, error = r.AllOk() ? S_OK : S_FALSE;

@@ -99,6 +99,14 @@ class DaServerTest : public ::testing::Test {
     EXPECT_EQ(point->Advise(std::static_pointer_cast<IOPCDataCallback>(sink), &cookie), S_OK);
     return sink;
   }
+  // The item handles of every callback after the first, in order.
+  static std::vector<OPCHANDLE> ReportedAfterTheFirst(const RecordingSink& sink) {
+    std::vector<OPCHANDLE> reported;
+    for (size_t i = 1; i < sink.events.size(); ++i) {
+      reported.insert(reported.end(), sink.events[i].handles.begin(), sink.events[i].handles.end());
+    }
+    return reported;
+  }
   void Step(uint32_t ms) {
     clock_.Advance(std::chrono::milliseconds(ms));
     model_->Poll();
@@ -180,11 +188,7 @@ TEST_F(DaServerTest, DataChangesCarryOnlyChangedValuesOrQualities) {
     backend_.restamp = true;
     row.change();
     for (int i = 0; i < 3; ++i) Step(100);
-    std::vector<OPCHANDLE> reported;
-    for (size_t i = 1; i < sink->events.size(); ++i) {
-      reported.insert(reported.end(), sink->events[i].handles.begin(), sink->events[i].handles.end());
-    }
-    EXPECT_EQ(reported, row.reported);
+    EXPECT_EQ(ReportedAfterTheFirst(*sink), row.reported);
     ASSERT_EQ(server_->RemoveGroup(g.handle, TRUE), S_OK);
   }
 }
@@ -223,11 +227,7 @@ TEST_F(DaServerTest, WhatIsSwitchedOffDuringThePollsReadIsNotReported) {
     backend_.during_read = [&] { row.off(g); };
     Step(100);
     EXPECT_EQ(backend_.during_read, nullptr) << "no read";
-    std::vector<OPCHANDLE> reported;
-    for (size_t i = 1; i < sink->events.size(); ++i) {
-      reported.insert(reported.end(), sink->events[i].handles.begin(), sink->events[i].handles.end());
-    }
-    EXPECT_EQ(reported, row.reported);
+    EXPECT_EQ(ReportedAfterTheFirst(*sink), row.reported);
     ASSERT_EQ(server_->RemoveGroup(g.handle, TRUE), S_OK);
   }
 }
