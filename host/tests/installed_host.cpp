@@ -90,7 +90,7 @@ InstalledHost::InstalledHost(const std::string& folder, bool copy) : folder_(fol
   fs::create_directories(folder_);
   if (copy) {
     for (const char* file : {"ostrel-host", "ostrel-box", "libOstrel.so", "libqar_toolkit.so"})
-      fs::copy_file(std::string(HOST_FOLDER) + "/" + file, folder_ + file, fs::copy_options::overwrite_existing);
+      platform::testing::PlaceFile(std::string(HOST_FOLDER) + "/" + file, folder_ + file);
   }
   for (const char* name : {"XDG_RUNTIME_DIR", "DISPLAY", "WAYLAND_DISPLAY"})
     if (const char* old = getenv(name)) saved_env_[name] = old;
@@ -120,7 +120,7 @@ InstalledHost::~InstalledHost() {
 }
 
 void InstalledHost::Write(const std::string& name, const std::string& bytes) const {
-  std::ofstream(folder_ + name, std::ios::binary) << bytes;
+  platform::testing::WriteFile(folder_ + name, bytes);
 }
 
 std::string InstalledHost::Read(const std::string& name) const {

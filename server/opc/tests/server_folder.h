@@ -1,4 +1,4 @@
-// A server folder for end-to-end tests: a host program copied into a temporary folder, as an
+// A server folder for end-to-end tests: a host program placed in a temporary folder, as an
 // installation would have it, registered for the server's class id in a registry file of its
 // own, and run there as a child process.
 #pragma once
@@ -22,7 +22,7 @@ struct ServerFolder {
   std::string host = dir / "host";
   std::string registry = dir / "registry";
 
-  explicit ServerFolder(const std::string& program) { std::filesystem::copy_file(program, host); }
+  explicit ServerFolder(const std::string& program) { platform::testing::PlaceFile(program, host); }
 
   void Register() const {
     const std::string key =

@@ -157,7 +157,7 @@ TEST_P(LoadsTheWindowLibrary, WhenTheHostHasNoHook) {
   std::string library = OSTREL_LIBRARY;
   if (!row.library_beside) {
     library = in.dir / "libOstrel.so";
-    std::filesystem::copy_file(OSTREL_LIBRARY, library);
+    platform::testing::PlaceFile(OSTREL_LIBRARY, library);
   }
   std::string errors;
   auto out = in.Run(library, row.qpa, errors);
