@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "platform/com/class_registry.h"
@@ -23,8 +24,14 @@ class ActivationTest : public ::testing::Test {
     setenv("QAR_REGISTRY", registry_file_.c_str(), 1);
     setenv("QAR_SOCKET_DIR", dir_.Path().c_str(), 1);
   }
+  // The server is waited for: it takes its record out of the registry as it ends, and would
+  // otherwise write it back into the folder that is being removed.
   void TearDown() override {
-    if (auto running = FindRunningServer(kFakeClsid, reg_)) kill(static_cast<pid_t>(running->pid), SIGTERM);
+    if (auto running = FindRunningServer(kFakeClsid, reg_)) {
+      const auto pid = static_cast<pid_t>(running->pid);
+      kill(pid, SIGTERM);
+      EXPECT_TRUE(Eventually([&] { return kill(pid, 0) != 0 && errno == ESRCH; }));
+    }
   }
 
   void Register(const std::string& command) {
