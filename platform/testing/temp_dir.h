@@ -50,16 +50,6 @@ class TempDir {
   }
   bool Exists(const std::string& name) const { return std::filesystem::exists(path_ + name); }
 
-  // Puts a built program or library into the folder as a link to it, a copy only where the
-  // folder is on another file system: dozens of tests each install tens of megabytes at once.
-  // Write replaces such a file whole rather than through the link.
-  void Place(const std::string& from, const std::string& name) const {
-    std::error_code ec;
-    std::filesystem::remove(path_ + name, ec);
-    std::filesystem::create_hard_link(from, path_ + name, ec);
-    if (ec) std::filesystem::copy_file(from, path_ + name);
-  }
-
  private:
   std::string path_;
 };
