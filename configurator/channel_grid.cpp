@@ -7,6 +7,7 @@
 
 #include "configurator/language.h"
 #include "configurator/project.h"
+#include "platform/cp1252.h"
 #include "platform/text_format.h"
 
 namespace configurator {
@@ -142,6 +143,7 @@ std::string TChannelGrid::ValueText(const TWert& channel, int col) {
 void TChannelGrid::Fill(const TFuMo& station) {
   cells_.assign(1 + station.Channels.size(), {});
   cells_[0] = headers_;
+  uncodable_ = {};
   std::vector<std::string> labels = ChannelLabels(station.Channels, LabelFormats);
   for (size_t i = 0; i < station.Channels.size(); ++i) {
     auto& row = cells_[i + 1];
@@ -154,6 +156,12 @@ void TChannelGrid::Fill(const TFuMo& station) {
 void TChannelGrid::SetCellText(int col, int row, const std::string& text) {
   if (row < 1 || row >= RowCount() || col < colName || col >= kColumns) return;
   cells_[size_t(row)][size_t(col)] = text;
+  if (uncodable_.col == col && uncodable_.row == row) uncodable_ = {};
+}
+
+void TChannelGrid::SetCellText(int col, int row, std::u16string_view typed) {
+  SetCellText(col, row, platform::Utf16ToCp1252(typed));
+  if (char32_t c = FirstUncodable(typed); c != 0 && row >= 1 && row < RowCount()) uncodable_ = {col, row, c};
 }
 
 TFuMo* TChannelGrid::CurrentStation() const {
@@ -172,13 +180,13 @@ void TChannelGrid::Exit() {
   if (!station || CommitChannelCell(Col, Row)) return;
   // The stored value of the refused cell comes back (of its own column, not the name).
   if (Row >= 1 && size_t(Row) <= station->Channels.size() && Row < RowCount()) {
-    cells_[size_t(Row)][size_t(Col)] = ValueText(station->Channels[size_t(Row) - 1], Col);
+    SetCellText(Col, Row, ValueText(station->Channels[size_t(Row) - 1], Col));
     ++Revision;
   }
 }
 
-bool TChannelGrid::RefuseText(const std::string& text, const std::string& why) {
-  messages_.Service().Show(platform::MessageKind::Error, "'" + text + "' " + why, platform::MessageButtons::Ok);
+bool TChannelGrid::Refuse(int message, const std::string& extra) {
+  messages_.ShowErrorMsg(message, extra);
   return false;
 }
 
@@ -187,20 +195,15 @@ bool TChannelGrid::CommitChannelCell(int col, int row) {
   TFuMo* station = CurrentStation();
   if (!station) return true;
   const std::string text = Cell(col, row);
-  if (col == colName && !text.empty()) {
-    if (text.find_first_of(kForbiddenInName) != std::string::npos) {
-      messages_.ShowErrorMsg(7);
-      return false;
-    }
-    if (station->ChannelNameUsed(text, row)) {
-      messages_.ShowErrorMsg(12, text);
-      return false;
-    }
-  }
-  if (col == colUnit && text.find_first_of(kForbiddenInUnit) != std::string::npos) {
-    messages_.ShowErrorMsg(7);
+  if (uncodable_.c != 0 && uncodable_.col == col && uncodable_.row == row) {
+    messages_.ShowUncodable(uncodable_.c);
     return false;
   }
+  if (col == colName && !text.empty()) {
+    if (text.find_first_of(kForbiddenInName) != std::string::npos) return Refuse(7);
+    if (station->ChannelNameUsed(text, row)) return Refuse(12, text);
+  }
+  if (col == colUnit && text.find_first_of(kForbiddenInUnit) != std::string::npos) return Refuse(msgUnitCharacter);
   if (station->Address <= 0 || size_t(row) > station->Channels.size()) return true;
 
   TWert& channel = station->Channels[size_t(row) - 1];
@@ -210,15 +213,15 @@ bool TChannelGrid::CommitChannelCell(int col, int row) {
     case colFactor:
     case colOffset: {
       std::optional<double> v = ParseReal(text);
-      if (!v) return RefuseText(text, "is not a valid floating point value");
-      if (std::fabs(*v) > kRealLimit) return RefuseText(text, "is out of range (-999999..999999)");
+      if (!v) return Refuse(msgNoNumber, text);
+      if (std::fabs(*v) > kRealLimit) return Refuse(msgOutOfRange, text + " (-999999..999999)");
       (col == colFactor ? channel.Faktor : channel.Offset) = *v;
       break;
     }
     case colDecimals: {
       std::optional<int32_t> v = ParseInteger(text);
-      if (!v) return RefuseText(text, "is not a valid integer value");
-      if (*v < 0 || *v > kMaxDecimals) return RefuseText(text, "is out of range (0..10)");
+      if (!v) return Refuse(msgNoInteger, text);
+      if (*v < 0 || *v > kMaxDecimals) return Refuse(msgOutOfRange, text + " (0..10)");
       channel.NKs = *v;
       break;
     }

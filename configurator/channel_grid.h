@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "configurator/model.h"
@@ -57,6 +58,9 @@ class TChannelGrid {
   const std::string& Cell(int col, int row) const { return cells_[size_t(row)][size_t(col)]; }
   // What the in-place editor holds while the user types.
   void SetCellText(int col, int row, const std::string& text);
+  // The same as the window has it: a character without a Windows-1252 form refuses the cell
+  // when it is committed (stored, it would become "?").
+  void SetCellText(int col, int row, std::u16string_view typed);
   // The text a data cell shows: the channel record's own value of the column.
   static std::string ValueText(const TWert& channel, int col);
 
@@ -77,12 +81,17 @@ class TChannelGrid {
 
  private:
   TFuMo* CurrentStation() const;
-  bool RefuseText(const std::string& text, const std::string& why);
+  bool Refuse(int message, const std::string& extra = {});
 
   TProject& project_;
   TMessages& messages_;
   std::array<std::string, kColumns> headers_;
   std::vector<std::array<std::string, kColumns>> cells_{1};
+  // The cell whose typed text holds a character the code page lacks, and that character.
+  struct Uncodable {
+    int col = 0, row = 0;
+    char32_t c = 0;
+  } uncodable_;
 };
 
 }  // namespace configurator

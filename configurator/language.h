@@ -4,10 +4,31 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/message_service.h"
 
 namespace configurator {
+
+// Messages of section FEHLER beyond the numbers the language files were first written with.
+// A language file that lacks one of them gets the program's own (German) text.
+enum TMessageNumber : int {
+  msgUnitCharacter = 16,  // forbidden character in a unit
+  msgUncodable = 17,      // a typed character without a Windows-1252 form; the character
+  msgNoNumber = 18,       // a grid cell that takes a number; the text
+  msgNoInteger = 19,      // the decimals cell; the text
+  msgOutOfRange = 20,     // a number the project file cannot keep; the text and the range
+  msgNoStationName = 21,  // empty station name
+  msgNoFreeAddress = 22,  // every station address is in use
+  msgProjectNamePath = 23,  // a project name holding a path separator; the character
+  msgProjectNameLong = 24,  // a project name too long for a file name
+};
+
+// The first character of typed that Windows-1252 lacks (it would be stored as "?"), 0 when
+// every one has a form.
+char32_t FirstUncodable(std::u16string_view typed);
+// How a message names a character that the code page lacks: "U+03A9".
+std::string CharacterName(char32_t c);
 
 class TLanguageTexts {
  public:
@@ -41,6 +62,8 @@ class TMessages {
 
   // Message number in an error box with OK; extra, when given, as its second line.
   void ShowErrorMsg(int number, const std::string& extra = {});
+  // Message msgUncodable naming the character c.
+  void ShowUncodable(char32_t c);
   // A plain box with OK.
   void ShowMessage(const std::string& text);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <unistd.h>
 
 #include "configurator/project_file.h"
 #include "platform/cp1252.h"
@@ -58,6 +59,12 @@ TProject::TProject(const TConfig& config, const TDeviceTables& tables, TMessages
 
 std::string TProject::ProjectFile() const {
   return platform::ResolveNoCase((HasFolder(ProjectPath) ? ProjectPath : config_.DataDir + ProjectPath) + ".INI");
+}
+
+bool TProject::FitsFileName(const std::string& name) const {
+  long most = pathconf(config_.DataDir.c_str(), _PC_NAME_MAX);
+  if (most <= 0) most = NAME_MAX;
+  return name.size() + std::string_view(".INI").size() <= size_t(most);
 }
 
 bool TProject::SaveProject() {
@@ -132,25 +139,31 @@ bool TProject::LoadProject() {
     for (const std::string& l : BlockLines(ini, "UNTERSTATIONEN")) entries.push_back({AfterKey(l), false});
     for (const std::string& l : BlockLines(ini, "RELAISSTATIONEN")) entries.push_back({AfterKey(l), true});
 
-    // The station keys of [KONFIGURATOR], matched whole and ignoring case: the key search of the
-    // line reader would give station "Pumpe" the line of "Pumpe 2" when that comes first.
-    std::vector<std::pair<std::string, std::string>> types;
+    // The station keys of [KONFIGURATOR], matched whole: the key search of the line reader
+    // would give station "Pumpe" the line of "Pumpe 2" when that comes first. A key written in
+    // the station's own case wins; one that differs only in case is taken where there is none.
+    struct TypeLine {
+      std::string key, upper, value;
+    };
+    std::vector<TypeLine> types;
     for (const std::string& l : BlockLines(ini, "KONFIGURATOR")) {
       auto eq = l.find('=');
       if (eq == std::string::npos) continue;
       std::string key = l.substr(0, eq), value = l.substr(eq + 1);
       support::Trim_Blanks(key, int(key.size()));
       support::Trim_Blanks(value, int(value.size()));
-      types.emplace_back(platform::UpperCase1252(key), value);
+      types.push_back({key, platform::UpperCase1252(key), value});
     }
 
     TStationContext context{*addresses_, tables_, messages_};
     for (const Entry& e : entries) {
       std::string stationName = e.text.substr(0, e.text.find(','));
       support::Trim_Blanks(stationName, int(stationName.size()));
-      std::string key = platform::UpperCase1252(stationName), value;
-      auto found = std::find_if(types.begin(), types.end(), [&](const auto& t) { return t.first == key; });
-      if (!stationName.empty() && found != types.end()) value = found->second;
+      std::string upper = platform::UpperCase1252(stationName), value;
+      auto found = std::find_if(types.begin(), types.end(), [&](const TypeLine& t) { return t.key == stationName; });
+      if (found == types.end())
+        found = std::find_if(types.begin(), types.end(), [&](const TypeLine& t) { return t.upper == upper; });
+      if (!stationName.empty() && found != types.end()) value = found->value;
 
       auto st = std::make_unique<TFuMo>(e.text, value, context);
       st->Relay = e.relay;

@@ -56,6 +56,8 @@ class TProject {
   // ".INI", or the file there whose name differs from that only in case, so that the file the
   // overwrite question names is the one overwritten.
   std::string ProjectFile() const;
+  // Whether the data folder's file system can hold a file of the bare name plus ".INI".
+  bool FitsFileName(const std::string& name) const;
   // Before Save: when the project file exists, asks whether to overwrite it (text 4 of MAIN).
   // True to go on.
   bool ConfirmOverwrite();

@@ -4,6 +4,7 @@
 
 #include "configurator/language.h"
 #include "configurator/project.h"
+#include "platform/cp1252.h"
 #include "platform/text_format.h"
 
 namespace configurator {
@@ -166,7 +167,9 @@ bool TStationEditor::StationNameUsed(const std::string& name) const {
   const TStationTree& tree = project_.Tree;
   for (TStationNode* n = tree.Next(tree.Root()); n; n = tree.Next(n)) {
     const TFuMo* st = n->Station();
-    if (st && st != station_ && st->Name == name) return true;
+    // Names that differ only in case are one key of the project file's [KONFIGURATOR] section
+    // for the readers that match keys ignoring case.
+    if (st && st != station_ && platform::UpperCase1252(st->Name) == platform::UpperCase1252(name)) return true;
   }
   return false;
 }
@@ -175,7 +178,7 @@ bool TStationEditor::Ok() {
   TMessages& messages = project_.Messages();
   // A station without a name would be an unnamed node in the tree and an empty field in the file.
   if (TCustomFM::Blank(Name)) {
-    messages.ShowMessage("Bitte einen Namen f\xFCr das Funkmodem eingeben.");
+    messages.ShowErrorMsg(msgNoStationName);
     FocusName = true;
     return false;
   }
@@ -194,7 +197,7 @@ bool TStationEditor::Ok() {
     return false;
   }
   if (AddressIndex < 0 || size_t(AddressIndex) >= FreeAddresses.size()) {
-    messages.ShowMessage("Keine freie Adresse f\xFCr das Funkmodem!");
+    messages.ShowErrorMsg(msgNoFreeAddress);
     return false;
   }
   const TDeviceTables& tables = project_.Tables();

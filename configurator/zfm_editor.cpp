@@ -110,8 +110,18 @@ bool TZFMEditor::Ok() {
 }
 
 bool AcceptProjectName(TProject& project, const std::string& name) {
+  TMessages& messages = project.Messages();
   if (name.empty()) {
-    project.Messages().ShowErrorMsg(4);
+    messages.ShowErrorMsg(4);
+    return false;
+  }
+  // A separator would make the name a path from the current folder ("\\" is the system's own).
+  if (size_t p = name.find_first_of("/\\"); p != std::string::npos) {
+    messages.ShowErrorMsg(msgProjectNamePath, name.substr(p, 1));
+    return false;
+  }
+  if (!project.FitsFileName(name)) {
+    messages.ShowErrorMsg(msgProjectNameLong);
     return false;
   }
   project.ProjectPath = name;

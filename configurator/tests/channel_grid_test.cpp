@@ -109,17 +109,17 @@ TEST_F(ChannelGridTest, CommitChecksAndStoresTheCell) {
       {"sharp s in name", 1, 2, "Ma\xDF", false, {"T7"}, [](auto& t) { return t.Ch(2).Name == "Pegel"; }},
       {"name of another channel", 1, 1, "Alarm", false, {"T12\rAlarm"}, [](auto& t) { return t.Ch(1).Name == "Stell"; }},
       {"own name again", 1, 3, "Alarm", true, {}, [](auto& t) { return t.Ch(3).Name == "Alarm"; }},
-      {"unit with a comma", 2, 1, "m,s", false, {"T7"}, [](auto& t) { return t.Ch(1).Einheit == "%"; }},
+      {"unit with a comma", 2, 1, "m,s", false, {"Die Einheit enth\xE4lt ein unzul\xE4ssiges Zeichen."}, [](auto& t) { return t.Ch(1).Einheit == "%"; }},
       {"unit", 2, 1, "m\xB3/h", true, {}, [](auto& t) { return t.Ch(1).Einheit == "m\xB3/h"; }},
       {"factor with a comma", 3, 1, "0,25", true, {}, [](auto& t) { return t.Ch(1).Faktor == 0.25; }},
-      {"factor no number", 3, 1, "abc", false, {"'abc' is not a valid floating point value"},
+      {"factor no number", 3, 1, "abc", false, {"Der Wert ist keine Zahl.\rabc"},
        [](auto& t) { return t.Ch(1).Faktor == 0.5; }},
-      {"factor the reader would drop", 3, 1, "2e6", false, {"'2e6' is out of range (-999999..999999)"},
+      {"factor the reader would drop", 3, 1, "2e6", false, {"Der Wert liegt au\xDF" "erhalb des zul\xE4ssigen Bereichs.\r2e6 (-999999..999999)"},
        [](auto& t) { return t.Ch(1).Faktor == 0.5; }},
       {"offset", 4, 2, "-999999", true, {}, [](auto& t) { return t.Ch(2).Offset == -999999; }},
       {"decimals", 5, 2, "10", true, {}, [](auto& t) { return t.Ch(2).NKs == 10; }},
-      {"decimals too many", 5, 2, "11", false, {"'11' is out of range (0..10)"}, [](auto& t) { return t.Ch(2).NKs == 2; }},
-      {"decimals no integer", 5, 2, "1.5", false, {"'1.5' is not a valid integer value"},
+      {"decimals too many", 5, 2, "11", false, {"Der Wert liegt au\xDF" "erhalb des zul\xE4ssigen Bereichs.\r11 (0..10)"}, [](auto& t) { return t.Ch(2).NKs == 2; }},
+      {"decimals no integer", 5, 2, "1.5", false, {"Der Wert ist keine ganze Zahl.\r1.5"},
        [](auto& t) { return t.Ch(2).NKs == 2; }},
   };
   const std::vector<TWert> original = node->Station()->Channels;
@@ -132,8 +132,38 @@ TEST_F(ChannelGridTest, CommitChecksAndStoresTheCell) {
     grid.SetCellText(r.col, r.row, r.text);
     EXPECT_EQ(grid.CommitChannelCell(r.col, r.row), r.accepted);
     EXPECT_EQ(messages_service.Texts(), r.boxes);
+    for (const auto& box : messages_service.boxes) EXPECT_EQ(box.kind, platform::MessageKind::Error) << box.text;
     EXPECT_TRUE(r.stored(*this));
     EXPECT_EQ(project->Modified, r.accepted);
+  }
+}
+
+// Text as the window's editor holds it: a character that Windows-1252 lacks would be stored as
+// "?", so the cell is refused with a message that names it, until the text can be stored.
+TEST_F(ChannelGridTest, ACharacterTheCodePageLacksRefusesTheCell) {
+  struct Row {
+    const char* name;
+    int col;
+    std::u16string typed;
+    std::vector<std::string> boxes;
+    std::string stored;
+  } rows[] = {
+      {"omega in a name", 1, u"\u03A91", {"Dieses Zeichen kann nicht gespeichert werden.\rU+03A9"}, "Stell"},
+      {"omega in a unit", 2, u"k\u03A9", {"Dieses Zeichen kann nicht gespeichert werden.\rU+03A9"}, "%"},
+      {"euro sign in a unit", 2, u"\u20AC/h", {}, "\x80/h"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    grid.Fill(*node->Station());
+    messages_service.boxes.clear();
+    ASSERT_TRUE(grid.SelectCell(r.col, 1));
+    grid.SetCellText(r.col, 1, r.typed);
+    EXPECT_EQ(grid.SelectCell(r.col + 1, 1), r.boxes.empty());
+    EXPECT_EQ(messages_service.Texts(), r.boxes);
+    EXPECT_EQ(TChannelGrid::ValueText(Ch(1), r.col), r.stored);
+    grid.Exit();
+    EXPECT_EQ(grid.Cell(r.col, 1), r.stored) << "leaving the grid brings the stored value back";
+    EXPECT_TRUE(grid.SelectCell(1, 1));
   }
 }
 

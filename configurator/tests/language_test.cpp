@@ -18,7 +18,8 @@ const char* const kTexts =
     "T12=Zwei&#13;Zeilen&#13;\r\n"
     "[FEHLER]\r\n"
     "T8=Projektdatei nicht geschrieben\r\n"
-    "T9=Erste&#13;Zweite\r\n";
+    "T9=Erste&#13;Zweite\r\n"
+    "T16=Unit refused\r\n";
 
 class LanguageTest : public ::testing::Test {
  protected:
@@ -93,6 +94,30 @@ TEST_F(LanguageTest, ShowErrorMsg) {
   EXPECT_EQ(service.boxes[1].text, "Erste\rZweite");
   EXPECT_EQ(service.boxes[2].text, "T13");
   EXPECT_EQ(texts.TextSection(), "FEHLER");
+}
+
+// Messages the first language files did not have: their own text where the file has one, the
+// program's German text where it has none, never the bare key.
+TEST_F(LanguageTest, LaterMessagesFallBackToTheProgramsText) {
+  EXPECT_EQ(texts.LoadErrorText(msgUnitCharacter), "Unit refused");
+  EXPECT_EQ(texts.LoadErrorText(msgNoNumber), "Der Wert ist keine Zahl.");
+  texts.SetTextFile(dir / "fehlt.spr");
+  EXPECT_EQ(texts.LoadErrorText(msgUnitCharacter), "Die Einheit enth\xE4lt ein unzul\xE4ssiges Zeichen.");
+  EXPECT_EQ(texts.LoadErrorText(7), "T7") << "the first messages keep showing their key";
+}
+
+TEST(FirstUncodable, FindsTheFirstCharacterWithoutAWindows1252Form) {
+  struct Row {
+    std::u16string typed;
+    char32_t found;
+  } rows[] = {
+      {u"", 0},           {u"Nord 1", 0},     {u"\u20AC \u00E4\u00DF?", 0},  // euro sign, umlauts, a typed "?"
+      {u"\u03A9mega \u20AC", 0x03A9}, {u"a\u0100\u03A9", 0x0100}, {u"x\U0001F600", 0x1F600},  // outside the BMP
+      {u"\xD800", 0xD800},  // a lone surrogate
+  };
+  for (const Row& r : rows) EXPECT_EQ(FirstUncodable(r.typed), r.found) << CharacterName(r.found);
+  EXPECT_EQ(CharacterName(0x03A9), "U+03A9");
+  EXPECT_EQ(CharacterName(0x1F600), "U+1F600");
 }
 
 }  // namespace

@@ -194,7 +194,8 @@ TEST_F(MainLogicTest, ACancelledNewLeavesThingsAsTheyWere) {
 
 TEST_F(MainLogicTest, NewStopsWhenTheChangesCannotBeSaved) {
   Start();
-  NewProject(dir / "fehlt/Anlage");
+  NewProject("Anlage");
+  Project().ProjectPath = dir / "fehlt/Anlage";  // saved as into a folder that has gone since
   view.projectName = nullptr;
   boxes.answers = {MessageAnswer::Yes};
   logic->New();

@@ -113,6 +113,10 @@ TEST_F(ProjectTest, ReadingEdgeCases) {
        std::string(kHeader) + "[UNTERSTATIONEN]\r\nTYP=Pumpe,RM-Kompakt,0,4,0,0\r\n[KONFIGURATOR]\r\nPumpe 2=12\r\nPumpe=11\r\n"
        "[ADR004]\r\nKANAL=AE,A,,1,0,0\r\n",
        "Pumpe", 1, 0, 11},
+      {"the key in the station's own case wins over an earlier one in another case",
+       std::string(kHeader) + "[UNTERSTATIONEN]\r\nTYP=Nord,RM-Kompakt,0,4,0,0\r\nTYP=NORD,RM-Gro\xDF,0,5,0,0\r\n"
+       "[KONFIGURATOR]\r\nNord=11\r\nNORD=12\r\n[ADR005]\r\nKANAL=AE,A,,1,0,0\r\n",
+       "NORD", 1, 0, 12},
       {"missing KONFIGURATOR line: type by name",
        std::string(kHeader) + "[UNTERSTATIONEN]\r\nTYP=S,RM-Gro\xDF,0,4,0,0\r\n[ADR004]\r\nKANAL=AE,A\r\n", "S", 1, 0, 12},
   };

@@ -226,6 +226,8 @@ TEST_F(StationEditorTest, OkRefusesWhatCannotBeStored) {
     std::string box;
   } rows[] = {
       {"name of another station", "Nord", false, "Der Name ist schon vergeben.\rNord"},
+      {"that name in other case", "NORD", false, "Der Name ist schon vergeben.\rNORD"},
+      {"no name", "", false, "Bitte einen Namen f\xFCr das Funkmodem eingeben."},
       {"forbidden character", "Nord.2", false, "Der Name enth\xE4lt ein unzul\xE4ssiges Zeichen."},
       {"semicolon", "Nord;2", false, "Der Name enth\xE4lt ein unzul\xE4ssiges Zeichen."},
       {"no free address", "Sued", true, "Keine freie Adresse f\xFCr das Funkmodem!"},
@@ -243,6 +245,7 @@ TEST_F(StationEditorTest, OkRefusesWhatCannotBeStored) {
     }
     EXPECT_FALSE(e.Ok());
     EXPECT_EQ(messages_service.Texts(), std::vector<std::string>{r.box});
+    EXPECT_EQ(messages_service.boxes[0].kind, platform::MessageKind::Error);
     EXPECT_FALSE(project->Modified);
     EXPECT_TRUE(e.Station().Name.empty());
   }

@@ -81,7 +81,7 @@ class CellDelegate : public QStyledItemDelegate {
     edit->setFrame(false);
     const int col = index.column() + 1, row = index.row() + 1;
     connect(edit, &QLineEdit::textEdited, edit, [g = grid_, col, row](const QString& text) {
-      g->Grid().SetCellText(col, row, Cp(text));
+      g->Grid().SetCellText(col, row, U16(text));
     });
     return edit;
   }

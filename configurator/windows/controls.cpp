@@ -2,6 +2,7 @@
 
 #include <QScreen>
 
+#include "configurator/language.h"
 #include "configurator/windows/qt_text.h"
 
 namespace configurator::windows {
@@ -13,6 +14,14 @@ void CentreOnScreen(QWidget* window) {
   QRect r(QPoint(0, 0), window->size());
   r.moveCenter(screen->availableGeometry().center());
   window->move(r.topLeft());
+}
+
+bool RefuseUncodable(QLineEdit* edit, TMessages& messages) {
+  const char32_t c = FirstUncodable(U16(edit->text()));
+  if (c == 0) return false;
+  messages.ShowUncodable(c);
+  edit->setFocus();
+  return true;
 }
 
 QLabel* NewLabel(QWidget* parent, const std::string& text, const QRect& geometry) {

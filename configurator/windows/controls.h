@@ -2,10 +2,19 @@
 #pragma once
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QRect>
 #include <string>
 
+namespace configurator {
+class TMessages;
+}
+
 namespace configurator::windows {
+
+// OK of a dialog whose field holds a character without a Windows-1252 form: the message names
+// it and the field gets the focus back. True when refused.
+bool RefuseUncodable(QLineEdit* edit, TMessages& messages);
 
 // A label with text (Windows-1252, shown as plain text) at geometry.
 QLabel* NewLabel(QWidget* parent, const std::string& text, const QRect& geometry);

@@ -39,6 +39,8 @@ void TfrmProjektname::showEvent(QShowEvent* event) {
 }
 
 void TfrmProjektname::OkClick() {
+  // CONFIG.CFG and the messages keep the name in Windows-1252.
+  if (RefuseUncodable(Edit1, project_.Messages())) return;
   // The name becomes a file name: it keeps the file system's encoding.
   if (AcceptProjectName(project_, QFile::encodeName(Edit1->text()).toStdString()))
     accept();

@@ -12,8 +12,10 @@ QString Q(const std::string& text) {
   return s;
 }
 
-std::string Cp(const QString& text) {
-  return platform::Utf16ToCp1252(std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()), size_t(text.size())));
+std::string Cp(const QString& text) { return platform::Utf16ToCp1252(U16(text)); }
+
+std::u16string_view U16(const QString& text) {
+  return std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()), size_t(text.size()));
 }
 
 }  // namespace configurator::windows

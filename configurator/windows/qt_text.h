@@ -4,11 +4,14 @@
 
 #include <QString>
 #include <string>
+#include <string_view>
 
 namespace configurator::windows {
 
 QString Q(const std::string& text);
 // Characters that Windows-1252 lacks become "?".
 std::string Cp(const QString& text);
+// The text as typed, for checks of what Windows-1252 can hold; valid while text is.
+std::u16string_view U16(const QString& text);
 
 }  // namespace configurator::windows

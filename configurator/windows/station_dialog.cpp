@@ -134,6 +134,7 @@ void TfrmFuMo::Take() {
 }
 
 void TfrmFuMo::OkClick() {
+  if (RefuseUncodable(editName, editor_.Project().Messages())) return;
   Take();
   if (editor_.Ok()) {
     accept();

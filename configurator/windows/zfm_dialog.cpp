@@ -111,6 +111,7 @@ void TfrmZFM::TypChange(int index) {
 }
 
 void TfrmZFM::OkClick() {
+  if (RefuseUncodable(editName, editor_.Project().Messages())) return;
   editor_.Name = Cp(editName->text());
   editor_.Port = cbComPort->currentIndex() < 0 ? std::string() : Cp(cbComPort->currentText());
   editor_.BaudRate = cbSettings[0]->Text();

@@ -145,24 +145,30 @@ TEST_F(DialogTest, StationDialogOpensModuleSlotsOneByOne) {
 TEST_F(DialogTest, StationDialogKeepsAnUnusableNameOpen) {
   Station(Root(), "Brunnen", 4);
   struct Row {
-    const char* name;
+    QString name;
     std::string box;
   } rows[] = {
       {"Brunnen", "Der Name ist schon vergeben.\rBrunnen"},
+      {"BRUNNEN", "Der Name ist schon vergeben.\rBRUNNEN"},  // one key of the file's readers
       {"", "Bitte einen Namen f\xFCr das Funkmodem eingeben."},
       {"   ", "Bitte einen Namen f\xFCr das Funkmodem eingeben."},  // the file's readers trim it away
+      {QString::fromUtf16(u"\u03A9mega \u20AC"), "Dieses Zeichen kann nicht gespeichert werden.\rU+03A9"},
   };
   for (const Row& r : rows) {
-    SCOPED_TRACE(std::string("'") + r.name + "'");
+    SCOPED_TRACE(Cp("'" + r.name + "'"));
     boxes.boxes.clear();
     TStationEditor editor(Project(), false);
     TfrmFuMo dialog(nullptr, editor);
     dialog.show();
     QApplication::setActiveWindow(&dialog);
-    dialog.editName->setText(r.name);
+    dialog.editName->setFocus();
+    Type(Qt::Key_A, Qt::ControlModifier);
+    Type(Qt::Key_Delete);
+    Type(r.name);
     dialog.cbTyp->setFocus();
-    dialog.btnOK->click();
+    Type(Qt::Key_Return);
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{r.box});
+    for (const auto& box : boxes.boxes) EXPECT_EQ(box.kind, platform::MessageKind::Error);
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(QApplication::focusWidget(), dialog.editName);
     dialog.btnAbbrechen->click();
@@ -172,23 +178,40 @@ TEST_F(DialogTest, StationDialogKeepsAnUnusableNameOpen) {
   EXPECT_EQ(Project().Tree.Root()->Children().size(), 1u);
 }
 
-TEST_F(DialogTest, CentralModemDialogRefusesANameOfBlanks) {
+TEST_F(DialogTest, CentralModemDialogRefusesANameItCannotStore) {
   Root()->CentralModem()->Name = "Zentrale";
   Project().CurrentNode = Project().Tree.Root();
-  TZFMEditor editor(Project(), {});
-  TfrmZFM dialog(nullptr, editor, core->Tables.Central);
-  dialog.show();
-  dialog.editName->setText("  ");
-  dialog.btnOK->click();
-  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Bitte einen Namen f\xFCr das Zentralfunkmodem eingeben."});
-  EXPECT_TRUE(dialog.isVisible());
-  EXPECT_EQ(editor.Object().Name, "Zentrale");
+  struct Row {
+    QString name;
+    std::string box;
+  } rows[] = {
+      {"  ", "Bitte einen Namen f\xFCr das Zentralfunkmodem eingeben."},
+      {QString::fromUtf16(u"Zentrale \u03A9"), "Dieses Zeichen kann nicht gespeichert werden.\rU+03A9"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(Cp(r.name));
+    boxes.boxes.clear();
+    TZFMEditor editor(Project(), {});
+    TfrmZFM dialog(nullptr, editor, core->Tables.Central);
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    dialog.editName->setFocus();
+    Type(Qt::Key_A, Qt::ControlModifier);
+    Type(r.name);
+    Type(Qt::Key_Return);
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{r.box});
+    EXPECT_EQ(boxes.boxes[0].kind, platform::MessageKind::Error);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(QApplication::focusWidget(), dialog.editName);
+    EXPECT_EQ(editor.Object().Name, "Zentrale");
+  }
 }
 
 TEST_F(DialogTest, ProjectNameDialog) {
+  const std::string path = "Der Projektname darf keinen Ordner enthalten.\r";
   struct Row {
     const char* name;
-    const char* typed;
+    QString typed;
     bool ok;
     QDialog::DialogCode result;
     std::string path;
@@ -197,6 +220,14 @@ TEST_F(DialogTest, ProjectNameDialog) {
       {"empty name", "", true, QDialog::Rejected, "alt", {"Bitte einen Projektnamen eingeben."}},
       {"a name", "Nord", true, QDialog::Accepted, "Nord", {}},
       {"cancel", "Nord", false, QDialog::Rejected, "", {}},
+      {"a folder in front", "sub/proj", true, QDialog::Rejected, "alt", {path + "/"}},
+      {"the system's own separator", "sub\\proj", true, QDialog::Rejected, "alt", {path + "\\"}},
+      {"a character the settings cannot keep", QString::fromUtf16(u"Anlage \u03A9"), true, QDialog::Rejected, "alt",
+       {"Dieses Zeichen kann nicht gespeichert werden.\rU+03A9"}},
+      {"longer than a file name", QString(252, 'a'), true, QDialog::Rejected, "alt", {"Der Projektname ist zu lang."}},
+      {"as long as a file name", QString(251, 'a'), true, QDialog::Accepted, std::string(251, 'a'), {}},
+      {"umlauts count in the file system's encoding", QString(126, QChar(0xFC)), true, QDialog::Rejected, "alt",
+       {"Der Projektname ist zu lang."}},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
@@ -212,6 +243,10 @@ TEST_F(DialogTest, ProjectNameDialog) {
     EXPECT_EQ(dialog.isVisible(), r.ok && r.result == QDialog::Rejected);
     EXPECT_EQ(Project().ProjectPath, r.path);
     EXPECT_EQ(boxes.Texts(), r.boxes);
+    for (const auto& box : boxes.boxes) EXPECT_EQ(box.kind, platform::MessageKind::Error);
+    if (dialog.isVisible()) {
+      EXPECT_EQ(QApplication::focusWidget(), dialog.Edit1);
+    }
   }
 }
 

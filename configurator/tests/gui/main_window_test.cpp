@@ -19,6 +19,7 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include "configurator/channel_grid.h"
 #include "configurator/tests/gui/gui_fixture.h"
 #include "configurator/windows/about_box.h"
 #include "configurator/windows/channel_grid_widget.h"
@@ -350,6 +351,78 @@ TEST_F(ProjectWindowTest, AGridCellIsRefusedUntilItHoldsAUsableName) {
   EXPECT_EQ(grid->currentColumn(), 2) << "Tab moves on to the factor";
   window->MainTimer();  // the next tick enables Save
   EXPECT_TRUE(window->mnuDateiSpeichern->isEnabled());
+}
+
+// Each refusal of a cell says what was refused, in the program's language, as an error box;
+// the cell keeps the keyboard and the channel keeps its value.
+TEST_F(ProjectWindowTest, ARefusedCellSaysWhatWasRefused) {
+  OpenProject();
+  Click("Brunnen");
+  const std::string uncodable = "Dieses Zeichen kann nicht gespeichert werden.\rU+03A9";
+  const std::string range = "Der Wert liegt au\xDF" "erhalb des zul\xE4ssigen Bereichs.\r";
+  struct Row {
+    int row, col;
+    QString typed;
+    std::string box;
+  } rows[] = {
+      {0, 1, "a;b", "Die Einheit enth\xE4lt ein unzul\xE4ssiges Zeichen."},
+      {0, 0, QString::fromUtf16(u"\u03A91"), uncodable},
+      {1, 1, QString::fromUtf16(u"k\u03A9"), uncodable},
+      {0, 2, "1e7", range + "1e7 (-999999..999999)"},
+      {1, 3, "abc", "Der Wert ist keine Zahl.\rabc"},
+      {1, 4, "11", range + "11 (0..10)"},
+      {1, 4, "1.5", "Der Wert ist keine ganze Zahl.\r1.5"},
+  };
+  const std::vector<TWert> stored = Project().CurrentNode->Station()->Channels;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(Cp(r.typed));
+    boxes.boxes.clear();
+    EditCell(r.row, r.col);
+    Type(r.typed);
+    Type(Qt::Key_Tab);
+    ASSERT_EQ(boxes.Texts(), std::vector<std::string>{r.box});
+    EXPECT_EQ(boxes.boxes[0].kind, platform::MessageKind::Error);
+    EXPECT_EQ(window->sgKanal->currentRow(), r.row);
+    EXPECT_EQ(window->sgKanal->currentColumn(), r.col);
+    Click("Brunnen");
+    const TWert& w = Project().CurrentNode->Station()->Channels[size_t(r.row)];
+    EXPECT_EQ(TChannelGrid::ValueText(w, r.col + 1), TChannelGrid::ValueText(stored[size_t(r.row)], r.col + 1));
+    EXPECT_EQ(window->Logic().Grid.Cell(r.col + 1, r.row + 1), TChannelGrid::ValueText(w, r.col + 1));
+  }
+}
+
+// Station names that differ only in case: each keeps its own type from the file, and writing
+// the project and Ostrel.INI gives the file back byte for byte.
+TEST_F(MainWindowTest, StationNamesThatDifferOnlyInCaseKeepTheirTypes) {
+  const std::string stored =
+      "[ZENTRALFUNKMODEM]\r\nTYP=Zentrale,MoP-Modem,2\r\nOption=0,0\r\nRS232=COM1,9600,None,8,1\r\nMODUS=1\r\n\r\n"
+      "[UNTERSTATIONEN]\r\nTYP=Nord,RM-Kompakt,0,1,0,0\r\nTYP=NORD,RM-Gro\xDF,0,2,0,0\r\n\r\n"
+      "[KONFIGURATOR]\r\nNord=11\r\nNORD=12\r\n\r\n"
+      "[ADR001+]\r\nInfo=9,2,0,0,0,1\r\nOption=0,0\r\n[ADR001]\r\nKANAL=AA,AO1,,0,0,0\r\n\r\n"
+      "[ADR002+]\r\nInfo=1,0,1,0,0,1\r\nOption=0,0\r\n[ADR002]\r\nKANAL=AA,AO1,,0,0,0\r\nKANAL=BE,DI1,,0,0,0\r\n";
+  std::filesystem::create_directories(dir / "Data");
+  dir.Write("Data/Anlage.INI", stored);
+  Open("[ALLGEMEIN]\r\nLETZE AKTIVE KONFIGURATION=" + dir / "Data/Anlage" + "\r\n");
+  window->mnuLastActive->trigger();
+  struct Row {
+    const char* name;
+    const char* type;
+    int channels;
+  } rows[] = {{"NORD", "RM-Gro\xDF", 2}, {"Nord", "RM-Kompakt", 1}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    QList<QTreeWidgetItem*> found = window->tvFML->findItems(Q(r.name), Qt::MatchExactly | Qt::MatchRecursive);
+    ASSERT_EQ(found.size(), 1);
+    QTest::mouseClick(window->tvFML->viewport(), Qt::LeftButton, {}, window->tvFML->visualItemRect(found[0]).center());
+    EXPECT_EQ(window->stFuMoName->text(), r.name);
+    EXPECT_EQ(Cp(window->stFuMoTyp->text()), r.type);
+    EXPECT_EQ(window->sgKanal->rowCount(), r.channels);
+  }
+  boxes.answers = {MessageAnswer::Yes, MessageAnswer::Ok};  // overwrite the project, then the note
+  window->mnuDateiErstelleINI->trigger();
+  EXPECT_EQ(boxes.boxes.size(), 2u) << ::testing::PrintToString(boxes.Texts());
+  EXPECT_EQ(dir.Read("Ostrel.INI"), stored);
+  EXPECT_EQ(dir.Read("Data/Anlage.INI"), stored);
 }
 
 // Whatever made a node current (keys, the mouse, a closed station dialog), the tree keeps the
