@@ -161,7 +161,8 @@ void TChannelGrid::SetCellText(int col, int row, const std::string& text) {
 
 void TChannelGrid::SetCellText(int col, int row, std::u16string_view typed) {
   SetCellText(col, row, platform::Utf16ToCp1252(typed));
-  if (char32_t c = FirstUncodable(typed); c != 0 && row >= 1 && row < RowCount()) uncodable_ = {col, row, c};
+  const char32_t c = FirstUncodable(typed);
+  if (c != 0 && row >= 1 && row < RowCount() && col >= colName && col < kColumns) uncodable_ = {col, row, c};
 }
 
 TFuMo* TChannelGrid::CurrentStation() const {
@@ -221,7 +222,7 @@ bool TChannelGrid::CommitChannelCell(int col, int row) {
     case colDecimals: {
       std::optional<int32_t> v = ParseInteger(text);
       if (!v) return Refuse(msgNoInteger, text);
-      if (*v < 0 || *v > kMaxDecimals) return Refuse(msgOutOfRange, text + " (0..10)");
+      if (*v < 0 || *v > kMaxDecimals) return Refuse(msgOutOfRange, text + " (0.." + std::to_string(kMaxDecimals) + ")");
       channel.NKs = *v;
       break;
     }
