@@ -141,6 +141,7 @@ void TChannelGridWidget::SetupColumns() {
 
 void TChannelGridWidget::ShowCells() {
   showing_ = true;
+  filling_ = true;
   const int rows = grid_.RowCount() - 1;
   if (rowCount() != rows) setRowCount(rows);
   for (int r = 0; r < rows; ++r) {
@@ -157,6 +158,7 @@ void TChannelGridWidget::ShowCells() {
   if (grid_.Row - 1 < rows && (currentRow() != grid_.Row - 1 || currentColumn() != grid_.Col - 1))
     setCurrentCell(grid_.Row - 1, grid_.Col - 1);
   showing_ = false;
+  filling_ = false;
   horizontalHeader()->viewport()->update();
   verticalHeader()->viewport()->update();
   viewport()->update();
@@ -187,7 +189,8 @@ void TChannelGridWidget::focusInEvent(QFocusEvent* event) {
 }
 
 bool TChannelGridWidget::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
-  if (trigger == CurrentChanged && !hasFocus() && !isAncestorOf(QApplication::focusWidget())) return false;
+  if (trigger == CurrentChanged && (filling_ || (!hasFocus() && !isAncestorOf(QApplication::focusWidget()))))
+    return false;
   return QTableWidget::edit(index, trigger, event);
 }
 

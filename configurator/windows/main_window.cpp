@@ -331,6 +331,13 @@ void TfrmMain::Sync() {
   tvFML->setVisible(!l.BackgroundShown);
   gbDetails->setVisible(!l.BackgroundShown);
   syncing_ = false;
+  if (l.TreeFocusRequests != focus_requests_) {
+    // The tree changed: the grid goes before the next node shows, and with it the keyboard and
+    // any cell editor, so that no cell of that node is edited behind the tree's back.
+    focus_requests_ = l.TreeFocusRequests;
+    sgKanal->hide();
+    tvFML->setFocus();
+  }
   SyncCommands();
   SyncTree();
   SyncDetails();
@@ -412,10 +419,6 @@ void TfrmMain::SyncTree() {
     tvFML->scrollToItem(selected);
   } else {
     tvFML->clearSelection();
-  }
-  if (l.TreeFocusRequests != focus_requests_) {
-    tvFML->setFocus();
-    focus_requests_ = l.TreeFocusRequests;
   }
   syncing_ = false;
 }

@@ -405,6 +405,72 @@ TEST_F(ProjectWindowTest, TreeKeysActOnTheTreeAfterEveryTreeChange) {
   EXPECT_EQ(Project().Tree.Root()->Children().size(), 2u) << "nothing was deleted";
 }
 
+// A station command given while a cell is edited changes the tree: the grid is hidden before
+// the new node shows, the tree takes the keyboard and no cell editor stays open, so Delete asks
+// to delete the station instead of erasing a channel name.
+TEST_F(ProjectWindowTest, StationCommandsFromACellEditorGiveTheTreeTheKeyboard) {
+  auto insert = [&](std::function<void()> give) {
+    return [this, give] {
+      OnModal<TfrmFuMo>([](TfrmFuMo* d) { d->btnOK->click(); });
+      give();
+    };
+  };
+  struct Row {
+    const char* name;
+    bool nested;          // the cell edited is one of a station below Brunnen
+    std::function<void()> command;
+    const char* shown;    // the station shown afterwards
+    std::string question; // what Delete asks about it
+  } rows[] = {
+      {"Ctrl+E, OK", false, insert([] { Type(Qt::Key_E, Qt::ControlModifier); }), "Station",
+       "Soll Station gel\xF6scht werden?"},
+      {"Insert on the toolbar, OK", false,
+       insert([&] {
+         QToolBar* bar = window->findChild<QToolBar*>();
+         QTest::mouseClick(bar->widgetForAction(window->mnuFunkmodemEinfuegen), Qt::LeftButton);
+       }),
+       "Station", "Soll Station gel\xF6scht werden?"},
+      {"Ctrl+L, Ja", true,
+       [&] {
+         boxes.answers = {MessageAnswer::Yes};
+         Type(Qt::Key_L, Qt::ControlModifier);
+       },
+       "Brunnen", "Die Unterstationen werden mit gel\xF6scht.\rSoll Brunnen gel\xF6scht werden?"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    OpenProject();
+    Click("Brunnen");
+    if (r.nested) {
+      OnModal<TfrmFuMo>([](TfrmFuMo* d) { d->btnOK->click(); });
+      Type(Qt::Key_Insert);
+      ASSERT_EQ(window->tvFML->currentItem(), Item("Station"));
+    }
+    EditCell(0, 0);
+    boxes.boxes.clear();
+    r.command();
+    ASSERT_EQ(window->tvFML->currentItem(), Item(r.shown));
+    EXPECT_EQ(Cp(window->stFuMoName->text()), r.shown);
+    EXPECT_TRUE(window->sgKanal->isVisible());
+    EXPECT_EQ(QApplication::focusWidget(), window->tvFML);
+    for (const QLineEdit* editor : window->sgKanal->findChildren<QLineEdit*>())
+      EXPECT_FALSE(editor->isVisible()) << "an editor is open on " << Cp(editor->text());
+
+    const std::vector<TWert> channels = Project().CurrentNode->Station()->Channels;
+    ASSERT_FALSE(channels.empty());
+    boxes.boxes.clear();
+    boxes.answers = {MessageAnswer::No};
+    Type(Qt::Key_Backspace);  // the keys that erase a cell's text do nothing in the tree
+    Type(Qt::Key_Delete);
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{r.question});
+    ASSERT_EQ(Project().CurrentNode->Station()->Channels.size(), channels.size());
+    for (size_t i = 0; i < channels.size(); ++i) {
+      EXPECT_EQ(Project().CurrentNode->Station()->Channels[i].Name, channels[i].Name) << i;
+      EXPECT_EQ(window->Logic().Grid.Cell(1, int(i) + 1), channels[i].Name) << "what the next save takes";
+    }
+  }
+}
+
 // Every way of saving takes the cell being edited along, also when that edit is the project's
 // only change.
 TEST_F(ProjectWindowTest, SavingTakesThePendingCellEdit) {
