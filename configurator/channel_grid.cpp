@@ -204,6 +204,7 @@ bool TChannelGrid::CommitChannelCell(int col, int row) {
   if (station->Address <= 0 || size_t(row) > station->Channels.size()) return true;
 
   TWert& channel = station->Channels[size_t(row) - 1];
+  const TWert before = channel;
   switch (col) {
     case colName: channel.Name = text; break;
     case colUnit: channel.Einheit = text; break;
@@ -224,7 +225,7 @@ bool TChannelGrid::CommitChannelCell(int col, int row) {
     }
   }
   ++Revision;
-  project_.Modified = true;
+  if (channel != before) project_.Modified = true;
   return true;
 }
 

@@ -66,7 +66,7 @@ class TChannelGrid {
   // gets its stored value back.
   void Exit();
   // Checks the cell's text and stores it into the channel of the current station. False when
-  // it is refused (a message has been shown).
+  // it is refused (a message has been shown). A value taken as it was is no change to save.
   bool CommitChannelCell(int col, int row);
 
   // The cell selected last.

@@ -471,6 +471,55 @@ TEST_F(ProjectWindowTest, StationCommandsFromACellEditorGiveTheTreeTheKeyboard) 
   }
 }
 
+// Looking at stations and saving are no changes: neither Close nor New asks to save.
+TEST_F(ProjectWindowTest, NoSaveQuestionWithoutAChange) {
+  auto close = [&] {
+    Type(Qt::Key_X, Qt::AltModifier);
+    EXPECT_FALSE(window->isVisible()) << "the window closes at once";
+  };
+  struct Row {
+    const char* name;
+    std::function<void()> before;
+    std::function<void()> act;
+  } rows[] = {
+      {"Alt+X after a click on a station", [] {}, close},
+      {"Alt+X with a cell editor open", [&] { EditCell(0, 1); }, close},
+      {"Alt+X after the same text typed again", [&] {
+         EditCell(0, 1);
+         Type("%");
+         Type(Qt::Key_Tab);
+       },
+       close},
+      {"Alt+X after F2",
+       [&] {
+         boxes.answers = {MessageAnswer::Yes};  // over the project file
+         Type(Qt::Key_F2);
+       },
+       close},
+      {"New after a click on a station", [] {},
+       [&] {
+         bool asked = false;
+         OnModal<TfrmProjektname>([&](TfrmProjektname* d) {
+           asked = true;
+           d->btnAbbrechen->click();
+         });
+         window->mnuDateiNeu->trigger();
+         EXPECT_TRUE(asked) << "the project name is asked for at once";
+       }},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    OpenProject();
+    Click("Brunnen");
+    r.before();
+    window->MainTimer();
+    EXPECT_FALSE(window->mnuDateiSpeichern->isEnabled());
+    boxes.boxes.clear();
+    r.act();
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{});
+  }
+}
+
 // Every way of saving takes the cell being edited along, also when that edit is the project's
 // only change.
 TEST_F(ProjectWindowTest, SavingTakesThePendingCellEdit) {
