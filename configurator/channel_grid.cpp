@@ -171,10 +171,16 @@ void TChannelGrid::Exit() {
   TFuMo* station = CurrentStation();
   if (!station || CommitChannelCell(Col, Row)) return;
   // The stored value of the refused cell comes back (of its own column, not the name).
-  if (Row >= 1 && size_t(Row) <= station->Channels.size() && Row < RowCount()) {
-    cells_[size_t(Row)][size_t(Col)] = ValueText(station->Channels[size_t(Row) - 1], Col);
-    ++Revision;
-  }
+  RevertCell(Col, Row);
+}
+
+void TChannelGrid::RevertCell(int col, int row) {
+  TFuMo* station = CurrentStation();
+  if (!station || row < 1 || size_t(row) > station->Channels.size() || row >= RowCount() || col < colName ||
+      col >= kColumns)
+    return;
+  cells_[size_t(row)][size_t(col)] = ValueText(station->Channels[size_t(row) - 1], col);
+  ++Revision;
 }
 
 bool TChannelGrid::RefuseText(const std::string& text, const std::string& why) {

@@ -520,6 +520,46 @@ TEST_F(ProjectWindowTest, NoSaveQuestionWithoutAChange) {
   }
 }
 
+// Escape in a cell editor puts back the text from before the edit; the cell is taken only when
+// the editor is left, so nothing of the typing is stored.
+TEST_F(ProjectWindowTest, EscapeInACellEditorPutsBackTheText) {
+  struct Row {
+    const char* name;
+    int col;
+    const char* typed;
+    bool tab;  // Tab before Escape: the typed text is refused
+    const char* stored;
+  } rows[] = {
+      {"unit", 1, "Liter", false, "%"},
+      {"name", 0, "Soll", false, "Stell"},
+      {"factor", 2, "7", false, "0.5"},
+      {"a refused factor", 2, "viel", true, "0.5"},
+  };
+  OpenProject();
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    Click("Brunnen");
+    EditCell(0, r.col);
+    Type(Q(r.typed));
+    boxes.boxes.clear();
+    if (r.tab) {
+      Type(Qt::Key_Tab);
+      ASSERT_EQ(boxes.boxes.size(), 1u) << "refused";
+    }
+    Type(Qt::Key_Escape);
+    auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    ASSERT_NE(editor, nullptr) << "the editor stays";
+    EXPECT_EQ(Cp(editor->text()), r.stored);
+    Click("Brunnen");  // leaves the grid
+    EXPECT_EQ(QApplication::focusWidget(), window->tvFML);
+    EXPECT_EQ(boxes.boxes.size(), r.tab ? 1u : 0u);
+    EXPECT_EQ(TChannelGrid::ValueText(Project().CurrentNode->Station()->Channels[0], r.col + 1), r.stored);
+    EXPECT_EQ(window->Logic().Grid.Cell(r.col + 1, 1), r.stored);
+    window->MainTimer();
+    EXPECT_FALSE(window->mnuDateiSpeichern->isEnabled()) << "nothing changed";
+  }
+}
+
 // Every way of saving takes the cell being edited along, also when that edit is the project's
 // only change.
 TEST_F(ProjectWindowTest, SavingTakesThePendingCellEdit) {
