@@ -122,7 +122,9 @@ void TMainLogic::UpdateDetailPanel() {
 }
 
 void TMainLogic::Select(TStationNode* node) {
-  if (project_.Tree.Selected() == node) return;
+  // A tree without a selection is no change of node (a Ctrl+click unselects in the tree): the
+  // station shown, on which the commands act, stays selected.
+  if (!node || project_.Tree.Selected() == node) return;
   project_.Tree.Select(node);
   ShowNode(node);
 }

@@ -560,6 +560,22 @@ TEST_F(ProjectWindowTest, EscapeInACellEditorPutsBackTheText) {
   }
 }
 
+// A Ctrl+click on the selected node leaves it selected: the details and the commands go on
+// acting on the station they show.
+TEST_F(ProjectWindowTest, CtrlClickKeepsTheNodeSelected) {
+  OpenProject();
+  Click("Brunnen");
+  QTest::mouseClick(window->tvFML->viewport(), Qt::LeftButton, Qt::ControlModifier, At(Item("Brunnen")));
+  EXPECT_TRUE(Item("Brunnen")->isSelected());
+  EXPECT_EQ(window->tvFML->currentItem(), Item("Brunnen"));
+  EXPECT_EQ(window->stFuMoName->text(), "Brunnen");
+  EXPECT_TRUE(window->sgKanal->isVisible());
+  boxes.answers = {MessageAnswer::No};
+  Type(Qt::Key_Delete);
+  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Die Unterstationen werden mit gel\xF6scht.\r"
+                                                    "Soll Brunnen gel\xF6scht werden?"});
+}
+
 // Every way of saving takes the cell being edited along, also when that edit is the project's
 // only change.
 TEST_F(ProjectWindowTest, SavingTakesThePendingCellEdit) {
@@ -644,10 +660,12 @@ TEST_F(ProjectWindowTest, KeysDoubleClickAndContextMenu) {
   EXPECT_TRUE(boxes.boxes.empty()) << "delete is disabled on the central modem; the key does nothing";
 
   std::string shown;
+  QString hintShown;
   OnModal<TfrmFuMo>([&](TfrmFuMo* d) {
     shown = Cp(d->editName->text());
     QStatusTipEvent hint(d->cbTyp->statusTip());  // the mouse over the type box
     QApplication::sendEvent(d->cbTyp, &hint);
+    hintShown = window->StatusPanel0->text();
     d->btnAbbrechen->click();
   });
   // The events of a real double click: press, release, double click, release.
@@ -657,7 +675,8 @@ TEST_F(ProjectWindowTest, KeysDoubleClickAndContextMenu) {
   Mouse(QEvent::MouseButtonDblClick, pumpwerk, Qt::LeftButton);
   Mouse(QEvent::MouseButtonRelease, pumpwerk, Qt::NoButton);
   EXPECT_EQ(shown, "Pumpwerk");
-  EXPECT_EQ(window->StatusPanel0->text(), "Typ des Funkmodems") << "a dialog's hint shows in the status bar";
+  EXPECT_EQ(hintShown, "Typ des Funkmodems") << "a dialog's hint shows in the status bar";
+  EXPECT_EQ(Cp(window->StatusPanel0->text()), "") << "and goes with the dialog";
 
   // The context menu acts on the current node, whichever node it opens over.
   struct Row {
