@@ -142,7 +142,8 @@ TEST_F(ChannelGridTest, ACellTakenAsItWasIsNoChange) {
   struct Row {
     int col, row;
     const char* text;
-  } rows[] = {{1, 1, "Stell"}, {2, 1, "%"}, {3, 1, "0,5"}, {3, 1, " 0.50 "}, {4, 2, "-2"}, {5, 2, "+2"}, {1, 3, "Alarm"}};
+  } rows[] = {{1, 1, "Stell"}, {2, 1, "%"},  {3, 1, "0,5"},  {3, 1, " 0.50 "},
+              {4, 2, "-2"},    {5, 2, "+2"}, {1, 3, "Alarm"}};
   const std::vector<TWert> original = node->Station()->Channels;
   for (const Row& r : rows) {
     SCOPED_TRACE(r.text);
