@@ -180,10 +180,16 @@ void TChannelGrid::Exit() {
   TFuMo* station = CurrentStation();
   if (!station || CommitChannelCell(Col, Row)) return;
   // The stored value of the refused cell comes back (of its own column, not the name).
-  if (Row >= 1 && size_t(Row) <= station->Channels.size() && Row < RowCount()) {
-    SetCellText(Col, Row, ValueText(station->Channels[size_t(Row) - 1], Col));
-    ++Revision;
-  }
+  RevertCell(Col, Row);
+}
+
+void TChannelGrid::RevertCell(int col, int row) {
+  TFuMo* station = CurrentStation();
+  if (!station || row < 1 || size_t(row) > station->Channels.size() || row >= RowCount() || col < colName ||
+      col >= kColumns)
+    return;
+  SetCellText(col, row, ValueText(station->Channels[size_t(row) - 1], col));
+  ++Revision;
 }
 
 bool TChannelGrid::Refuse(int message, const std::string& extra) {
@@ -208,6 +214,7 @@ bool TChannelGrid::CommitChannelCell(int col, int row) {
   if (station->Address <= 0 || size_t(row) > station->Channels.size()) return true;
 
   TWert& channel = station->Channels[size_t(row) - 1];
+  const TWert before = channel;
   switch (col) {
     case colName: channel.Name = text; break;
     case colUnit: channel.Einheit = text; break;
@@ -228,7 +235,7 @@ bool TChannelGrid::CommitChannelCell(int col, int row) {
     }
   }
   ++Revision;
-  project_.Modified = true;
+  if (channel != before) project_.Modified = true;
   return true;
 }
 

@@ -69,8 +69,10 @@ class TChannelGrid {
   // Focus leaves the grid (also before Save and before another node is shown): a refused cell
   // gets its stored value back.
   void Exit();
+  // Escape in the cell's editor: the cell's text is the channel's stored value again.
+  void RevertCell(int col, int row);
   // Checks the cell's text and stores it into the channel of the current station. False when
-  // it is refused (a message has been shown).
+  // it is refused (a message has been shown). A value taken as it was is no change to save.
   bool CommitChannelCell(int col, int row);
 
   // The cell selected last.

@@ -122,7 +122,9 @@ void TMainLogic::UpdateDetailPanel() {
 }
 
 void TMainLogic::Select(TStationNode* node) {
-  if (project_.Tree.Selected() == node) return;
+  // A tree without a selection is no change of node (a Ctrl+click unselects in the tree): the
+  // station shown, on which the commands act, stays selected.
+  if (!node || project_.Tree.Selected() == node) return;
   project_.Tree.Select(node);
   ShowNode(node);
 }
@@ -130,7 +132,10 @@ void TMainLogic::Select(TStationNode* node) {
 void TMainLogic::ShowNode(TStationNode* node) {
   if (StartupPending || !node) return;
   Grid.Exit();
+  // The window hides the grid, with any cell editor in it, before it shows the next node, and
+  // the tree keeps the keyboard whatever command changed it.
   GridVisible = false;
+  ++TreeFocusRequests;
   project_.CurrentNode = node;
   TDetailView d;
   const TCustomFM* fm = node->Data();
@@ -184,8 +189,7 @@ void TMainLogic::New() {
   ClearProject();
   CentralModemCommand();
   if (project_.Modified) {
-    ShowBackground(false, true);
-    ++TreeFocusRequests;
+    ShowBackground(false, true);  // the root shown has given the tree the keyboard
     project_.ProjectOpen = true;
     project_.ServerIniEnabled = true;
   } else {

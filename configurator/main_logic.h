@@ -111,6 +111,7 @@ class TMainLogic {
   // Counters the window compares with what it showed last.
   unsigned TreeRevision = 0;
   unsigned ExpandAllRequests = 0;
+  // The tree takes the keyboard; the grid is hidden first, so no cell editor stays open.
   unsigned TreeFocusRequests = 0;
 
  private:

@@ -22,6 +22,7 @@ struct TWert {
   double Faktor = 0;  // 0: the server does not scale
   double Offset = 0;
   int32_t NKs = 0;  // decimals 0..10
+  bool operator==(const TWert&) const = default;
 };
 
 // A new channel: name, the first two characters of kind, everything else empty or 0.

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
 #include <QScrollBar>
@@ -16,6 +17,9 @@
 namespace configurator::windows {
 
 namespace {
+
+constexpr char kColumnProperty[] = "gridColumn";
+constexpr char kRowProperty[] = "gridRow";
 
 // Text sits 2 pixels right of and 4 pixels below a cell's top-left corner.
 constexpr int kTextLeft = 2;
@@ -60,7 +64,8 @@ class FixedCells : public QHeaderView {
   TChannelGridWidget* grid_;
 };
 
-// Data cells show the channel record's own values; the editor works on the grid's cell text.
+// Data cells show the channel record's own values; the editor works on the grid's cell text,
+// which the grid takes into the channel when the editor is left.
 class CellDelegate : public QStyledItemDelegate {
  public:
   explicit CellDelegate(TChannelGridWidget* grid) : QStyledItemDelegate(grid), grid_(grid) {}
@@ -83,6 +88,8 @@ class CellDelegate : public QStyledItemDelegate {
     connect(edit, &QLineEdit::textEdited, edit, [g = grid_, col, row](const QString& text) {
       g->Grid().SetCellText(col, row, U16(text));
     });
+    edit->setProperty(kColumnProperty, col);
+    edit->setProperty(kRowProperty, row);
     return edit;
   }
   void setEditorData(QWidget* editor, const QModelIndex& index) const override {
@@ -90,6 +97,21 @@ class CellDelegate : public QStyledItemDelegate {
   }
   void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override {
     model->setData(index, static_cast<QLineEdit*>(editor)->text());
+  }
+
+ protected:
+  // Escape puts back the text from before the edit, the channel's stored value; the editor
+  // stays open, as editing is always on.
+  bool eventFilter(QObject* object, QEvent* event) override {
+    auto* edit = qobject_cast<QLineEdit*>(object);
+    if (edit && event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+      const int col = edit->property(kColumnProperty).toInt(), row = edit->property(kRowProperty).toInt();
+      grid_->Grid().RevertCell(col, row);
+      edit->setText(Q(grid_->Grid().Cell(col, row)));
+      edit->selectAll();
+      return true;
+    }
+    return QStyledItemDelegate::eventFilter(object, event);
   }
 
  private:
@@ -141,6 +163,7 @@ void TChannelGridWidget::SetupColumns() {
 
 void TChannelGridWidget::ShowCells() {
   showing_ = true;
+  filling_ = true;
   const int rows = grid_.RowCount() - 1;
   if (rowCount() != rows) setRowCount(rows);
   for (int r = 0; r < rows; ++r) {
@@ -157,6 +180,7 @@ void TChannelGridWidget::ShowCells() {
   if (grid_.Row - 1 < rows && (currentRow() != grid_.Row - 1 || currentColumn() != grid_.Col - 1))
     setCurrentCell(grid_.Row - 1, grid_.Col - 1);
   showing_ = false;
+  filling_ = false;
   horizontalHeader()->viewport()->update();
   verticalHeader()->viewport()->update();
   viewport()->update();
@@ -187,7 +211,8 @@ void TChannelGridWidget::focusInEvent(QFocusEvent* event) {
 }
 
 bool TChannelGridWidget::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
-  if (trigger == CurrentChanged && !hasFocus() && !isAncestorOf(QApplication::focusWidget())) return false;
+  if (trigger == CurrentChanged && (filling_ || (!hasFocus() && !isAncestorOf(QApplication::focusWidget()))))
+    return false;
   return QTableWidget::edit(index, trigger, event);
 }
 

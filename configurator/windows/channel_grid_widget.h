@@ -31,8 +31,8 @@ class TChannelGridWidget : public QTableWidget {
   void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
   // The editor is always shown: the current cell is edited as soon as the grid has the focus.
   void focusInEvent(QFocusEvent* event) override;
-  // A cell made current while the keyboard is elsewhere (a station shown from the tree) opens
-  // no editor: it would take the keyboard from the tree.
+  // A cell made current while the keyboard is elsewhere, or by showing the cells of a station,
+  // opens no editor: only the user's move to a cell does.
   bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
   using QTableWidget::edit;
 
@@ -41,6 +41,7 @@ class TChannelGridWidget : public QTableWidget {
   TProject& project_;
   std::function<void()> changed_;
   bool showing_ = false;
+  bool filling_ = false;
 };
 
 }  // namespace configurator::windows

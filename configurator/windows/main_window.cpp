@@ -331,6 +331,13 @@ void TfrmMain::Sync() {
   tvFML->setVisible(!l.BackgroundShown);
   gbDetails->setVisible(!l.BackgroundShown);
   syncing_ = false;
+  if (l.TreeFocusRequests != focus_requests_) {
+    // The tree changed: the grid goes before the next node shows, and with it the keyboard and
+    // any cell editor, so that no cell of that node is edited behind the tree's back.
+    focus_requests_ = l.TreeFocusRequests;
+    sgKanal->hide();
+    tvFML->setFocus();
+  }
   SyncCommands();
   SyncTree();
   SyncDetails();
@@ -413,10 +420,6 @@ void TfrmMain::SyncTree() {
   } else {
     tvFML->clearSelection();
   }
-  if (l.TreeFocusRequests != focus_requests_) {
-    tvFML->setFocus();
-    focus_requests_ = l.TreeFocusRequests;
-  }
   syncing_ = false;
 }
 
@@ -483,8 +486,19 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
   }
   if (event->type() == QEvent::StatusTip) {
     // Panel 0 is the hint's place; as a temporary message of the bar it would hide the clock.
-    StatusPanel0->setText(static_cast<QStatusTipEvent*>(event)->tip());
+    const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
+    StatusPanel0->setText(tip);
+    hint_owner_ = tip.isEmpty() ? nullptr : qobject_cast<QWidget*>(watched);
     return true;
+  }
+  if (event->type() == QEvent::Hide && hint_owner_) {
+    // A control that is hidden (a dialog closed over it) gets no mouse-leave: its hint goes now.
+    auto* w = qobject_cast<QWidget*>(watched);
+    if (w && (w == hint_owner_ || w->isAncestorOf(hint_owner_))) {
+      StatusPanel0->clear();
+      hint_owner_ = nullptr;
+    }
+    return false;
   }
   if (watched == tvFML && event->type() == QEvent::KeyPress) {
     TTreeKey key = TTreeKey::Other;

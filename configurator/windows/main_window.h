@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
+#include <QPointer>
 #include <QTimer>
 #include <QTreeWidget>
 #include <array>
@@ -127,6 +128,8 @@ class TfrmMain : public QMainWindow, public TMainView {
   unsigned focus_requests_ = 0;
   unsigned grid_revision_ = ~0u;
   std::vector<std::string> recent_shown_;
+  // The control whose hint panel 0 shows.
+  QPointer<QWidget> hint_owner_;
   // Dragging a station in the tree.
   QPoint drag_start_;
   bool drag_pressed_ = false;

@@ -28,7 +28,10 @@ TfrmFuMo::TfrmFuMo(QWidget* parent, TStationEditor& editor) : QDialog(parent), e
   Label(this, "@5Adresse des Funkmodems:", 12, 66, 200);
   cbAdresse = new QComboBox(this);
   cbAdresse->setGeometry(12, 86, 80, 24);
-  cbAdresse->setMaxVisibleItems(16);
+  // Up to 255 addresses: the list shows twenty and scrolls, also in styles whose drop-down
+  // would otherwise list every entry as far as the screen reaches.
+  cbAdresse->setMaxVisibleItems(20);
+  cbAdresse->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
   Hint(cbAdresse, "Adresse des Funkmodems");
 
   for (int k = 0; k < 8; ++k) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QMouseEvent>
 #include <QTest>
@@ -139,6 +140,26 @@ TEST_F(DialogTest, StationDialogOpensModuleSlotsOneByOne) {
   EXPECT_EQ(st->Name, "Brunnen");
   EXPECT_EQ(st->DeviceType.Name, "RM-Gro\xDF");
   EXPECT_EQ(st->Channels.size(), 24u);
+}
+
+// The address list holds up to 255 addresses: its drop-down shows about twenty of them and
+// scrolls, instead of covering the height of the screen.
+TEST_F(DialogTest, TheAddressDropDownShowsAboutTwentyRows) {
+  Root();
+  TStationEditor editor(Project(), false);
+  TfrmFuMo dialog(nullptr, editor);
+  dialog.show();
+  QApplication::setActiveWindow(&dialog);
+  ASSERT_EQ(dialog.cbAdresse->count(), 255);
+  dialog.cbAdresse->showPopup();
+  QAbstractItemView* list = dialog.cbAdresse->view();
+  ASSERT_TRUE(list->isVisible());
+  const int row = list->visualRect(list->model()->index(0, 0)).height();
+  ASSERT_GT(row, 0);
+  const int rows = list->viewport()->height() / row;
+  EXPECT_GE(rows, 18);
+  EXPECT_LE(rows, 22);
+  dialog.cbAdresse->hidePopup();
 }
 
 // A name the station cannot have keeps the dialog open with the name field to type in.

@@ -478,6 +478,177 @@ TEST_F(ProjectWindowTest, TreeKeysActOnTheTreeAfterEveryTreeChange) {
   EXPECT_EQ(Project().Tree.Root()->Children().size(), 2u) << "nothing was deleted";
 }
 
+// A station command given while a cell is edited changes the tree: the grid is hidden before
+// the new node shows, the tree takes the keyboard and no cell editor stays open, so Delete asks
+// to delete the station instead of erasing a channel name.
+TEST_F(ProjectWindowTest, StationCommandsFromACellEditorGiveTheTreeTheKeyboard) {
+  auto insert = [&](std::function<void()> give) {
+    return [this, give] {
+      OnModal<TfrmFuMo>([](TfrmFuMo* d) { d->btnOK->click(); });
+      give();
+    };
+  };
+  struct Row {
+    const char* name;
+    bool nested;          // the cell edited is one of a station below Brunnen
+    std::function<void()> command;
+    const char* shown;    // the station shown afterwards
+    std::string question; // what Delete asks about it
+  } rows[] = {
+      {"Ctrl+E, OK", false, insert([] { Type(Qt::Key_E, Qt::ControlModifier); }), "Station",
+       "Soll Station gel\xF6scht werden?"},
+      {"Insert on the toolbar, OK", false,
+       insert([&] {
+         QToolBar* bar = window->findChild<QToolBar*>();
+         QTest::mouseClick(bar->widgetForAction(window->mnuFunkmodemEinfuegen), Qt::LeftButton);
+       }),
+       "Station", "Soll Station gel\xF6scht werden?"},
+      {"Ctrl+L, Ja", true,
+       [&] {
+         boxes.answers = {MessageAnswer::Yes};
+         Type(Qt::Key_L, Qt::ControlModifier);
+       },
+       "Brunnen", "Die Unterstationen werden mit gel\xF6scht.\rSoll Brunnen gel\xF6scht werden?"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    OpenProject();
+    Click("Brunnen");
+    if (r.nested) {
+      OnModal<TfrmFuMo>([](TfrmFuMo* d) { d->btnOK->click(); });
+      Type(Qt::Key_Insert);
+      ASSERT_EQ(window->tvFML->currentItem(), Item("Station"));
+    }
+    EditCell(0, 0);
+    boxes.boxes.clear();
+    r.command();
+    ASSERT_EQ(window->tvFML->currentItem(), Item(r.shown));
+    EXPECT_EQ(Cp(window->stFuMoName->text()), r.shown);
+    EXPECT_TRUE(window->sgKanal->isVisible());
+    EXPECT_EQ(QApplication::focusWidget(), window->tvFML);
+    for (const QLineEdit* editor : window->sgKanal->findChildren<QLineEdit*>())
+      EXPECT_FALSE(editor->isVisible()) << "an editor is open on " << Cp(editor->text());
+
+    const std::vector<TWert> channels = Project().CurrentNode->Station()->Channels;
+    ASSERT_FALSE(channels.empty());
+    boxes.boxes.clear();
+    boxes.answers = {MessageAnswer::No};
+    Type(Qt::Key_Backspace);  // the keys that erase a cell's text do nothing in the tree
+    Type(Qt::Key_Delete);
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{r.question});
+    ASSERT_EQ(Project().CurrentNode->Station()->Channels.size(), channels.size());
+    for (size_t i = 0; i < channels.size(); ++i) {
+      EXPECT_EQ(Project().CurrentNode->Station()->Channels[i].Name, channels[i].Name) << i;
+      EXPECT_EQ(window->Logic().Grid.Cell(1, int(i) + 1), channels[i].Name) << "what the next save takes";
+    }
+  }
+}
+
+// Looking at stations and saving are no changes: neither Close nor New asks to save.
+TEST_F(ProjectWindowTest, NoSaveQuestionWithoutAChange) {
+  auto close = [&] {
+    Type(Qt::Key_X, Qt::AltModifier);
+    EXPECT_FALSE(window->isVisible()) << "the window closes at once";
+  };
+  struct Row {
+    const char* name;
+    std::function<void()> before;
+    std::function<void()> act;
+  } rows[] = {
+      {"Alt+X after a click on a station", [] {}, close},
+      {"Alt+X with a cell editor open", [&] { EditCell(0, 1); }, close},
+      {"Alt+X after the same text typed again", [&] {
+         EditCell(0, 1);
+         Type("%");
+         Type(Qt::Key_Tab);
+       },
+       close},
+      {"Alt+X after F2",
+       [&] {
+         boxes.answers = {MessageAnswer::Yes};  // over the project file
+         Type(Qt::Key_F2);
+       },
+       close},
+      {"New after a click on a station", [] {},
+       [&] {
+         bool asked = false;
+         OnModal<TfrmProjektname>([&](TfrmProjektname* d) {
+           asked = true;
+           d->btnAbbrechen->click();
+         });
+         window->mnuDateiNeu->trigger();
+         EXPECT_TRUE(asked) << "the project name is asked for at once";
+       }},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    OpenProject();
+    Click("Brunnen");
+    r.before();
+    window->MainTimer();
+    EXPECT_FALSE(window->mnuDateiSpeichern->isEnabled());
+    boxes.boxes.clear();
+    r.act();
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{});
+  }
+}
+
+// Escape in a cell editor puts back the text from before the edit; the cell is taken only when
+// the editor is left, so nothing of the typing is stored.
+TEST_F(ProjectWindowTest, EscapeInACellEditorPutsBackTheText) {
+  struct Row {
+    const char* name;
+    int col;
+    const char* typed;
+    bool tab;  // Tab before Escape: the typed text is refused
+    const char* stored;
+  } rows[] = {
+      {"unit", 1, "Liter", false, "%"},
+      {"name", 0, "Soll", false, "Stell"},
+      {"factor", 2, "7", false, "0.5"},
+      {"a refused factor", 2, "viel", true, "0.5"},
+  };
+  OpenProject();
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    Click("Brunnen");
+    EditCell(0, r.col);
+    Type(Q(r.typed));
+    boxes.boxes.clear();
+    if (r.tab) {
+      Type(Qt::Key_Tab);
+      ASSERT_EQ(boxes.boxes.size(), 1u) << "refused";
+    }
+    Type(Qt::Key_Escape);
+    auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    ASSERT_NE(editor, nullptr) << "the editor stays";
+    EXPECT_EQ(Cp(editor->text()), r.stored);
+    Click("Brunnen");  // leaves the grid
+    EXPECT_EQ(QApplication::focusWidget(), window->tvFML);
+    EXPECT_EQ(boxes.boxes.size(), r.tab ? 1u : 0u);
+    EXPECT_EQ(TChannelGrid::ValueText(Project().CurrentNode->Station()->Channels[0], r.col + 1), r.stored);
+    EXPECT_EQ(window->Logic().Grid.Cell(r.col + 1, 1), r.stored);
+    window->MainTimer();
+    EXPECT_FALSE(window->mnuDateiSpeichern->isEnabled()) << "nothing changed";
+  }
+}
+
+// A Ctrl+click on the selected node leaves it selected: the details and the commands go on
+// acting on the station they show.
+TEST_F(ProjectWindowTest, CtrlClickKeepsTheNodeSelected) {
+  OpenProject();
+  Click("Brunnen");
+  QTest::mouseClick(window->tvFML->viewport(), Qt::LeftButton, Qt::ControlModifier, At(Item("Brunnen")));
+  EXPECT_TRUE(Item("Brunnen")->isSelected());
+  EXPECT_EQ(window->tvFML->currentItem(), Item("Brunnen"));
+  EXPECT_EQ(window->stFuMoName->text(), "Brunnen");
+  EXPECT_TRUE(window->sgKanal->isVisible());
+  boxes.answers = {MessageAnswer::No};
+  Type(Qt::Key_Delete);
+  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Die Unterstationen werden mit gel\xF6scht.\r"
+                                                    "Soll Brunnen gel\xF6scht werden?"});
+}
+
 // Every way of saving takes the cell being edited along, also when that edit is the project's
 // only change.
 TEST_F(ProjectWindowTest, SavingTakesThePendingCellEdit) {
@@ -562,10 +733,12 @@ TEST_F(ProjectWindowTest, KeysDoubleClickAndContextMenu) {
   EXPECT_TRUE(boxes.boxes.empty()) << "delete is disabled on the central modem; the key does nothing";
 
   std::string shown;
+  QString hintShown;
   OnModal<TfrmFuMo>([&](TfrmFuMo* d) {
     shown = Cp(d->editName->text());
     QStatusTipEvent hint(d->cbTyp->statusTip());  // the mouse over the type box
     QApplication::sendEvent(d->cbTyp, &hint);
+    hintShown = window->StatusPanel0->text();
     d->btnAbbrechen->click();
   });
   // The events of a real double click: press, release, double click, release.
@@ -575,7 +748,8 @@ TEST_F(ProjectWindowTest, KeysDoubleClickAndContextMenu) {
   Mouse(QEvent::MouseButtonDblClick, pumpwerk, Qt::LeftButton);
   Mouse(QEvent::MouseButtonRelease, pumpwerk, Qt::NoButton);
   EXPECT_EQ(shown, "Pumpwerk");
-  EXPECT_EQ(window->StatusPanel0->text(), "Typ des Funkmodems") << "a dialog's hint shows in the status bar";
+  EXPECT_EQ(hintShown, "Typ des Funkmodems") << "a dialog's hint shows in the status bar";
+  EXPECT_EQ(Cp(window->StatusPanel0->text()), "") << "and goes with the dialog";
 
   // The context menu acts on the current node, whichever node it opens over.
   struct Row {
