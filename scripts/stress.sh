@@ -5,8 +5,8 @@
 #   bash scripts/stress.sh [LOOPS [HOGS]]
 #
 # Builds as scripts/test.sh does (without load), then starts HOGS busy processes (default twice
-# the cores) and runs, LOOPS times (default 3), the normal suite, the ASan+UBSan suite (all but
-# the window tests) and the TSan unit suite. Prints the failed tests of every loop and ends with
+# the cores) and runs, LOOPS times (default 3), the normal suite and the ASan+UBSan and TSan
+# suites (all but the window tests). Prints the failed tests of every loop and ends with
 # status 1 when any failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -51,7 +51,7 @@ for loop in $(seq "$loops"); do
   env_vars=(ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1)
   run asan --test-dir build-asan -LE gui
   env_vars=(TSAN_OPTIONS=halt_on_error=1)
-  run tsan --test-dir build-tsan -L unit
+  run tsan --test-dir build-tsan -LE gui
   echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 done
 exit $failed

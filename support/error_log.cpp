@@ -223,7 +223,7 @@ std::string ErrorLog::FormatLine(const std::string& text) {
 }
 
 void ErrorLog::WriteEntry(const std::string& text) {
-  if (text.empty()) return;
+  if (text.empty() || prog_dir_.empty()) return;
   int64_t free = free_space_ ? free_space_(prog_dir_) : platform::FreeDiskBytes(prog_dir_);
   if (free < 0) free = INT32_MAX;
   if (!(2 * int64_t(max_problem_size_) < free && free > 8192)) return;
@@ -264,45 +264,51 @@ void ErrorLog::Rotate() {
 
 namespace {
 constinit std::mutex global_mutex;
-constinit platform::NoDestroy<std::unique_ptr<ErrorLog>> global_log_storage;
-constinit std::unique_ptr<ErrorLog>& global_log = global_log_storage.value;
+// Holds the log from its start to its stop only; users hold their own shares.
+constinit platform::NoDestroy<std::shared_ptr<ErrorLog>> global_log_storage;
+constinit std::shared_ptr<ErrorLog>& global_log = global_log_storage.value;
 constinit int nesting = 0;
 }  // namespace
 
-ErrorLog& Log() {
-  std::lock_guard lock(global_mutex);
-  if (!global_log) global_log = std::make_unique<ErrorLog>();
-  return *global_log;
+std::shared_ptr<ErrorLog> Log() {
+  {
+    std::lock_guard lock(global_mutex);
+    if (global_log) return global_log;
+  }
+  // Kept by nobody: kept here, it would never be stopped and would carry what was set on it
+  // into the next start.
+  return std::make_shared<ErrorLog>();
 }
 
 void StartErrorLog(LogBuild build, std::string progDir) {
-  ErrorLog* log = nullptr;
+  std::shared_ptr<ErrorLog> log;
   {
     std::lock_guard lock(global_mutex);
     if (nesting++ > 0) return;
-    if (!global_log || global_log->Build() != build) global_log = std::make_unique<ErrorLog>(build);
-    log = global_log.get();
+    global_log = std::make_shared<ErrorLog>(build);
+    log = global_log;
   }
   log->Startup(std::move(progDir));
 }
 
 void StopErrorLog(int exitCode, uint32_t errorAddress, bool runtimeError) {
-  ErrorLog* log = nullptr;
+  std::shared_ptr<ErrorLog> log;
   {
     std::lock_guard lock(global_mutex);
     if (nesting == 0 || --nesting > 0) return;
-    log = global_log.get();
+    // Let go at once, so a start that follows makes a log of its own rather than restarting
+    // this one while it shuts down.
+    log = std::move(global_log);
   }
+  // Freed once the last user lets go, not kept: the server library may be unloaded and its
+  // globals with it.
   if (log) log->Shutdown(exitCode, errorAddress, runtimeError);
-  // Freed, not kept: the server library may be unloaded and its globals with it.
-  std::lock_guard lock(global_mutex);
-  if (nesting == 0) global_log.reset();
 }
 
-void LogMessage(std::string_view text) { Log().Message(text); }
-void LogMessageForced(std::string_view text) { Log().Message(text, true); }
-void SetDbgFlag(int32_t level) { Log().SetDbgFlag(level); }
-bool TestDbgFlag(int32_t mask) { return Log().TestDbgFlag(mask); }
+void LogMessage(std::string_view text) { Log()->Message(text); }
+void LogMessageForced(std::string_view text) { Log()->Message(text, true); }
+void SetDbgFlag(int32_t level) { Log()->SetDbgFlag(level); }
+bool TestDbgFlag(int32_t mask) { return Log()->TestDbgFlag(mask); }
 
 bool ExistFile(const std::string& name) {
   std::string found = platform::FindFileNoCase(name);

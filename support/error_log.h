@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -33,7 +34,8 @@ class ErrorLog {
   void Shutdown(int exitCode = 0, uint32_t errorAddress = 0, bool runtimeError = false);
 
   // One entry (LogMessage). forceFile writes it to the file even while logging is off, for the
-  // few failures that must always leave a trace.
+  // few failures that must always leave a trace. A log that was never started has no folder
+  // and writes no file.
   void Message(std::string_view text, bool forceFile = false);
 
   // Ignored while DEBUG1 exists, except during start-up (DEBUG1 locks the word at the file's value).
@@ -93,10 +95,12 @@ class ErrorLog {
 };
 
 // The program's own log. StartErrorLog runs the start-up once however many units ask for it
-// (a nesting counter); the last matching StopErrorLog runs the shutdown.
-ErrorLog& Log();
+// (a nesting counter); the last matching StopErrorLog runs the shutdown and lets the log go.
+// Log() hands out a share of the log, so a thread still using it when another one stops it
+// keeps it alive until it lets go. Outside a start and its stop, Log() gives the caller a
+// silent log of its own: it writes no file, and nothing set on it outlives the caller's use.
+std::shared_ptr<ErrorLog> Log();
 void StartErrorLog(LogBuild build, std::string progDir = {});
-// Writes the end line and frees the log; a later Log() starts from a fresh, silent one.
 void StopErrorLog(int exitCode = 0, uint32_t errorAddress = 0, bool runtimeError = false);
 
 void LogMessage(std::string_view text);

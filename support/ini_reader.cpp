@@ -96,10 +96,14 @@ IniReader::~IniReader() {
   if (block_) std::fclose(block_);
 }
 
-ErrorLog& IniReader::Log() const { return log_ ? *log_ : support::Log(); }
+// A log of the caller's own is not shared: the reader only borrows it.
+std::shared_ptr<ErrorLog> IniReader::Log() const {
+  return log_ ? std::shared_ptr<ErrorLog>(std::shared_ptr<ErrorLog>(), log_) : support::Log();
+}
 
 void IniReader::Trace(int32_t bit, const std::string& text) const {
-  if (Log().TestDbgFlag(bit)) Log().Message(text);
+  const std::shared_ptr<ErrorLog> log = Log();
+  if (log->TestDbgFlag(bit)) log->Message(text);
 }
 
 // Paths are not cut to the platform's old 80 characters: installation folders here are longer.

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace support {
@@ -38,7 +39,7 @@ class IniReader {
   bool BlockOpen() const { return block_ != nullptr; }
 
  private:
-  ErrorLog& Log() const;
+  std::shared_ptr<ErrorLog> Log() const;
   std::FILE* OpenFile();
   bool ReadLine(std::FILE* f, std::string& line);
   bool FindSection(std::FILE* f);

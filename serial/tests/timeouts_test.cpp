@@ -224,7 +224,7 @@ TEST(PauseUnlessStopped, EndsWhenStoppedAndOtherwiseWaitsOnTheClock) {
 TEST(PortLog, LossAndRecoveryReachTheErrorLogWhileLoggingIsOff) {
   platform::testing::TempDir dir;
   support::StartErrorLog(support::LogBuild::Server, dir.Path());
-  ASSERT_FALSE(support::Log().LogOn());
+  ASSERT_FALSE(support::Log()->LogOn());
   auto dev = std::make_shared<FakeComBackend>();
   {
     TComPort port(dev);

@@ -222,7 +222,7 @@ void ReadChannels(TFuMo& st) {
 void Load() {
   const std::string ini = ServerDir + "Ostrel.INI";
   if (platform::FindFileNoCase(ini).empty()) {
-    if (support::Log().Debug()) WriteLog("* No Config: " + ini);
+    if (support::Log()->Debug()) WriteLog("* No Config: " + ini);
     throw EFML(kErrConfigNotFound);
   }
   Guarded(kErrFmlNotCreated, [] { FML = std::make_unique<TFML>(); });

@@ -38,7 +38,7 @@ T Setting(const std::string& field, std::optional<T> (*parse)(std::string_view),
 
 TCustomFunk::TCustomFunk() : clock_(platform::DefaultClock()) {
   const PortFactory tty = [] { return std::make_unique<serial::TComPort>(); };
-  Create(support::Log().Demo() ? nullptr : &tty);
+  Create(support::Log()->Demo() ? nullptr : &tty);
 }
 
 TCustomFunk::TCustomFunk(const PortFactory& factory, platform::Clock& clock) : clock_(clock) {

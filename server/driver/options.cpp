@@ -23,7 +23,7 @@ void ReadOptionen(const std::string& section) {
   o.HILFSFAILMAX = Read_IntParameter("HILFSFAILMAX", 1, 99, o.HILFSFAILMAX);
   o.MOP2CRC = Read_IntParameter("MOP2CRC", 0, 1, o.MOP2CRC ? 1 : 0) == 1;
   o.TIMEOUT = Read_IntParameter("TIMEOUT", 100, 1000, o.TIMEOUT);
-  if (support::Log().Debug()) support::LogMessage("TRM-Timeout=" + support::IntStr(o.TIMEOUT));
+  if (support::Log()->Debug()) support::LogMessage("TRM-Timeout=" + support::IntStr(o.TIMEOUT));
 }
 
 }  // namespace driver

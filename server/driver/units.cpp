@@ -14,7 +14,7 @@ void StartServerUnits() {
   support::StartIniReader(support::IniBuild::Server);
   StartStationListUnit();
   StartUtilities();
-  support::Log().SetProgramName(kProgramName);  // so the end line names the server
+  support::Log()->SetProgramName(kProgramName);  // so the end line names the server
   StartStationUnit();
 }
 

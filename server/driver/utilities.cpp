@@ -94,7 +94,7 @@ void WriteDebugLog(bool hex, std::string_view text) {
   std::string line = support::DateTimeText(platform::DefaultClock().Now()) + ": ";
   if (fd < 0) {
     // The trace file is only created while the debug flag word is set; a hex line is then plain.
-    if (!support::Log().Debug()) return;
+    if (!support::Log()->Debug()) return;
     fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return;
     line.append(text);
@@ -113,7 +113,7 @@ void WriteLog(std::string_view text) {
   support::LogMessage(text);
 }
 
-bool IsDbgFlag(int32_t mask) { return (mask & support::Log().DbgFlag()) == mask; }
+bool IsDbgFlag(int32_t mask) { return (mask & support::Log()->DbgFlag()) == mask; }
 
 uint16_t CalcCRC16(std::string_view bytes) {
   uint16_t crc = 0xFFFF;
@@ -129,7 +129,7 @@ std::string WordToStr2(uint16_t w) { return {char(w >> 8), char(w & 0xFF)}; }
 int32_t BCDToInt(int32_t v) { return (v & 0x0F) + 10 * ((v >> 4) & 0x0F); }
 
 void StartUtilities() {
-  if (support::Log().Debug()) support::Log().SetMaxProblemSize(4000000);
+  if (auto log = support::Log(); log->Debug()) log->SetMaxProblemSize(4000000);
   ServerDir = GetServerPath();
   ResetFatalError();
   ResetOptions();

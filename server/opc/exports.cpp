@@ -65,7 +65,7 @@ void FillServerInitData() {
   d.MinorVersion = 1;
   d.BuildNumber = 0;
   d.VendorInfo = "Qar OPC DA Server V070226";
-  d.DebugMode = support::Log().Debug() ? 1 : 0;
+  d.DebugMode = support::Log()->Debug() ? 1 : 0;
   d.Description = kServerName;
   d.Flags = 101;
   d.ExtraText4 = d.ExtraText5 = d.ExtraText6 = "";
@@ -124,7 +124,7 @@ int32_t Start() {
   const int32_t modus = driver::Options.MODUS;
   if (driver::FatalErrorCode != 0) {
     WriteLog("SOXpSStart: FatalError=-$" + NegHex2(driver::FatalErrorCode));
-  } else if (support::Log().Demo()) {
+  } else if (support::Log()->Demo()) {
     started = true;
   } else {
     WriteLog("SOXpSStart: Modus=" + support::IntStr(modus));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -370,6 +371,26 @@ TEST_F(ErrorLogTest, ProgramLogStartsOnceForNestedStartUps) {
   ASSERT_EQ(texts.size(), 3u);
   EXPECT_EQ(texts[1], "[Neustart Tarmo-32 PC-Programm , DbgFlag=$00]");
   EXPECT_EQ(texts[2], "[Ende PC-Programm , RT 0 at 000000]");
+}
+
+// What a thread does with the program's log after its stop leaves no file behind and nothing
+// for the next start: the next start counts no repeat of a line logged in between.
+TEST_F(ErrorLogTest, ProgramLogUsedAfterItsStopKeepsNothing) {
+  TempDir cwd;
+  const std::filesystem::path saved = std::filesystem::current_path();
+  std::filesystem::current_path(cwd.Path());
+  StartErrorLog(LogBuild::Server, dir.Path());
+  StopErrorLog();
+  LogMessageForced("late");
+  SetDbgFlag(5);
+  EXPECT_FALSE(TestDbgFlag(5));
+  StartErrorLog(LogBuild::Server, dir.Path());
+  EXPECT_FALSE(TestDbgFlag(5));
+  LogMessageForced("late");
+  StopErrorLog();
+  std::filesystem::current_path(saved);
+  EXPECT_EQ(Texts(), std::vector<std::string>{"late"});
+  EXPECT_FALSE(cwd.Exists("Problem2.TXT"));
 }
 
 }  // namespace

@@ -130,10 +130,7 @@ TEST_F(DriverE2ETest, SilentStationCountsFailsAndIsVisitedByAuxiliaryCycles) {
 
 TEST_F(DriverE2ETest, VanishedPortDoesNotSpinAndIsTakenBack) {
   // Logging is off: the port's lines on the loss and the recovery are written all the same.
-  struct LogOff {
-    explicit LogOff(const std::string& dir) { support::StartErrorLog(support::LogBuild::Server, dir); }
-    ~LogOff() { support::StopErrorLog(); }
-  } log(dir.Path());
+  StartQuietLog();
   Start(1);
   ASSERT_TRUE(Eventually([&] { return AllGood(); })) << LogText();
   ASSERT_EQ(sim->Command("close-port"), "ok");

@@ -26,6 +26,7 @@ class ModelTest : public ::testing::Test {
   void TearDown() override {
     FML.reset();
     if (log_started_) support::StopErrorLog();
+    log_started_ = false;
     ServerDir.clear();
     ResetOptions();
   }
@@ -41,6 +42,11 @@ class ModelTest : public ::testing::Test {
       dir.Write("SAVE_ERR", "");
     else
       dir.Write("DEBUG", std::to_string(flag));
+    StartQuietLog();
+  }
+  // Starts the error log in the test folder with no marker file written: logging is off but for
+  // the forced lines. A derived TearDown that stops its threads first keeps them off a stopped log.
+  void StartQuietLog() {
     support::StartErrorLog(support::LogBuild::Server, dir.Path());
     log_started_ = true;
   }

@@ -421,10 +421,7 @@ TEST_P(ModeTest, CentralModemAloneIsOnlyAskedItsOwnQueries) {
 TEST_F(MopLoopTest, ExceptionStartsAgainFromDetection) {
   // A frame longer than the receive buffer throws in the middle of the slot. Logging is off;
   // the line is written all the same.
-  struct LogOff {
-    explicit LogOff(const std::string& dir) { support::StartErrorLog(support::LogBuild::Server, dir); }
-    ~LogOff() { support::StopErrorLog(); }
-  } log(dir.Path());
+  StartQuietLog();
   Start(1);
   int32_t answered = 0;
   ASSERT_TRUE(Run({{"polling", [&] { return AllGood(); },

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <thread>
+
 #include "platform/registry.h"
 #include "platform/testing/temp_dir.h"
 #include "support/error_log.h"
@@ -44,6 +47,23 @@ TEST(Utilities, IsDbgFlagNeedsEveryBit) {
     EXPECT_EQ(support::TestDbgFlag(r.mask), r.any) << r.flag;
   }
   support::StopErrorLog();
+}
+
+// The driver thread asks for its trace flags while the server's units start and stop the log:
+// a log freed under the reader shows under the sanitizers.
+TEST(Utilities, IsDbgFlagWhileTheLogStartsAndStops) {
+  TempDir dir;
+  dir.Write("DEBUG", "9");
+  std::atomic<bool> done{false};
+  std::thread reader([&] {
+    while (!done) (void)IsDbgFlag(9);
+  });
+  for (int i = 0; i < 500; ++i) {
+    support::StartErrorLog(support::LogBuild::Server, dir.Path());
+    support::StopErrorLog();
+  }
+  done = true;
+  reader.join();
 }
 
 class ServerPathTest : public ::testing::Test {
