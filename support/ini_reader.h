@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 
 namespace support {
 
@@ -65,7 +66,9 @@ class IniReader {
   std::string header_ = "[DEFAULT]";
   std::unique_ptr<Source> block_;  // the file of an open block read
   int32_t line_counter_ = 0;
-  std::set<std::string> refused_;  // paths logged once already as no regular file
+  // What was logged once already: paths that are no regular file, lines that hold a NUL.
+  std::set<std::string> refused_;
+  std::set<std::pair<std::string, int32_t>> nul_lines_;
 };
 
 // Field routines: each cuts the next field off line (in place) at the first ","; the field

@@ -39,7 +39,8 @@ void TMemIni::LoadFromText(const std::string& text) {
   Section* current = nullptr;
   size_t pos = 0;
   for (std::string_view raw; platform::NextLine(text, pos, raw);) {
-    std::string line = Trim(std::string(raw));
+    // As the server reads it: a NUL ends the line's text.
+    std::string line = Trim(std::string(raw.substr(0, raw.find('\0'))));
     if (line.empty() || line[0] == ';') continue;
     if (line.front() == '[' && line.back() == ']') {
       std::string name = Trim(line.substr(1, line.size() - 2));

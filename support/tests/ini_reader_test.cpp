@@ -149,6 +149,25 @@ TEST_F(IniReaderTest, CrLfAndCrLfEachEndALine) {
   }
 }
 
+// A NUL ends a line's text, once logged with the whole line as the log shows control characters.
+TEST_F(IniReaderTest, ALineEndsAtANul) {
+  TempDir logDir;
+  logDir.Write("SAVE_ERR", "");
+  ErrorLog log;
+  log.Startup(logDir.Path());
+  dir.Write("n.ini", std::string("[S]\r\nAE,A\0b,bar\r\nK=1\0x\r\nAE,A\0c\r\n", 32));
+  IniReader r(IniBuild::Server, &log);
+  r.Set_INI_File(dir / "n.ini");
+  EXPECT_EQ(Block(r, "S"), (std::vector<std::string>{"AE,A", "K=1", "AE,A"}));
+  r.Set_INI_Section("S");
+  EXPECT_EQ(r.Read_Parameter("K"), "1");
+  const std::string all = logDir.Read("Problem2.TXT");
+  const std::string line = ">INI: " + dir / "n.ini" + " line 2 holds a NUL, the rest of the line is ignored: AE,A{0}b,bar<";
+  ASSERT_NE(all.find(line), std::string::npos) << all;
+  EXPECT_EQ(all.find(line, all.find(line) + 1), std::string::npos) << "logged once: " << all;
+  EXPECT_NE(all.find(" line 4 holds a NUL, the rest of the line is ignored: AE,A{0}c<"), std::string::npos) << all;
+}
+
 // A FIFO, a folder or a device in place of the file reads as an unreadable file, at once.
 TEST_F(IniReaderTest, OnlyARegularFileIsRead) {
   TempDir logDir;

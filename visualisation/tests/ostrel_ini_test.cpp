@@ -52,7 +52,7 @@ TEST(MemIni, FileIsFoundWhateverTheCaseOfItsName) {
   EXPECT_FALSE(ini.SectionExists("ZENTRALFUNKMODEM"));  // a failed load leaves nothing behind
 }
 
-// The lines as the server reads them: CR, LF and CR LF each end a line.
+// The lines as the server reads them: CR, LF and CR LF each end a line, and a NUL its text.
 TEST(MemIni, LinesEndAsTheServerReadsThem) {
   struct Row {
     const char* name;
@@ -65,6 +65,7 @@ TEST(MemIni, LinesEndAsTheServerReadsThem) {
       {"CR", "[ZFM]\rTYP=Z,T\r[ADR007]\rKANAL=AE,a\r", "Z,T", {"AE,a"}},
       {"CR inside a line", "[ZFM]\r\nTYP=Z,T\rMODUS=1\r\n[ADR007]\r\nKANAL=AE,a\rKANAL=BE,b\r\n", "Z,T",
        {"AE,a", "BE,b"}},
+      {"NUL", std::string("[ZFM]\r\nTYP=Z,T\0x\r\n[ADR007]\r\nKANAL=AE,a\0b,bar\r\n", 46), "Z,T", {"AE,a"}},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
