@@ -36,7 +36,8 @@ std::vector<Line> ReadLines(const std::string& path, bool& readable) {
   readable = ReadRegularFile(path, all);
   if (!readable) return lines;
   size_t pos = 0;
-  for (std::string_view text, ending; NextLine(all, pos, text, &ending);) lines.push_back({std::string(text), std::string(ending)});
+  for (std::string_view text, ending; NextLine(all, pos, text, &ending);)
+    lines.push_back({std::string(text), std::string(ending)});
   return lines;
 }
 

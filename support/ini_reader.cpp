@@ -156,8 +156,8 @@ bool IniReader::ReadLine(Source& f, std::string& line) {
   // interface a name goes through, sees the same text.
   if (const size_t nul = text.find('\0'); nul != std::string_view::npos) {
     if (nul_lines_.emplace(file_, line_counter_).second)
-      Log().Message("INI: " + file_ + " line " + IntStr(line_counter_) + " holds a NUL, the rest of the line is ignored: " +
-                    std::string(text));
+      Log().Message("INI: " + file_ + " line " + IntStr(line_counter_) +
+                    " holds a NUL, the rest of the line is ignored: " + std::string(text));
     text = text.substr(0, nul);
   }
   if (build_ == IniBuild::Server && text.size() > kShortString) text = text.substr(0, kShortString);

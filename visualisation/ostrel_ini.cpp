@@ -5,8 +5,8 @@
 
 #include "platform/cp1252.h"
 #include "platform/files.h"
-#include "platform/text_lines.h"
 #include "platform/text_format.h"
+#include "platform/text_lines.h"
 
 namespace lumaro {
 

@@ -473,7 +473,8 @@ TEST(OstrelHost, FifoOrFolderInPlaceOfAFileEndsTheStartAtOnce) {
     Output o = in.Run({"--dump-after", "1"});
     EXPECT_EQ(o.exit_code, 1);
     // The built-in text: the language file, if there is one, is none.
-    EXPECT_TRUE(Contains(o.err, "OPC-Server could not be started!\nErr= -$0D\nMsg= FML: configfile not found!\n(code=-13)"))
+    EXPECT_TRUE(
+        Contains(o.err, "OPC-Server could not be started!\nErr= -$0D\nMsg= FML: configfile not found!\n(code=-13)"))
         << o.err;
     const std::string log = in.Read("Problem2.TXT");
     EXPECT_TRUE(Contains(log, in.Folder() + r.logged)) << log;

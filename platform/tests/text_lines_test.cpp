@@ -15,7 +15,8 @@ struct Piece {
 std::vector<Piece> Split(const std::string& all) {
   std::vector<Piece> out;
   size_t pos = 0;
-  for (std::string_view line, ending; NextLine(all, pos, line, &ending);) out.push_back({std::string(line), std::string(ending)});
+  for (std::string_view line, ending; NextLine(all, pos, line, &ending);)
+    out.push_back({std::string(line), std::string(ending)});
   return out;
 }
 

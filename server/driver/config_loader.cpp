@@ -237,7 +237,8 @@ void Load() {
   if (fd < 0) {
     const int error = errno;
     WriteLog("* No Config: " + found +
-             (refused.empty() ? " cannot be read (" + std::string(std::strerror(error)) + ")" : " is " + refused + ", not read"));
+             (refused.empty() ? " cannot be read (" + std::string(std::strerror(error)) + ")"
+                              : " is " + refused + ", not read"));
     throw EFML(kErrConfigNotFound);
   }
   ::close(fd);

@@ -162,7 +162,8 @@ TEST_F(IniReaderTest, ALineEndsAtANul) {
   r.Set_INI_Section("S");
   EXPECT_EQ(r.Read_Parameter("K"), "1");
   const std::string all = logDir.Read("Problem2.TXT");
-  const std::string line = ">INI: " + dir / "n.ini" + " line 2 holds a NUL, the rest of the line is ignored: AE,A{0}b,bar<";
+  const std::string line =
+      ">INI: " + dir / "n.ini" + " line 2 holds a NUL, the rest of the line is ignored: AE,A{0}b,bar<";
   ASSERT_NE(all.find(line), std::string::npos) << all;
   EXPECT_EQ(all.find(line, all.find(line) + 1), std::string::npos) << "logged once: " << all;
   EXPECT_NE(all.find(" line 4 holds a NUL, the rest of the line is ignored: AE,A{0}c<"), std::string::npos) << all;

@@ -346,7 +346,8 @@ TEST_F(ConfigLoader, ConfigurationThatIsNoFileIsNotFound) {
     EXPECT_NE(log.find(">* No Config: " + row.path + " is " + row.kind + ", not read<"), std::string::npos) << log;
     FML.reset();
   }
-  EXPECT_NE(LogText().find(">FML: CreateFML, Exception=-$0D, FML: configfile not found!|(code=-13)<"), std::string::npos);
+  EXPECT_NE(LogText().find(">FML: CreateFML, Exception=-$0D, FML: configfile not found!|(code=-13)<"),
+            std::string::npos);
 }
 
 TEST_F(ConfigLoader, TraceLinesUnderTheirBits) {
