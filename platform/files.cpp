@@ -1,11 +1,13 @@
 #include "platform/files.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <memory>
@@ -99,6 +101,64 @@ std::string FindFileNoCase(const std::string& path) {
 std::string ResolveNoCase(const std::string& path) {
   std::string found = FindFileNoCase(path);
   return found.empty() ? path : found;
+}
+
+namespace {
+
+const char* KindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISLNK(mode)) return "a link";
+  return "no regular file";
+}
+
+int Refuse(const char* kind, std::string* refused) {
+  if (refused) *refused = kind;
+  errno = EINVAL;
+  return -1;
+}
+
+}  // namespace
+
+int OpenRegularFile(const std::string& path, int flags, std::string* refused, unsigned mode) {
+  if (refused) refused->clear();
+  const bool follow = (flags & O_NOFOLLOW) == 0;
+  struct stat st {};
+  // Looked at before the open: opening some devices already acts on them.
+  if ((follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) == 0 && !S_ISREG(st.st_mode))
+    return Refuse(KindOf(st.st_mode), refused);
+  int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode_t(mode));
+  if (fd < 0) return !follow && errno == ELOOP ? Refuse("a link", refused) : -1;  // ELOOP: a link since
+  // And after it: the path may name something else by now.
+  if (::fstat(fd, &st) != 0) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return Refuse(KindOf(st.st_mode), refused);
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+bool ReadRegularFile(const std::string& path, std::string& text, std::string* refused) {
+  text.clear();
+  const int fd = OpenRegularFile(path, O_RDONLY, refused);
+  if (fd < 0) return false;
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text.append(buf, size_t(n));
+  }
+  ::close(fd);
+  return true;
 }
 
 }  // namespace platform

@@ -41,4 +41,16 @@ std::string FindFileNoCase(const std::string& path);
 // FindFileNoCase, or path itself when nothing matches (for opening with a clear error).
 std::string ResolveNoCase(const std::string& path);
 
+// Opens path with the open(2) flags (and mode, for O_CREAT) only when it is a regular file, the
+// one check of every file the system's programs read as data: a FIFO, a device, a socket or a
+// folder is refused without anything waiting on it or opening it for more than a look, since
+// reading a FIFO that no one writes would block for good. A link is followed unless flags hold
+// O_NOFOLLOW, which refuses it. Returns the descriptor (blocking, close-on-exec), or -1 with
+// errno; a refusal sets errno to EINVAL and *refused to what the path is ("a folder", "a FIFO",
+// "a device", "a socket", "a link"), which stays empty for any other failure.
+int OpenRegularFile(const std::string& path, int flags, std::string* refused = nullptr, unsigned mode = 0644);
+// The whole content of the regular file at path (OpenRegularFile for reading); false, with
+// errno and *refused as there, when it cannot be opened. A read error ends the text where it is.
+bool ReadRegularFile(const std::string& path, std::string& text, std::string* refused = nullptr);
+
 }  // namespace platform

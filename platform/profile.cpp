@@ -2,14 +2,13 @@
 
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <vector>
 
 #include "platform/cp1252.h"
 #include "platform/files.h"
 #include "platform/replace_file.h"
+#include "platform/text_lines.h"
 
 namespace platform {
 
@@ -33,28 +32,12 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 
 std::vector<Line> ReadLines(const std::string& path, bool& readable) {
   std::vector<Line> lines;
-  std::ifstream in(path, std::ios::binary);
-  readable = bool(in);
-  if (!in) return lines;
-  std::string all{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::string all;
+  readable = ReadRegularFile(path, all);
+  if (!readable) return lines;
   size_t pos = 0;
-  while (pos < all.size()) {
-    size_t lf = all.find('\n', pos);
-    Line line;
-    if (lf == std::string::npos) {
-      line.text = all.substr(pos);
-      pos = all.size();
-    } else {
-      line.text = all.substr(pos, lf - pos);
-      line.ending = "\n";
-      pos = lf + 1;
-    }
-    if (!line.text.empty() && line.text.back() == '\r') {
-      line.text.pop_back();
-      line.ending.insert(0, "\r");
-    }
-    lines.push_back(std::move(line));
-  }
+  for (std::string_view text, ending; NextLine(all, pos, text, &ending);)
+    lines.push_back({std::string(text), std::string(ending)});
   return lines;
 }
 

@@ -1,5 +1,8 @@
 #include "support/ini_reader.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -9,6 +12,7 @@
 #include "platform/cp1252.h"
 #include "platform/files.h"
 #include "platform/no_destroy.h"
+#include "platform/text_lines.h"
 #include "support/error_log.h"
 #include "support/log_text.h"
 
@@ -92,9 +96,7 @@ bool ParseReal(const std::string& text, double& value) {
 
 IniReader::IniReader(IniBuild build, ErrorLog* log) : build_(build), log_(log) {}
 
-IniReader::~IniReader() {
-  if (block_) std::fclose(block_);
-}
+IniReader::~IniReader() = default;
 
 // A log of the caller's own is not shared: the reader only borrows it.
 std::shared_ptr<ErrorLog> IniReader::Log() const {
@@ -113,30 +115,61 @@ void IniReader::Set_INI_Section(const std::string& name) {
   header_ = ("[" + platform::UpperCase1252(name) + "]").substr(0, kNameLength);
 }
 
-std::FILE* IniReader::OpenFile() {
-  line_counter_ = 0;
-  return std::fopen(platform::ResolveNoCase(file_).c_str(), "rb");
+IniReader::Source::~Source() {
+  if (fd >= 0) ::close(fd);
 }
 
-bool IniReader::ReadLine(std::FILE* f, std::string& line) {
-  char* buf = nullptr;
-  size_t cap = 0;
-  ssize_t n = ::getline(&buf, &cap, f);
-  if (n < 0) {
-    std::free(buf);
+std::unique_ptr<IniReader::Source> IniReader::OpenFile() {
+  line_counter_ = 0;
+  const std::string path = platform::ResolveNoCase(file_);
+  std::string refused;
+  const int fd = platform::OpenRegularFile(path, O_RDONLY, &refused);
+  if (fd < 0) {
+    if (!refused.empty() && refused_.insert(path).second)
+      Log()->Message("INI: " + path + " is " + refused + ", not read");
+    return nullptr;
+  }
+  auto f = std::make_unique<Source>();
+  f->fd = fd;
+  return f;
+}
+
+bool IniReader::ReadLine(Source& f, std::string& line) {
+  // Reads on until the text holds a whole line: its end, and after a CR the byte that may be
+  // the LF of a CR LF.
+  for (;;) {
+    const size_t at = platform::FindLineEnd(f.text, f.pos);
+    if (f.end || (at != std::string::npos && (f.text[at] == '\n' || at + 1 < f.text.size()))) break;
+    f.text.erase(0, f.pos);
+    f.pos = 0;
+    char chunk[16384];
+    const ssize_t n = ::read(f.fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      f.end = true;  // a read error ends the text where it stands
+    else
+      f.text.append(chunk, size_t(n));
+  }
+  std::string_view text;
+  if (!platform::NextLine(f.text, f.pos, text)) {
     line.clear();
     return false;
   }
-  line.assign(buf, size_t(n));
-  std::free(buf);
-  if (!line.empty() && line.back() == '\n') line.pop_back();
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  if (build_ == IniBuild::Server && line.size() > kShortString) line.resize(kShortString);
   ++line_counter_;
+  // A line's text ends at a NUL, as C strings end: every program that reads the line, and every
+  // interface a name goes through, sees the same text.
+  if (const size_t nul = text.find('\0'); nul != std::string_view::npos) {
+    if (nul_lines_.emplace(file_, line_counter_).second)
+      Log()->Message("INI: " + file_ + " line " + IntStr(line_counter_) +
+                    " holds a NUL, the rest of the line is ignored: " + std::string(text));
+    text = text.substr(0, nul);
+  }
+  if (build_ == IniBuild::Server && text.size() > kShortString) text = text.substr(0, kShortString);
+  line.assign(text);
   return true;
 }
 
-bool IniReader::FindSection(std::FILE* f) {
+bool IniReader::FindSection(Source& f) {
   std::string line;
   while (ReadLine(f, line)) {
     if (line.find('[') == std::string::npos) continue;
@@ -147,7 +180,7 @@ bool IniReader::FindSection(std::FILE* f) {
   return false;
 }
 
-std::string IniReader::FindKey(std::FILE* f, const std::string& rawKey) {
+std::string IniReader::FindKey(Source& f, const std::string& rawKey) {
   const std::string key = platform::UpperCase1252(rawKey.substr(0, kNameLength));
   std::string line;
   while (ReadLine(f, line)) {
@@ -177,10 +210,8 @@ std::string IniReader::FindKey(std::FILE* f, const std::string& rawKey) {
 std::string IniReader::Read_Parameter(const std::string& key) {
   CLOSE_INI_BLOCK();
   std::string value;
-  if (std::FILE* f = OpenFile()) {
-    if (FindSection(f)) value = FindKey(f, key);
-    std::fclose(f);
-  }
+  if (auto f = OpenFile())
+    if (FindSection(*f)) value = FindKey(*f, key);
   Trace(kTraceReads, file_ + ": " + header_ + "/" + key + ":" + value);
   return value;
 }
@@ -193,22 +224,18 @@ int32_t IniReader::Read_IntParameter(const std::string& key, int32_t min, int32_
 
 void IniReader::OPEN_INI_BLOCK() {
   CLOSE_INI_BLOCK();
-  std::FILE* f = OpenFile();
-  bool found = f && FindSection(f);
-  if (found)
-    block_ = f;
-  else if (f)
-    std::fclose(f);
+  auto f = OpenFile();
+  const bool found = f && FindSection(*f);
+  if (found) block_ = std::move(f);
   Trace(kTraceReads, file_ + ": " + header_ + " OPEN_INI_BLOCK: " + BoolToText(found));
 }
 
 void IniReader::INI_ZEILE(std::string& line) {
   line.clear();
   if (!block_) return;
-  line = FindKey(block_, "");
+  line = FindKey(*block_, "");
   if (line.empty()) {
-    std::fclose(block_);
-    block_ = nullptr;
+    block_.reset();
     return;
   }
   Trace(kTraceReads, "INI_ZEILE: " + line);
@@ -217,8 +244,7 @@ void IniReader::INI_ZEILE(std::string& line) {
 void IniReader::CLOSE_INI_BLOCK() {
   if (!block_) return;
   Trace(kTraceReads, " CLOSE_INI_BLOCK");
-  std::fclose(block_);
-  block_ = nullptr;
+  block_.reset();
 }
 
 int32_t Get_IntParameter(std::string& line, int /*maxLength*/, int32_t min, int32_t max, int32_t def) {

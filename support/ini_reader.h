@@ -5,9 +5,10 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 
 namespace support {
 
@@ -39,19 +40,35 @@ class IniReader {
   bool BlockOpen() const { return block_ != nullptr; }
 
  private:
+  // An open file, read as far as its lines were asked for.
+  struct Source {
+    int fd = -1;
+    std::string text;  // read but not yet taken from pos on
+    size_t pos = 0;
+    bool end = false;  // nothing more to read
+    Source() = default;
+    Source(const Source&) = delete;
+    Source& operator=(const Source&) = delete;
+    ~Source();
+  };
+
   std::shared_ptr<ErrorLog> Log() const;
-  std::FILE* OpenFile();
-  bool ReadLine(std::FILE* f, std::string& line);
-  bool FindSection(std::FILE* f);
-  std::string FindKey(std::FILE* f, const std::string& key);
+  // The current file; nullptr when it cannot be read (also when it is no regular file).
+  std::unique_ptr<Source> OpenFile();
+  bool ReadLine(Source& f, std::string& line);
+  bool FindSection(Source& f);
+  std::string FindKey(Source& f, const std::string& key);
   void Trace(int32_t bit, const std::string& text) const;
 
   IniBuild build_;
   ErrorLog* log_;
   std::string file_ = "NONAME.INI";
   std::string header_ = "[DEFAULT]";
-  std::FILE* block_ = nullptr;  // the file of an open block read
+  std::unique_ptr<Source> block_;  // the file of an open block read
   int32_t line_counter_ = 0;
+  // What was logged once already: paths that are no regular file, lines that hold a NUL.
+  std::set<std::string> refused_;
+  std::set<std::pair<std::string, int32_t>> nul_lines_;
 };
 
 // Field routines: each cuts the next field off line (in place) at the first ","; the field

@@ -2,12 +2,11 @@
 
 #include <charconv>
 #include <cmath>
-#include <fstream>
-#include <iterator>
 
 #include "platform/cp1252.h"
 #include "platform/files.h"
 #include "platform/text_format.h"
+#include "platform/text_lines.h"
 
 namespace lumaro {
 
@@ -29,23 +28,19 @@ bool TMemIni::LoadFromFile(const std::string& path) {
   sections_.clear();
   const std::string found = platform::FindFileNoCase(path);
   if (found.empty()) return false;
-  std::ifstream in(found, std::ios::binary);
-  if (!in) return false;
-  LoadFromText({std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()});
-  return !in.bad();
+  std::string text;
+  if (!platform::ReadRegularFile(found, text)) return false;
+  LoadFromText(text);
+  return true;
 }
 
 void TMemIni::LoadFromText(const std::string& text) {
   sections_.clear();
   Section* current = nullptr;
   size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(pos, end - pos);
-    pos = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    line = Trim(line);
+  for (std::string_view raw; platform::NextLine(text, pos, raw);) {
+    // As the server reads it: a NUL ends the line's text.
+    std::string line = Trim(std::string(raw.substr(0, raw.find('\0'))));
     if (line.empty() || line[0] == ';') continue;
     if (line.front() == '[' && line.back() == ']') {
       std::string name = Trim(line.substr(1, line.size() - 2));

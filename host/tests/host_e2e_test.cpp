@@ -2,6 +2,7 @@
 // find it by ProgID, as a process-control program would.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -443,6 +444,43 @@ TEST(OstrelHost, ActivationOfAHostThatCannotStartFailsClearly) {
   EXPECT_TRUE(Contains(error, "ended with exit code 1 before it served")) << error;
 }
 
+
+// A FIFO or a folder where the server reads a file reads as a file that cannot be read: the host
+// does not wait on it, and the log says what stands there.
+TEST(OstrelHost, FifoOrFolderInPlaceOfAFileEndsTheStartAtOnce) {
+  struct Row {
+    const char* name;
+    const char* file;    // what is no file
+    bool fifo;           // else a folder
+    const char* logged;  // after the folder's path
+  } rows[] = {
+      {"Ostrel.INI a FIFO", "Ostrel.INI", true, "Ostrel.INI is a FIFO, not read<"},
+      {"Ostrel.INI a folder", "Ostrel.INI", false, "Ostrel.INI is a folder, not read<"},
+      {"language file a FIFO", "Deutsch.txt", true, "Deutsch.txt is a FIFO, not read<"},
+      {"language file a folder", "Deutsch.txt", false, "Deutsch.txt is a folder, not read<"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    InstalledHost in;
+    in.Write("SAVE_ERR", "");
+    in.Write("CONFIG.CFG", "[ALLGEMEIN]\r\nSPRACHE=Deutsch.txt\r\n");
+    const std::string path = in.Folder() + r.file;
+    if (r.fifo)
+      ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    else
+      std::filesystem::create_directory(path);
+    ASSERT_EQ(in.Run({"-REGSERVER"}).exit_code, 0);
+    Output o = in.Run({"--dump-after", "1"});
+    EXPECT_EQ(o.exit_code, 1);
+    // The built-in text: the language file, if there is one, is none.
+    EXPECT_TRUE(
+        Contains(o.err, "OPC-Server could not be started!\nErr= -$0D\nMsg= FML: configfile not found!\n(code=-13)"))
+        << o.err;
+    const std::string log = in.Read("Problem2.TXT");
+    EXPECT_TRUE(Contains(log, in.Folder() + r.logged)) << log;
+    EXPECT_FALSE(in.RunningPid());
+  }
+}
 
 using platform::testing::ScopedEnv;
 

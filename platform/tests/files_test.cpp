@@ -1,6 +1,8 @@
 #include "platform/files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -110,6 +112,57 @@ TEST(FreeDiskBytes, OfATempFolderAndOfAMissingPath) {
   testing::TempDir dir;
   EXPECT_GT(FreeDiskBytes(dir.Path()), 0);
   EXPECT_EQ(FreeDiskBytes(dir / "missing/folder"), -1);
+}
+
+// Only a regular file opens; whatever else stands at the path is refused at once and named.
+TEST(OpenRegularFile, RefusesAnythingButARegularFile) {
+  testing::TempDir dir;
+  dir.Write("file", "text");
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  std::filesystem::create_directory(dir / "folder");
+  std::filesystem::create_symlink(dir / "file", dir / "link");
+  struct Row {
+    std::string path;
+    int flags;
+    const char* refused;  // nullptr: opens
+    std::string text;
+  } rows[] = {
+      {dir / "file", O_RDONLY, nullptr, "text"},
+      {dir / "link", O_RDONLY, nullptr, "text"},  // followed
+      {dir / "link", O_RDONLY | O_NOFOLLOW, "a link", ""},
+      {dir / "fifo", O_RDONLY, "a FIFO", ""},
+      {dir / "fifo", O_RDWR, "a FIFO", ""},
+      {dir / "folder", O_RDONLY, "a folder", ""},
+      {"/dev/null", O_RDONLY, "a device", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path + (row.flags & O_NOFOLLOW ? " without following" : ""));
+    std::string refused = "stale";
+    const int fd = OpenRegularFile(row.path, row.flags, &refused);
+    if (row.refused) {
+      EXPECT_EQ(fd, -1);
+      EXPECT_EQ(errno, EINVAL);
+      EXPECT_EQ(refused, row.refused);
+    } else {
+      ASSERT_GE(fd, 0);
+      EXPECT_EQ(refused, "");
+      EXPECT_EQ(::fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
+      EXPECT_NE(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+      ::close(fd);
+    }
+    if (!(row.flags & O_NOFOLLOW)) {
+      std::string text = "stale";
+      EXPECT_EQ(ReadRegularFile(row.path, text), row.refused == nullptr);
+      EXPECT_EQ(text, row.text);
+    }
+  }
+  std::string refused = "stale";
+  EXPECT_EQ(OpenRegularFile(dir / "missing", O_RDONLY, &refused), -1);
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_EQ(refused, "");
+  const int made = OpenRegularFile(dir / "made", O_RDWR | O_CREAT | O_EXCL, &refused, 0600);
+  EXPECT_GE(made, 0);
+  ::close(made);
 }
 
 }  // namespace

@@ -80,6 +80,8 @@ TEST(Profile, WriteChangesOneLineAndKeepsTheRest) {
        "[S]", "S", "K", "v", "[S]\r\nK=v\r\n"},
       {"new section at the end", "[S]\r\nA=1", "T", "K", "", "[S]\r\nA=1\r\n[T]\r\nK=\r\n"},
       {"new file", "", "ALLGEMEIN", "ZULETZT VERWENDET0", "/a b", "[ALLGEMEIN]\r\nZULETZT VERWENDET0=/a b\r\n"},
+      {"CR alone and CR CR LF end lines, and stay as they were",
+       "[S]\r\r\nK=1\r\r\nA=2\rB=3\r", "S", "K", "4", "[S]\r\r\nK=4\r\r\nA=2\rB=3\r"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);

@@ -1,7 +1,12 @@
 #include "server/driver/config_loader.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <string>
@@ -221,10 +226,22 @@ void ReadChannels(TFuMo& st) {
 
 void Load() {
   const std::string ini = ServerDir + "Ostrel.INI";
-  if (platform::FindFileNoCase(ini).empty()) {
+  const std::string found = platform::FindFileNoCase(ini);
+  if (found.empty()) {
     if (support::Log()->Debug()) WriteLog("* No Config: " + ini);
     throw EFML(kErrConfigNotFound);
   }
+  // What the reader could not read it would take for an empty file: a configuration without MODUS.
+  std::string refused;
+  const int fd = platform::OpenRegularFile(found, O_RDONLY, &refused);
+  if (fd < 0) {
+    const int error = errno;
+    WriteLog("* No Config: " + found +
+             (refused.empty() ? " cannot be read (" + std::string(std::strerror(error)) + ")"
+                              : " is " + refused + ", not read"));
+    throw EFML(kErrConfigNotFound);
+  }
+  ::close(fd);
   Guarded(kErrFmlNotCreated, [] { FML = std::make_unique<TFML>(); });
   support::Set_INI_File(ServerDir + "Ostrel.PAR");
   ReadOptionen("OPTIONEN");

@@ -67,7 +67,8 @@ std::string TranslatedText(int32_t code) {
   std::string language = support::Read_Parameter("SPRACHE");
   support::Set_INI_File(ServerDir + language);
   support::Set_INI_Section("OPC-SERVER");
-  std::string text = support::Read_Parameter("T" + std::to_string(code));
+  // Without a name the file would be the server folder itself, which no text comes from.
+  std::string text = language.empty() ? std::string() : support::Read_Parameter("T" + std::to_string(code));
   for (size_t p; (p = text.find("#13")) != std::string::npos;) text.replace(p, 3, "\r");
   return text;
 }

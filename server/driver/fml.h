@@ -13,9 +13,10 @@
 
 namespace driver {
 
-// Item handles hold the station index in 8 bits and the register index in 15.
+// Item handles hold the station index in 8 bits and the register index in 15: stations 1..255
+// below the central modem, registers 0..32767 in a group.
 inline constexpr int32_t kMaxOutstations = 255;
-inline constexpr int32_t kMaxGroupRegisters = 32767;
+inline constexpr int32_t kMaxGroupRegisters = 32768;
 
 class TFML {
  public:

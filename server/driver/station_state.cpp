@@ -71,32 +71,22 @@ off_t FileSize(int fd) {
 
 off_t RecordOffset(int32_t station) { return off_t(station - 1) * off_t(kStateRecordSize); }
 
-// The last path refused, so that a save at every exchange does not log it again and again.
+// The last path refused.
 std::string refused_path;
-
-// -1 with errno EINVAL.
-int Refuse(const std::string& path) {
-  if (path != refused_path) {
-    refused_path = path;
-    WriteLog("FML: StationStates: " + path + " is no regular file, not used");
-  }
-  errno = EINVAL;
-  return -1;
-}
 
 // Opens the file at path, which must be a regular file of its own: a link is not followed (its
 // target could be any file of the machine) and anything else is refused with a log line. The
 // device, FIFO or folder is never waited for. -1 when not opened.
 int OpenStateFile(const std::string& path, int flags) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return Refuse(path);
-  int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-  if (fd < 0) return errno == ELOOP ? Refuse(path) : -1;  // ELOOP: it became a link since
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return Refuse(path);
+  std::string refused;
+  const int fd = platform::OpenRegularFile(path, flags | O_NOFOLLOW, &refused);
+  if (!refused.empty() && path != refused_path) {
+    const int error = errno;
+    refused_path = path;  // a save at every exchange would log it again and again
+    WriteLog("FML: StationStates: " + path + " is no regular file, not used");
+    errno = error;
   }
-  refused_path.clear();
+  if (fd >= 0) refused_path.clear();
   return fd;
 }
 

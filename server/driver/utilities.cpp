@@ -51,8 +51,12 @@ std::string FailItemName() {
 }
 
 void SetFailItemName(std::string_view name) {
+  // The text reaches the user through C strings (an exception's message, a box), which a NUL
+  // would end: it is written as the log writes it.
+  std::string text;
+  for (char c : name.substr(0, 255)) text += c == '\0' ? std::string("{0}") : std::string(1, c);
   std::lock_guard lock(fail_item_mutex);
-  fail_item_name = std::string(name.substr(0, 255));
+  fail_item_name = std::move(text);
 }
 
 void RecordFatalError(int32_t code) {

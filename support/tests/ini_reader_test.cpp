@@ -1,9 +1,12 @@
 #include "support/ini_reader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
 #include <memory>
 
+#include "platform/testing/fifo_watchdog.h"
 #include "platform/testing/temp_dir.h"
 #include "support/error_log.h"
 #include "support/log_text.h"
@@ -118,6 +121,82 @@ TEST_F(IniReaderTest, LongLinesPerBuild) {
   auto configurator = Reader(content, IniBuild::Configurator);
   configurator->Set_INI_Section("S");
   EXPECT_EQ(configurator->Read_Parameter("K"), std::string(255, 'v'));  // the value is cut at 255
+}
+
+// Every line end a file may have after its line ends were converted once too often.
+TEST_F(IniReaderTest, CrLfAndCrLfEachEndALine) {
+  struct Row {
+    const char* name;
+    std::string content;
+    const char* modus;  // the value of MODUS in [S]
+    std::vector<std::string> block;
+  } rows[] = {
+      {"CR LF", "[S]\r\nMODUS=1\r\nTYP=a\r\n", "1", {"MODUS=1", "TYP=a"}},
+      {"LF", "[S]\nMODUS=1\nTYP=a\n", "1", {"MODUS=1", "TYP=a"}},
+      {"CR", "[S]\rMODUS=1\rTYP=a\r", "1", {"MODUS=1", "TYP=a"}},
+      {"CR CR LF", "[S]\r\r\nMODUS=1\r\r\nTYP=a\r\r\n", "1", {"MODUS=1", "TYP=a"}},
+      {"LF CR", "[S]\n\rMODUS=1\n\rTYP=a\n\r", "1", {"MODUS=1", "TYP=a"}},
+      {"mixed, the last line without an end", "[S]\nMODUS=1\r\rTYP=a", "1", {"MODUS=1", "TYP=a"}},
+      {"CR inside a line", "[S]\r\nTYP=S1,T,1,12\rjunk\r\nMODUS=2\r\n", "2", {"TYP=S1,T,1,12", "junk", "MODUS=2"}},
+      {"CR before the next header", "[S]\r\nMODUS=1\r[T]\r\nMODUS=2\r\n", "1", {"MODUS=1"}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    auto reader = Reader(r.content);
+    reader->Set_INI_Section("S");
+    EXPECT_EQ(reader->Read_Parameter("MODUS"), r.modus);
+    EXPECT_EQ(Block(*reader, "S"), r.block);
+  }
+}
+
+// A NUL ends a line's text, once logged with the whole line as the log shows control characters.
+TEST_F(IniReaderTest, ALineEndsAtANul) {
+  TempDir logDir;
+  logDir.Write("SAVE_ERR", "");
+  ErrorLog log;
+  log.Startup(logDir.Path());
+  dir.Write("n.ini", std::string("[S]\r\nAE,A\0b,bar\r\nK=1\0x\r\nAE,A\0c\r\n", 32));
+  IniReader r(IniBuild::Server, &log);
+  r.Set_INI_File(dir / "n.ini");
+  EXPECT_EQ(Block(r, "S"), (std::vector<std::string>{"AE,A", "K=1", "AE,A"}));
+  r.Set_INI_Section("S");
+  EXPECT_EQ(r.Read_Parameter("K"), "1");
+  const std::string all = logDir.Read("Problem2.TXT");
+  const std::string line =
+      ">INI: " + dir / "n.ini" + " line 2 holds a NUL, the rest of the line is ignored: AE,A{0}b,bar<";
+  ASSERT_NE(all.find(line), std::string::npos) << all;
+  EXPECT_EQ(all.find(line, all.find(line) + 1), std::string::npos) << "logged once: " << all;
+  EXPECT_NE(all.find(" line 4 holds a NUL, the rest of the line is ignored: AE,A{0}c<"), std::string::npos) << all;
+}
+
+// A FIFO, a folder or a device in place of the file reads as an unreadable file, at once.
+TEST_F(IniReaderTest, OnlyARegularFileIsRead) {
+  TempDir logDir;
+  logDir.Write("SAVE_ERR", "");
+  ErrorLog log;
+  log.Startup(logDir.Path());
+  const std::string fifo = dir / "fifo.ini", folder = dir / "folder.ini";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::filesystem::create_directory(folder);
+  struct Row {
+    std::string path;
+    const char* kind;
+  } rows[] = {{fifo, "a FIFO"}, {folder, "a folder"}, {"/dev/null", "a device"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path);
+    platform::testing::FifoWatchdog watchdog(fifo, "[S]\nK=waited\n");
+    IniReader r(IniBuild::Server, &log);
+    r.Set_INI_File(row.path);
+    r.Set_INI_Section("S");
+    EXPECT_EQ(r.Read_Parameter("K"), "");
+    EXPECT_EQ(r.Read_IntParameter("K", 0, 9, 7), 7);
+    r.OPEN_INI_BLOCK();
+    EXPECT_FALSE(r.BlockOpen());
+    const std::string all = logDir.Read("Problem2.TXT");
+    const std::string line = ">INI: " + row.path + " is " + row.kind + ", not read<";
+    ASSERT_NE(all.find(line), std::string::npos) << all;
+    EXPECT_EQ(all.find(line, all.find(line) + 1), std::string::npos) << "logged once: " << all;
+  }
 }
 
 TEST(IniFields, CutsCommaSeparatedFields) {

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "platform/testing/temp_dir.h"
 
 namespace lumaro {
@@ -47,6 +50,32 @@ TEST(MemIni, FileIsFoundWhateverTheCaseOfItsName) {
   EXPECT_EQ(ini.ReadString("ZENTRALFUNKMODEM", "TYP"), "Z,T,1");
   EXPECT_FALSE(ini.LoadFromFile(dir / "missing.ini"));
   EXPECT_FALSE(ini.SectionExists("ZENTRALFUNKMODEM"));  // a failed load leaves nothing behind
+}
+
+// The lines as the server reads them: CR, LF and CR LF each end a line, and a NUL its text.
+TEST(MemIni, LinesEndAsTheServerReadsThem) {
+  struct Row {
+    const char* name;
+    std::string text;
+    const char* typ;
+    std::vector<std::string> channels;  // values of [ADR007]
+  } rows[] = {
+      {"CR LF", "[ZFM]\r\nTYP=Z,T\r\n[ADR007]\r\nKANAL=AE,a\r\n", "Z,T", {"AE,a"}},
+      {"CR CR LF", "[ZFM]\r\r\nTYP=Z,T\r\r\n[ADR007]\r\r\nKANAL=AE,a\r\r\n", "Z,T", {"AE,a"}},
+      {"CR", "[ZFM]\rTYP=Z,T\r[ADR007]\rKANAL=AE,a\r", "Z,T", {"AE,a"}},
+      {"CR inside a line", "[ZFM]\r\nTYP=Z,T\rMODUS=1\r\n[ADR007]\r\nKANAL=AE,a\rKANAL=BE,b\r\n", "Z,T",
+       {"AE,a", "BE,b"}},
+      {"NUL", std::string("[ZFM]\r\nTYP=Z,T\0x\r\n[ADR007]\r\nKANAL=AE,a\0b,bar\r\n", 46), "Z,T", {"AE,a"}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    TMemIni ini;
+    ini.LoadFromText(r.text);
+    EXPECT_EQ(ini.ReadString("ZFM", "TYP"), r.typ);
+    std::vector<std::string> channels;
+    for (const auto& line : ini.SectionLines("ADR007")) channels.push_back(line.value);
+    EXPECT_EQ(channels, r.channels);
+  }
 }
 
 TEST(SplitFields, EveryFieldKeepsItsPlace) {

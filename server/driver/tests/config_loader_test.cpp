@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
+
+#include "platform/testing/fifo_watchdog.h"
 #include "server/driver/error_codes.h"
 #include "server/driver/tests/model_fixture.h"
 
@@ -292,16 +296,58 @@ TEST_F(ConfigLoader, AtMost255Outstations) {
   EXPECT_NE(log.find("more than 255 stations, not loaded: TYP=S257,T,1,3<"), std::string::npos);
 }
 
-TEST_F(ConfigLoader, AtMost32767RegistersInAGroup) {
+// Register indexes run from 0 to 32767, the most that an item handle carries.
+TEST_F(ConfigLoader, AtMost32768RegistersInAGroup) {
   StartLog(-1);
   std::string channels = "[ADR007]\r\n";
-  for (int i = 0; i < 32769; ++i) channels += "BE,b\r\n";
-  channels += "AE,a\r\n";
+  for (int i = 0; i < 32768; ++i) channels += "BE,b" + std::to_string(i) + "\r\n";
+  channels += "BE,over\r\nAE,a\r\n";
   WriteIni("TYP=S,T,1,7\r\n", channels);
   ASSERT_EQ(CreateFML(), 0);
-  EXPECT_EQ(Station(1).RegCount(2), 32767);
+  ASSERT_EQ(Station(1).RegCount(2), 32768);
+  EXPECT_EQ(Station(1).GetWert(2, 32767).Name, "b32767");
   EXPECT_EQ(Station(1).RegCount(1), 1);
-  EXPECT_NE(LogText().find("ADR007: more than 32767 channels in group 2, the rest not loaded<"), std::string::npos);
+  EXPECT_NE(LogText().find("ADR007: more than 32768 channels in group 2, the rest not loaded<"), std::string::npos)
+      << LogText().substr(0, 2000);
+}
+
+// A file whose line ends were converted twice (CR CR LF) loads as it was written.
+TEST_F(ConfigLoader, LineEndsConvertedTwiceLoad) {
+  dir.Write("Ostrel.INI",
+            "[ZENTRALFUNKMODEM]\r\r\nTyp=ZFM1,RMZ\r\r\nMODUS=1\r\r\n[UNTERSTATIONEN]\r\r\nTYP=S1,T,1,12\r\r\n"
+            "[ADR012]\r\r\nKANAL=AE,Druck,bar,0.1,0,1\r\r\n");
+  ASSERT_EQ(CreateFML(), 0);
+  EXPECT_EQ(Options.MODUS, 1);
+  ASSERT_EQ(FML->Count(), 2);
+  EXPECT_EQ(Station(0).TypeName, "RMZ");
+  EXPECT_EQ(Station(1).Adr1, 12);
+  ASSERT_EQ(Station(1).RegCount(1), 1);
+  EXPECT_EQ(Station(1).GetWert(1, 0).Einheit, "bar");
+  EXPECT_EQ(Station(1).GetWert(1, 0).NKs, 1);
+}
+
+// Ostrel.INI that is no file is not found, and the log says what stands in its place.
+TEST_F(ConfigLoader, ConfigurationThatIsNoFileIsNotFound) {
+  StartLog(-1);
+  const std::string fifo = dir / "Ostrel.INI", folder = dir / "sub/Ostrel.INI";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::filesystem::create_directories(folder);
+  struct Row {
+    std::string server_dir, path;
+    const char* kind;
+  } rows[] = {{dir.Path(), fifo, "a FIFO"}, {dir / "sub/", folder, "a folder"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.kind);
+    platform::testing::FifoWatchdog watchdog(fifo, "[Zentralfunkmodem]\nTyp=Z,T\nMODUS=1\n");
+    ServerDir = row.server_dir;
+    EXPECT_EQ(CreateFML(), kErrConfigNotFound);
+    EXPECT_EQ(FML, nullptr);
+    const std::string log = LogText();
+    EXPECT_NE(log.find(">* No Config: " + row.path + " is " + row.kind + ", not read<"), std::string::npos) << log;
+    FML.reset();
+  }
+  EXPECT_NE(LogText().find(">FML: CreateFML, Exception=-$0D, FML: configfile not found!|(code=-13)<"),
+            std::string::npos);
 }
 
 TEST_F(ConfigLoader, TraceLinesUnderTheirBits) {

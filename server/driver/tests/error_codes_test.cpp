@@ -90,5 +90,17 @@ TEST_F(ErrorTextTest, ExceptionsCarryCodeTextAndFailedItem) {
   }
 }
 
+// The failing-item text reaches the user through C strings (an exception's message, a box), which
+// a NUL would end: it carries one as the log shows it.
+TEST_F(ErrorTextTest, FailedItemShowsANulAsTheLogDoes) {
+  SetFailItemName(std::string_view("\"A\0b\" (NS: 1:1-0)", 17));
+  EXPECT_EQ(FailItemName(), "\"A{0}b\" (NS: 1:1-0)");
+  try {
+    throw ENamespace(kErrNsItem);
+  } catch (const ECustomFunk& e) {
+    EXPECT_STREQ(e.what(), "NS: Error creating Item!\r(code=-20)\r\"A{0}b\" (NS: 1:1-0)");
+  }
+}
+
 }  // namespace
 }  // namespace driver

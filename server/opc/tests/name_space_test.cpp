@@ -336,6 +336,12 @@ INSTANTIATE_TEST_SUITE_P(
                      "Err= -$14\rMsg= NS: Error creating Item!\r(code=-20)\r"
                      "Name \"Druck\" used twice in station \"Pumpe\" [ADR012]",
                      {"ZFM1.Pumpe.Druck", "ZFM1.Turm.Temp"}},
+        // A name ends at a NUL in the loader as in every C string the name goes through.
+        DuplicateRow{"TwoChannelsThatDifferOnlyAfterANul", kStations,
+                     kPumpeChannels + std::string("KANAL=AE,A\0b\r\nKANAL=AE,A\0c\r\n\r\n", 30) + kTurmChannels,
+                     "Err= -$14\rMsg= NS: Error creating Item!\r(code=-20)\r"
+                     "Name \"A\" used twice in station \"Pumpe\" [ADR012]",
+                     {"ZFM1.Pumpe.Druck", "ZFM1.Pumpe.A", "ZFM1.Turm.Temp"}},
         DuplicateRow{"ChannelNamedLikeASystemRegister", kStations,
                      "[ADR012]\r\nKANAL=AE,RS_KOM_OK,,1,0,0\r\n\r\n" + kTurmChannels,
                      "Err= -$14\rMsg= NS: Error creating Item!\r(code=-20)\r"
