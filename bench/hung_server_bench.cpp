@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -191,12 +192,21 @@ bool FeddraRun(double* feddra) {
 
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::atoi(argv[1]) : 3;
+  // The host registers itself in a registry of this run's own, not the user's.
+  platform::testing::TempDir registry;
+  setenv("QAR_REGISTRY", (registry / "registry").c_str(), 1);
   std::printf("seconds from SIGSTOP of the host until the window shows the loss\n");
   std::printf("%-4s %-22s %-22s %-10s\n", "run", "Lumaro main window", "Lumaro station window", "Feddra");
+  std::fflush(stdout);
   for (int run = 1; run <= runs; ++run) {
     double main_window = -1, station_window = -1, feddra = -1;
-    if (!LumaroRun(&main_window, &station_window) || !FeddraRun(&feddra)) {
-      std::fprintf(stderr, "run %d: the host or the clients did not come up\n", run);
+    try {
+      if (!LumaroRun(&main_window, &station_window) || !FeddraRun(&feddra)) {
+        std::fprintf(stderr, "run %d: the host or the clients did not come up\n", run);
+        return 1;
+      }
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "run %d: %s\n", run, e.what());
       return 1;
     }
     std::printf("%-4d %-22s %-22s %-10s\n", run, Seconds(main_window).c_str(), Seconds(station_window).c_str(),
