@@ -25,9 +25,11 @@ std::string Indent(int level) { return std::string(size_t(level) * 2, ' '); }
 
 std::string BoolText(bool b) { return b ? "True" : "False"; }
 
+// Decimal, never with an exponent ("0.00001", not "1e-05"), in the fewest digits that read back
+// as the same float.
 std::string FloatText(float f) {
-  char buf[32];
-  auto r = std::to_chars(buf, buf + sizeof buf, f);
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, f, std::chars_format::fixed);
   return std::string(buf, r.ptr);
 }
 

@@ -58,10 +58,11 @@ bool TOPCKanal::TimerTick() {
   return false;
 }
 
-void TOPCKanal::WriteValue(const com::Variant& v) {
+void TOPCKanal::WriteValue(const com::Variant& v, const std::function<void()>& shown) {
   const com::Variant old = value_;
   value_ = v;
   ticks_ = 0;
+  if (shown) shown();
   bool written = false;
   try {
     item_.WriteValue = v;
@@ -73,6 +74,7 @@ void TOPCKanal::WriteValue(const com::Variant& v) {
   if (!written) {
     // A write the server never got must not show as switched.
     value_ = old;
+    if (shown) shown();
     ShowError(context_, "Konnte auf \"" + item_id_ + "\" nicht schreiben!");
   }
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "opcclient/kopl_group.h"
@@ -35,10 +36,14 @@ class TOPCKanal final : public TItemTarget {
   bool AsBool() const { return ScaledValue() != 0; }
   // One second of bad quality: true when this tick made the channel invalid.
   bool TimerTick();
-  // Writes v through the group's asynchronous write and shows it at once. When the write
-  // cannot be made, the error is shown and the channel keeps its old value.
-  void WriteValue(const platform::com::Variant& v);
-  void WriteBool(bool b) { WriteValue(platform::com::Variant::I4(b ? 1 : 0)); }
+  // Writes v through the group's asynchronous write. The channel takes v at once, and `shown`
+  // runs before the call, which takes as long as the server lets it, so the window can draw
+  // it first. When the write cannot be made the channel goes back to its old value, `shown`
+  // runs again, and then the error is shown.
+  void WriteValue(const platform::com::Variant& v, const std::function<void()>& shown = {});
+  void WriteBool(bool b, const std::function<void()>& shown = {}) {
+    WriteValue(platform::com::Variant::I4(b ? 1 : 0), shown);
+  }
 
   bool Valid() const { return valid_; }
   bool Pending() const { return pending_; }

@@ -245,9 +245,10 @@ void TStationCore::Click(int x, int y) {
   const int row = LedAt(x, y);
   if (row < kFirstOutputLed || row >= kFirstOutputLed + int(outputs_.size()) || !server_->Active()) return;
   TOPCKanal& channel = *outputs_[size_t(row - kFirstOutputLed)];
-  channel.WriteBool(!channel.AsBool());
-  Redraw(channel);
-  Changed();
+  channel.WriteBool(!channel.AsBool(), [this, &channel] {
+    Redraw(channel);
+    Changed();
+  });
 }
 
 void TStationCore::Changed() {

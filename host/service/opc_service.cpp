@@ -66,6 +66,8 @@ class OpcService::Impl final : public pb::OpcService::Service {
     grpc::ServerBuilder builder;
     // Without this a second service could bind the same port and take part of the calls.
     builder.AddChannelArgument(GRPC_ARG_ALLOW_REUSEPORT, 0);
+    // Clients ping to find a hung service within seconds.
+    rpc::PermitClientPings(builder);
     int port = 0;
     builder.AddListeningPort(target, rpc::ServerTlsCredentials(options_.tls), &port);
     builder.RegisterService(this);

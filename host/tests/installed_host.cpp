@@ -85,6 +85,28 @@ bool AwaitExit(uint32_t pid, std::chrono::milliseconds limit) {
   return true;
 }
 
+bool StopWholly(uint32_t pid, std::chrono::milliseconds limit) {
+  if (kill(pid_t(pid), SIGSTOP) != 0) return false;
+  auto stopped = [pid] {
+    std::error_code ec;
+    int threads = 0;
+    for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+      std::ifstream in(task.path() / "stat");
+      std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      const size_t name_end = stat.rfind(')');
+      if (name_end == std::string::npos || name_end + 2 >= stat.size() || stat[name_end + 2] != 'T') return false;
+      ++threads;
+    }
+    return !ec && threads > 0;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!stopped()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
 InstalledHost::InstalledHost(const std::string& folder, bool copy) : folder_(folder.empty() ? temp_.Path() : folder) {
   if (folder_.back() != '/') folder_ += '/';
   fs::create_directories(folder_);

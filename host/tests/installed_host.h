@@ -66,4 +66,8 @@ class InstalledHost {
 // Waits (bounded) until the process is gone.
 bool AwaitExit(uint32_t pid, std::chrono::milliseconds limit = std::chrono::seconds(20));
 
+// SIGSTOP to the process, then waits (bounded) until every thread of it has stopped: kill
+// returns before they all have, and a thread still running may answer a call meanwhile.
+bool StopWholly(uint32_t pid, std::chrono::milliseconds limit = std::chrono::seconds(30));
+
 }  // namespace host::testing

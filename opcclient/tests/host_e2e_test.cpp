@@ -6,12 +6,8 @@
 #include <signal.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
-#include <thread>
 
 #include "host/tests/installed_host.h"
 #include "opcclient/kopl.h"
@@ -25,21 +21,6 @@ using namespace std::chrono_literals;
 namespace com = platform::com;
 using host::testing::InstalledHost;
 using radiosim::testing::SimulatorProcess;
-
-// Whether every thread of the process has stopped: kill returns before they all have, and a
-// thread still running may answer a call meanwhile.
-bool WhollyStopped(pid_t pid) {
-  std::error_code ec;
-  int threads = 0;
-  for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
-    std::ifstream in(task.path() / "stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t name_end = stat.rfind(')');
-    if (name_end == std::string::npos || name_end + 2 >= stat.size() || stat[name_end + 2] != 'T') return false;
-    ++threads;
-  }
-  return !ec && threads > 0;
-}
 
 class HostTest : public ::testing::Test {
  protected:
@@ -74,7 +55,9 @@ class HostTest : public ::testing::Test {
     s.reset();
     SetServices({});
   }
-  bool Await(const std::function<bool()>& done) { return apartment.RunUntil(done, 30s); }
+  bool Await(const std::function<bool()>& done, std::chrono::milliseconds limit = 30s) {
+    return apartment.RunUntil(done, limit);
+  }
   bool Seen(const std::string& id, const std::string& value) {
     return seen.count(id) && seen[id].first == value && seen[id].second == 0xC0;
   }
@@ -114,11 +97,7 @@ TEST_F(HostTest, AHostThatStopsAnsweringCountsAsGoneAfterOneCallRanOutOfTime) {
   const auto pid = in.RunningPid();
   ASSERT_TRUE(pid);
 
-  ASSERT_EQ(kill(pid_t(*pid), SIGSTOP), 0);
-  for (auto end = std::chrono::steady_clock::now() + 30s; !WhollyStopped(pid_t(*pid));) {
-    ASSERT_LT(std::chrono::steady_clock::now(), end) << "the host does not stop";
-    std::this_thread::sleep_for(1ms);
-  }
+  ASSERT_TRUE(host::testing::StopWholly(*pid)) << "the host does not stop";
   auto status_code = [&] {
     try {
       s->GetServerStatus();
@@ -135,6 +114,26 @@ TEST_F(HostTest, AHostThatStopsAnsweringCountsAsGoneAfterOneCallRanOutOfTime) {
   EXPECT_FALSE(s->Active());
   EXPECT_EQ(s->OPCGroups().Count(), 2);
   kill(pid_t(*pid), SIGCONT);
+}
+
+TEST_F(HostTest, AHostThatStopsAnsweringIsFoundGoneWithoutACallOfTheClients) {
+  ASSERT_NO_FATAL_FAILURE(Start({}, {}));
+  s->OPCGroups().Add("Pumpe").OPCItems().Add("ZFM1.Pumpe.Druck");
+  s->SetActive(true);
+  ASSERT_TRUE(s->Active());
+  ASSERT_TRUE(Await([&] { return seen.count("ZFM1.Pumpe.Druck") && seen["ZFM1.Pumpe.Druck"].second == 0xC0; }));
+  const auto pid = in.RunningPid();
+  ASSERT_TRUE(pid);
+  struct Resume {
+    uint32_t pid;
+    ~Resume() { kill(pid_t(pid), SIGCONT); }
+  } resume{*pid};
+
+  ASSERT_TRUE(host::testing::StopWholly(*pid)) << "the host does not stop";
+  // Nothing but the callback loop runs: the connection itself must find out.
+  ASSERT_TRUE(Await([&] { return disconnects == 1; }, 60s)) << "a stopped host still counts as connected";
+  EXPECT_FALSE(s->Active());
+  EXPECT_THROW(s->GetServerStatus(), EOPCException);  // known gone: no call waits for the host
 }
 
 }  // namespace

@@ -194,6 +194,7 @@ HRESULT ScriptedGroup::SetName(const std::string& szName) {
 HRESULT ScriptedGroup::Writes(const char* method, DWORD count, const OPCHANDLE* handles, const Variant* values,
                               std::vector<HRESULT>* errors, ScriptedWrite w) {
   server_.Log(std::string(method) + " " + std::to_string(count));
+  if (server_.while_writing) server_.while_writing();
   if (HRESULT hr = server_.Failure(method)) return hr;
   errors->assign(count, S_OK);
   HRESULT call = S_OK;

@@ -155,6 +155,8 @@ class ScriptedServer final : public IOPCServer,
   std::map<std::string, ScriptedItemDef> known;
   // Calls named here fail with the code ("AddGroup", "AddItems", "SetState", "Write", ...).
   std::map<std::string, HRESULT> fail;
+  // Runs inside every write call, before it answers: what the client shows meanwhile.
+  std::function<void()> while_writing;
   // Every call, as "<method> <detail>".
   std::vector<std::string> calls;
   std::string client_name;

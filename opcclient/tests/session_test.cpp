@@ -114,6 +114,14 @@ TEST_F(SessionTest, WriterRules) {
        },
        {"      DeadBand = 0.5"},
        {"      DeadBand = 0"}},
+      {"small and large dead bands as decimals",
+       [](TKoplServer& s) {
+         s.OPCGroups().Add("A").SetDeadBand(1e-5f);
+         s.OPCGroups().Add("B").SetDeadBand(0.000125f);
+         s.OPCGroupDefault().DeadBand = 1e20f;
+       },
+       {"      DeadBand = 0.00001", "      DeadBand = 0.000125", "  OPCGroupDefault.DeadBand = 100000002004087734272"},
+       {"      DeadBand = 1e-05", "      DeadBand = 1.25e-04"}},
       {"quote and control characters",
        [](TKoplServer& s) { s.OPCGroups().Add("G").OPCItems().Add("it's\r\nhere"); },
        {"          ItemID = 'it'#39's'#13#10'here'"},
@@ -145,6 +153,25 @@ TEST_F(SessionTest, WriterRules) {
     std::string text = "\r\n" + Save(*s);
     for (const std::string& l : r.lines) EXPECT_NE(text.find("\r\n" + l + "\r\n"), std::string::npos) << l;
     for (const std::string& l : r.absent) EXPECT_EQ(text.find("\r\n" + l + "\r\n"), std::string::npos) << l;
+  }
+}
+
+TEST_F(SessionTest, DeadBandsAreReadInEitherForm) {
+  struct Row {
+    const char* text;
+    float dead_band;
+  } rows[] = {
+      {"0.00001", 1e-5f}, {"1e-05", 1e-5f}, {"1E-5", 1e-5f}, {"2.5E+01", 25.0f}, {"12.5", 12.5f}, {"3", 3.0f},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.text);
+    auto s = MakeServer();
+    s->LoadFromStream(Crlf(std::string("object OPCServer: TKoplServer\n  OPCGroups = <\n    item\n      Name = 'G'\n"
+                                       "      DeadBand = ") +
+                           r.text + "\n    end>\n  OPCGroupDefault.DeadBand = " + r.text + "\nend\n"));
+    ASSERT_EQ(s->OPCGroups().Count(), 1);
+    EXPECT_EQ(s->OPCGroups()[0].DeadBand(), r.dead_band);
+    EXPECT_EQ(s->OPCGroupDefault().DeadBand, r.dead_band);
   }
 }
 

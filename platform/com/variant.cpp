@@ -194,10 +194,15 @@ HRESULT NumToInteger(const Num& n, VARTYPE vt, Variant* out) {
   return S_OK;
 }
 
+// A real as users read it: 15 significant digits for a double, 7 for a float, no trailing
+// zeros, the exponent form only for very large and very small numbers. So a scaled 23.7 that
+// the double holds as 23.700000000000003 reads "23.7"; the digits dropped are the noise of the
+// binary fraction, not of the value.
 template <class T>
-std::string ShortestText(T v) {
+std::string RealText(T v) {
+  constexpr int kDigits = sizeof(T) == sizeof(float) ? 7 : 15;
   char buf[64];
-  auto r = std::to_chars(buf, buf + sizeof buf, v);
+  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, kDigits);
   std::string s(buf, r.ptr);
   for (char& c : s) {
     if (c == 'e') c = 'E';
@@ -232,9 +237,9 @@ HRESULT ToText(const Variant& v, Variant* out) {
   } else if (IsUnsignedType(vt)) {
     s = std::to_string(v.UInt());
   } else if (vt == VT_R4) {
-    s = ShortestText(static_cast<float>(v.Real()));
+    s = RealText(static_cast<float>(v.Real()));
   } else if (vt == VT_R8) {
-    s = ShortestText(v.Real());
+    s = RealText(v.Real());
   } else if (vt == VT_CY) {
     s = CyText(v.Int());
   } else {

@@ -77,8 +77,9 @@ inline constexpr uint16_t VARIANT_ALPHABOOL = 0x02;
 //   target's range gives DISP_E_OVERFLOW;
 // - text converts to a number when it is one ("." as decimal point, blanks around allowed),
 //   else DISP_E_TYPEMISMATCH; to BOOL also "True"/"False" in any case;
-// - numbers and BOOL convert to text ("." as decimal point, shortest exact form, BOOL as
-//   "True"/"False"); DATE and ERROR do not (DISP_E_TYPEMISMATCH);
+// - numbers and BOOL convert to text ("." as decimal point; R8 with 15 and R4 with 7
+//   significant digits, so the text of a real may read back as a slightly different number;
+//   BOOL as "True"/"False"); DATE and ERROR do not (DISP_E_TYPEMISMATCH);
 // - VT_EMPTY converts to 0, "" or False; VT_NULL and VT_ERROR only to themselves;
 // - arrays convert element by element to arrays (the first failing element's code), never
 //   to or from a scalar (DISP_E_TYPEMISMATCH);

@@ -227,7 +227,9 @@ void TStation::Sync() {
   panels_[2]->setText(DisplayText(core_->ConnectionText()));
   if (core_->TimerRunning() && !timer_.isActive()) timer_.start();
   if (!core_->TimerRunning() && timer_.isActive()) timer_.stop();
-  picture_->update();
+  // At once, not from the loop: the core may be about to wait for the server (a clicked
+  // output shows its new value while its write is under way).
+  picture_->repaint();
 }
 
 void TStation::closeEvent(QCloseEvent* e) {

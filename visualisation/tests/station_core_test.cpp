@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "visualisation/tests/lumaro_fixture.h"
 
 namespace lumaro::testing {
@@ -318,6 +320,43 @@ TEST_F(StationCoreTest, AClickWritesTheOppositeOfWhatIsShown) {
   ASSERT_EQ(Remote("BINPUT").writes.size(), 1u);
   EXPECT_EQ(Remote("BINPUT").writes[0].values, std::vector<Variant>{Variant::I4(0)});
   EXPECT_EQ(Led(16), 6);
+}
+
+TEST_F(StationCoreTest, AClickedOutputShowsItsNewValueWhileTheWriteIsUnderWayAndGoesBackWhenItFails) {
+  struct Case {
+    const char* name;
+    std::function<void(ScriptedServer&)> refuse;
+    int led_after;  // 7 on, 6 off
+    bool error_box;
+  } cases[] = {
+      {"write taken", [](ScriptedServer&) {}, 7, false},
+      {"write call refused", [](ScriptedServer& s) { s.fail["AsyncWrite2"] = com::E_FAIL; }, 6, true},
+      {"the item's write refused",
+       [](ScriptedServer& s) { s.known["Zentrale.Pumpe.Motor"].write_error = com::OPC_E_BADRIGHTS; }, 6, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    messages.boxes.clear();
+    OpenTwoStations();
+    ScriptedServer& server = *servers.back();
+    c.refuse(server);
+    int shown_at_once = 0;
+    core->OnChanged = [&] { ++shown_at_once; };
+    int led_while_writing = -1;
+    int shown_while_writing = -1;
+    server.while_writing = [&] {
+      led_while_writing = Led(16);
+      shown_while_writing = shown_at_once;
+    };
+    core->Click(37, 204);
+    EXPECT_EQ(led_while_writing, 7) << "the LED waits for the write";
+    EXPECT_GE(shown_while_writing, 1) << "the window was not told to show it before the call";
+    EXPECT_EQ(Led(16), c.led_after);
+    EXPECT_EQ(messages.boxes.size(), c.error_box ? 1u : 0u);
+    if (c.error_box) {
+      EXPECT_EQ(messages.boxes[0].text, "Konnte auf \"Zentrale.Pumpe.Motor\" nicht schreiben!");
+    }
+  }
 }
 
 TEST_F(StationCoreTest, NoSwitchingWhileInactiveOrDisconnected) {

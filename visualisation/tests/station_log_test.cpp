@@ -46,6 +46,16 @@ TEST_F(StationLogTest, AtMostOneLinePerSecond) {
             "01.02.2026 10:00:01;-1;;;;2,5;;\r\n");
 }
 
+TEST_F(StationLogTest, ScaledValuesAreWrittenAsValueTextsNotAsEveryDigitOfTheDouble) {
+  TStationLog log(log_dir, "Pumpe", NumberFormat{',', ';'}, clock);
+  values[3] = Variant::R4(1.0f / 3.0f);
+  values[4] = Variant::R8(237 * 0.1);  // raw value 237 with factor 0.1
+  log.DataChanged(columns, values);
+  EXPECT_EQ(Read("Stationslog-Pumpe-260201.csv"),
+            "Zeitstempel;RS_STATUS;RS_KOM_OK;RS_KOM_FAIL;RM_RECPOWER;Druck;;Motor\r\n"
+            "01.02.2026 10:00:00;;;;0,3333333;23,7;;\r\n");
+}
+
 TEST_F(StationLogTest, StationWithoutChannelsHasTheFourStatusColumns) {
   TStationLog log(log_dir, "Brunnen", NumberFormat{'.', ','}, clock);
   log.DataChanged({"RS_STATUS", "RS_KOM_OK", "RS_KOM_FAIL", "RM_RECPOWER"}, std::vector<Variant>(4));

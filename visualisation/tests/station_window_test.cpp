@@ -75,6 +75,37 @@ TEST_F(StationWindowTest, ClickOnAnOutputLedWritesTheOutput) {
   Grab(*window, "station");
 }
 
+// Counts the paint events a widget gets.
+class PaintCounter final : public QObject {
+ public:
+  int paints = 0;
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+};
+
+TEST_F(StationWindowTest, AClickedOutputIsPaintedBeforeTheWriteGoesOut) {
+  OpenTwoStations();
+  window->show();
+  QWidget* picture = Child<QWidget>("ImageStation");
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+  PaintCounter counter;
+  picture->installEventFilter(&counter);
+  const LedPlace& out1 = kLeds[16];
+  int paints_before_write = -1;
+  QColor lit_while_writing;
+  servers.back()->while_writing = [&] {
+    paints_before_write = counter.paints;
+    lit_while_writing = Pixel(out1.x, out1.y);
+  };
+  QTest::mouseClick(picture, Qt::LeftButton, {}, QPoint(out1.x, out1.y));
+  ASSERT_EQ(Remote("BINPUT").writes.size(), 1u);
+  EXPECT_GE(paints_before_write, 1) << "the picture is painted only after the write returned";
+  EXPECT_EQ(lit_while_writing, QColor(0xFF, 0, 0));
+  picture->removeEventFilter(&counter);
+}
+
 TEST_F(StationWindowTest, PictureShowsLedColoursAtTheirPlaces) {
   OpenTwoStations();
   Send("BINPUT", "Taster", Variant::I4(1));

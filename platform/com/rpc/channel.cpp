@@ -38,10 +38,21 @@ std::shared_ptr<grpc::Channel> MakeChannel(const std::string& target, const Remo
   args.SetInt(GRPC_ARG_MAX_RECONNECT_BACKOFF_MS, 100);
   args.SetMaxReceiveMessageSize(64 << 20);
   args.SetMaxSendMessageSize(64 << 20);
+  args.SetInt(GRPC_ARG_KEEPALIVE_TIME_MS, kKeepaliveTimeMs);
+  args.SetInt(GRPC_ARG_KEEPALIVE_TIMEOUT_MS, kKeepaliveTimeoutMs);
+  args.SetInt(GRPC_ARG_KEEPALIVE_PERMIT_WITHOUT_CALLS, 1);
+  // The event stream sends nothing from this side: without this, pinging would stop after two.
+  args.SetInt(GRPC_ARG_HTTP2_MAX_PINGS_WITHOUT_DATA, 0);
   if (!security) return grpc::CreateCustomChannel(target, grpc::InsecureChannelCredentials(), args);
   // The certificate must name the computer the user asked for, whatever address it maps to.
   args.SetSslTargetNameOverride(security->computer_name);
   return grpc::CreateCustomChannel(target, security->credentials, args);
+}
+
+void PermitClientPings(grpc::ServerBuilder& builder) {
+  builder.AddChannelArgument(GRPC_ARG_KEEPALIVE_PERMIT_WITHOUT_CALLS, 1);
+  builder.AddChannelArgument(GRPC_ARG_HTTP2_MIN_RECV_PING_INTERVAL_WITHOUT_DATA_MS, kKeepaliveTimeMs / 2);
+  builder.AddChannelArgument(GRPC_ARG_HTTP2_MAX_PING_STRIKES, 0);
 }
 
 bool ChannelReady(grpc::Channel* channel, std::chrono::milliseconds wait) {

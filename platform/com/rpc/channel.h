@@ -25,8 +25,19 @@ struct RemoteSecurity {
 std::shared_ptr<grpc::ServerCredentials> ServerTlsCredentials(const TlsMaterial& tls);
 std::shared_ptr<grpc::ChannelCredentials> ClientTlsCredentials(const TlsMaterial& tls);
 
-// A channel to target; plain without security.
+// How a client finds out, without a call of its own, that its server no longer answers (stopped,
+// hung, its computer gone): a ping on the connection every kKeepaliveTimeMs, and the connection
+// ends when one goes unanswered for kKeepaliveTimeoutMs. The ends of its calls and of its event
+// stream then tell the client as when the server goes away.
+inline constexpr int kKeepaliveTimeMs = 1000;
+inline constexpr int kKeepaliveTimeoutMs = 5000;
+
+// A channel to target; plain without security. It pings its server as above.
 std::shared_ptr<grpc::Channel> MakeChannel(const std::string& target, const RemoteSecurity* security = nullptr);
+
+// Lets a server take the clients' pings: by default gRPC takes pings more often than every few
+// minutes, on a connection that carries nothing else, for misbehaviour and closes it.
+void PermitClientPings(grpc::ServerBuilder& builder);
 
 // Waits (real time, bounded) for the channel to connect; gives up at once when the endpoint
 // refuses, so a dead server's left-over record costs no waiting.

@@ -521,6 +521,8 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
     grpc::ServerBuilder builder;
     // Without this a second process could bind the same TCP port and take part of the calls.
     builder.AddChannelArgument(GRPC_ARG_ALLOW_REUSEPORT, 0);
+    // Clients ping to find a hung server within seconds.
+    PermitClientPings(builder);
     builder.AddListeningPort(target_, grpc::InsecureServerCredentials());
     int remote_port = 0;
     if (options_.remote) {
