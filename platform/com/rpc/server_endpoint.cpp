@@ -838,9 +838,10 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
     HRESULT hr;
     auto data = GroupAs<IDataObject>(s, req.group(), &hr);
     if (!data) return rep->set_hr(hr);
-    if (req.format().empty()) return rep->set_hr(DV_E_FORMATETC);
     FORMATETC fmt;
-    fmt.cfFormat = RegisterClipboardFormat(req.format());
+    // Looked up, not registered: a name that the process does not know is no format it sends.
+    fmt.cfFormat = FindClipboardFormat(req.format());
+    if (!fmt.cfFormat) return rep->set_hr(DV_E_FORMATETC);
     fmt.dwAspect = req.aspect();
     fmt.lindex = req.lindex();
     fmt.tymed = req.tymed();

@@ -625,6 +625,30 @@ TEST_F(WireTest, TheServersOwnTextsThatAreNoUtf8StillReachTheErrorOutput) {
   EXPECT_NE(said.find("qar.com.TextReply.text"), std::string::npos) << said;
 }
 
+// A client's format names are looked up, never taken into the process's table of formats,
+// which would keep them for ever and, once full, refuse every client's stream advise.
+TEST_F(WireTest, FormatNamesOfStreamAdvisesAreNotKept) {
+  const CLIPFORMAT before = RegisterClipboardFormat("wire test: before the advises");
+  qar::com::DAdviseRequest req;
+  req.set_group(group_);
+  req.set_aspect(DVASPECT_CONTENT);
+  req.set_lindex(-1);
+  req.set_tymed(TYMED_HGLOBAL);
+  req.set_sink(1);
+  for (const std::string& name : {std::string("INVENTED"), std::string(1 << 16, 'x')}) {
+    req.set_format(name);
+    qar::com::AdviseReply rep;
+    ASSERT_TRUE(Call(&Stub::DAdvise, req, &rep).ok());
+    EXPECT_EQ(rep.hr(), DV_E_FORMATETC);
+  }
+  req.set_format(kOpcStmFormatDataTime);
+  qar::com::AdviseReply rep;
+  ASSERT_TRUE(Call(&Stub::DAdvise, req, &rep).ok());
+  EXPECT_EQ(rep.hr(), S_OK);
+  // Numbers are given in turn: no name took one in between.
+  EXPECT_EQ(RegisterClipboardFormat("wire test: after the advises"), before + 1);
+}
+
 // A client that opens its event stream and then stops reading it, beside one that reads: the
 // one that does not read is cut off, by the bound of one client or by the bound of all
 // together, at once and before it reads again: what waited for it is freed, its groups go,
