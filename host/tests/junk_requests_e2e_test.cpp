@@ -1,5 +1,5 @@
 // ostrel-host against clients that send what no sound client would: invented format names by
-// the thousand. Other clients must be served all the same.
+// the thousand, and browse filters of megabytes. Other clients must be served all the same.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -99,6 +99,67 @@ TEST_F(JunkRequests, InventedFormatNamesLeaveStreamAdviseWorking) {
   EXPECT_TRUE(apartment.RunUntil(
       [&] { return std::any_of(sink->events.begin(), sink->events.end(), [](auto& e) { return e.kind == "stream"; }); },
       60s));
+}
+
+// Clients that browse with filters of megabytes, again and again, while another client adds
+// items: the other client's call is answered (within its generous deadline) while they go on.
+TEST_F(JunkRequests, LongBrowseFiltersLeaveOtherClientsServed) {
+  const std::string stars(8 << 20, '*');
+  std::string alternating;
+  for (size_t i = 0; i < (8u << 20); i += 2) alternating += "*E";
+  const struct Row {
+    std::string filter;
+    com::HRESULT hr;
+  } rows[] = {
+      {stars, com::S_OK},                                  // one "*": every item
+      {"ZFM1.Pumpe.E1" + stars, com::S_OK},                // E1, E10..E19
+      {std::string(8 << 20, '?'), com::E_INVALIDARG},      // longer than any item ID
+      {alternating, com::E_INVALIDARG},                    // as many "E" as that
+      {"[" + std::string(1 << 20, 'a'), com::OPC_E_INVALIDFILTER},  // never closed
+  };
+  constexpr int kBrowsers = 8;
+  std::atomic<bool> stop{false};
+  std::atomic<int> sent{0}, wrong{0};
+  std::vector<std::thread> browsers;
+  for (int b = 0; b < kBrowsers; ++b) {
+    browsers.emplace_back([&, b] {
+      RawClient raw(target_);
+      for (int i = b; !stop; ++i) {
+        const Row& row = rows[size_t(i) % std::size(rows)];
+        pb::BrowseRequest req;
+        req.set_browse_type(com::OPC_FLAT);
+        req.set_filter(row.filter);
+        pb::StringsReply rep;
+        ++sent;
+        // Each browse gives up after a while, as an impatient client would; the host must
+        // not go on with it.
+        const grpc::Status st = raw.Call(&Stub::BrowseOPCItemIDs, req, &rep, 20s);
+        if (stop) break;
+        if (!st.ok() || rep.hr() != row.hr) ++wrong;
+        if (row.hr == com::S_OK && !stop && st.ok() && rep.strings_size() == 0) ++wrong;
+      }
+    });
+  }
+  // The other client comes once every browser has sent a browse.
+  while (sent < kBrowsers * 2) std::this_thread::yield();
+  RawClient other(target_);
+  pb::ItemsRequest items;
+  items.set_group(other.AddGroup());
+  items.set_count(20);
+  for (int i = 0; i < 20; ++i) {
+    auto* d = items.add_items();
+    d->set_item_id("ZFM1.Pumpe.E" + std::to_string(i));
+    d->set_active(true);
+    d->set_client_handle(i);
+  }
+  pb::ItemResultsReply added;
+  const grpc::Status st = other.Call(&Stub::AddItems, items, &added);
+  stop = true;
+  for (auto& t : browsers) t.join();
+  ASSERT_TRUE(st.ok()) << st.error_message();
+  EXPECT_EQ(added.hr(), com::S_OK);
+  EXPECT_EQ(added.results_size(), 20);
+  EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <future>
 #include <mutex>
 
+#include "platform/com/call_cancel.h"
 #include "platform/com/opc_stream.h"
 #include "platform/com/rpc/opc.grpc.pb.h"
 #include "platform/com/rpc/wire.h"
@@ -801,6 +802,62 @@ TEST(ServerObjectFaultTest, AThrowingCallFailsAloneAndTheServerServesOn) {
   EXPECT_EQ(server->GetErrorString(E_FAIL, 0, &text), S_OK);
   EXPECT_EQ(text, "fine");
   EXPECT_EQ(Query<IOPCCommon>(unk), nullptr);  // it offers no IOPCCommon
+}
+
+// A server object whose browse works until its client has gone, as a long one would.
+class EndlessBrowser final : public IOPCBrowseServerAddressSpace, public std::enable_shared_from_this<EndlessBrowser> {
+ public:
+  HRESULT QueryInterface(const IID& riid, std::shared_ptr<IUnknown>* ppv) override {
+    return AnswerQuery(this, riid, ppv, {IID_IOPCBrowseServerAddressSpace});
+  }
+  HRESULT QueryOrganization(OPCNAMESPACETYPE*) override { return E_NOTIMPL; }
+  HRESULT ChangeBrowsePosition(OPCBROWSEDIRECTION, const std::string&) override { return E_NOTIMPL; }
+  HRESULT BrowseOPCItemIDs(OPCBROWSETYPE, const std::string&, VARTYPE, DWORD,
+                           std::shared_ptr<IEnumString>*) override {
+    browsing = true;
+    stopped = Eventually([] { return CoTestCancel() == RPC_E_CALL_CANCELED; });
+    return RPC_E_CALL_CANCELED;
+  }
+  HRESULT GetItemID(const std::string&, std::string*) override { return E_NOTIMPL; }
+  std::atomic<bool> browsing{false}, stopped{false};
+};
+
+TEST(ServerCallCancelTest, ACallSeesItsClientGo) {
+  platform::testing::TempDir dir;
+  rpc::ServeOptions serve;
+  serve.socket_dir = dir.Path();
+  serve.record_in_registry = false;
+  const CLSID clsid = *GuidFromString("{5A5A5A5A-0000-4000-8000-000000000002}");
+  auto browser = std::make_shared<EndlessBrowser>();
+  std::unique_ptr<rpc::ServerEndpoint> ep;
+  ASSERT_EQ(rpc::ServerEndpoint::Start(
+                clsid, [browser] { return std::static_pointer_cast<IOPCBrowseServerAddressSpace>(browser); },
+                serve, &ep),
+            S_OK);
+  auto stub = qar::com::OpcServer::NewStub(grpc::CreateChannel(ep->Target(), grpc::InsecureChannelCredentials()));
+  grpc::ClientContext stream;
+  qar::com::ConnectRequest connect;
+  connect.set_clsid(wire::EncodeGuid(clsid));
+  auto reader = stub->Connect(&stream, connect);
+  qar::com::Event first;
+  ASSERT_TRUE(reader->Read(&first));
+  grpc::ClientContext call;
+  call.AddMetadata("qar-session", first.connected().session());
+  std::promise<grpc::Status> answered;
+  const qar::com::BrowseRequest request;
+  qar::com::StringsReply reply;
+  stub->async()->BrowseOPCItemIDs(&call, &request, &reply,
+                                  [&](grpc::Status st) { answered.set_value(st); });
+  ASSERT_TRUE(Eventually([&] { return browser->browsing.load(); }));
+  EXPECT_EQ(CoTestCancel(), S_OK);  // the test's own thread serves no call
+  call.TryCancel();
+  EXPECT_EQ(answered.get_future().get().error_code(), grpc::StatusCode::CANCELLED);
+  EXPECT_TRUE(Eventually([&] { return browser->stopped.load(); }));
+  stream.TryCancel();
+  while (reader->Read(&first)) {
+  }
+  reader->Finish();
+  ep->Stop();
 }
 
 }  // namespace
