@@ -814,12 +814,14 @@ class EndlessBrowser final : public IOPCBrowseServerAddressSpace, public std::en
   HRESULT ChangeBrowsePosition(OPCBROWSEDIRECTION, const std::string&) override { return E_NOTIMPL; }
   HRESULT BrowseOPCItemIDs(OPCBROWSETYPE, const std::string&, VARTYPE, DWORD,
                            std::shared_ptr<IEnumString>*) override {
+    ++browses;
     browsing = true;
     stopped = Eventually([] { return CoTestCancel() == RPC_E_CALL_CANCELED; });
     return RPC_E_CALL_CANCELED;
   }
   HRESULT GetItemID(const std::string&, std::string*) override { return E_NOTIMPL; }
   std::atomic<bool> browsing{false}, stopped{false};
+  std::atomic<int> browses{0};
 };
 
 TEST(ServerCallCancelTest, ACallSeesItsClientGo) {
@@ -853,6 +855,70 @@ TEST(ServerCallCancelTest, ACallSeesItsClientGo) {
   call.TryCancel();
   EXPECT_EQ(answered.get_future().get().error_code(), grpc::StatusCode::CANCELLED);
   EXPECT_TRUE(Eventually([&] { return browser->stopped.load(); }));
+  stream.TryCancel();
+  while (reader->Read(&first)) {
+  }
+  reader->Finish();
+  ep->Stop();
+}
+
+// With the only worker busy, a call whose client gives up while it waits is never run.
+TEST(ServerCallCancelTest, ACallWhoseClientWentWhileItWaitedIsNotRun) {
+  platform::testing::TempDir dir;
+  rpc::ServeOptions serve;
+  serve.socket_dir = dir.Path();
+  serve.record_in_registry = false;
+  serve.worker_threads = 1;
+  const CLSID clsid = *GuidFromString("{5A5A5A5A-0000-4000-8000-000000000003}");
+  auto browser = std::make_shared<EndlessBrowser>();
+  std::unique_ptr<rpc::ServerEndpoint> ep;
+  ASSERT_EQ(rpc::ServerEndpoint::Start(
+                clsid, [browser] { return std::static_pointer_cast<IOPCBrowseServerAddressSpace>(browser); },
+                serve, &ep),
+            S_OK);
+  auto stub = qar::com::OpcServer::NewStub(grpc::CreateChannel(ep->Target(), grpc::InsecureChannelCredentials()));
+  grpc::ClientContext stream;
+  qar::com::ConnectRequest connect;
+  connect.set_clsid(wire::EncodeGuid(clsid));
+  auto reader = stub->Connect(&stream, connect);
+  qar::com::Event first;
+  ASSERT_TRUE(reader->Read(&first));
+  const std::string session = first.connected().session();
+  const qar::com::BrowseRequest request;
+  struct Call {
+    grpc::ClientContext ctx;
+    qar::com::StringsReply reply;
+    std::promise<grpc::Status> answered;
+  } busy, waiting;
+  for (Call* c : {&busy, &waiting}) {
+    c->ctx.AddMetadata("qar-session", session);
+    stub->async()->BrowseOPCItemIDs(&c->ctx, &request, &c->reply,
+                                    [c](grpc::Status st) { c->answered.set_value(st); });
+    if (c == &busy) {
+      ASSERT_TRUE(Eventually([&] { return browser->browsing.load(); }));
+    }
+  }
+  // A short call sent after it, answered at once: by then the waiting call has reached the
+  // server and waits for the worker.
+  {
+    grpc::ClientContext ctx;
+    ctx.AddMetadata("qar-session", session);
+    qar::com::OrganizationReply org;
+    ASSERT_TRUE(stub->QueryOrganization(&ctx, qar::com::Empty(), &org).ok());
+  }
+  waiting.ctx.TryCancel();
+  EXPECT_EQ(waiting.answered.get_future().get().error_code(), grpc::StatusCode::CANCELLED);
+  busy.ctx.TryCancel();
+  EXPECT_EQ(busy.answered.get_future().get().error_code(), grpc::StatusCode::CANCELLED);
+  // A call behind both on the only worker: once it is answered, the waiting one had its turn.
+  qar::com::GetItemPropertiesRequest behind;
+  for (int i = 0; i < 20; ++i) behind.add_property_ids(5001);
+  qar::com::ValuesReply values;
+  grpc::ClientContext ctx;
+  ctx.AddMetadata("qar-session", session);
+  ASSERT_TRUE(stub->GetItemProperties(&ctx, behind, &values).ok());
+  EXPECT_EQ(values.hr(), E_NOINTERFACE);
+  EXPECT_EQ(browser->browses, 1);
   stream.TryCancel();
   while (reader->Read(&first)) {
   }
