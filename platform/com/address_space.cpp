@@ -1,81 +1,116 @@
 #include "platform/com/address_space.h"
 
+#include <algorithm>
+#include <bitset>
+
+#include "platform/com/call_cancel.h"
+
 namespace platform::com {
 
 namespace {
 
-struct Token {
-  enum Kind { kLiteral, kAny, kStar, kDigit, kSet } kind = kLiteral;
-  char c = 0;
-  bool negated = false;
-  std::vector<std::pair<char, char>> ranges;
-  bool Matches(char ch) const {
-    switch (kind) {
-      case kLiteral: return ch == c;
-      case kAny: return true;
-      case kDigit: return ch >= '0' && ch <= '9';
-      case kSet: {
-        bool in = false;
-        for (auto [lo, hi] : ranges) in = in || (ch >= lo && ch <= hi);
-        return in != negated;
-      }
-      default: return false;
-    }
-  }
-};
+// One character as a bit of a 256-bit set, in the order of (signed) char, so that a list's
+// range "a-z" is a run of bits.
+size_t Bit(char c) { return static_cast<size_t>(static_cast<int>(c) + 128); }
 
-std::optional<std::vector<Token>> Tokenize(const std::string& p) {
-  std::vector<Token> out;
-  for (size_t i = 0; i < p.size(); ++i) {
-    Token t;
-    switch (p[i]) {
-      case '?': t.kind = Token::kAny; break;
-      case '*': t.kind = Token::kStar; break;
-      case '#': t.kind = Token::kDigit; break;
-      case '[': {
-        t.kind = Token::kSet;
-        size_t j = i + 1;
-        if (j < p.size() && p[j] == '!') t.negated = true, ++j;
-        size_t close = p.find(']', j + (j < p.size() && p[j] == ']' ? 1 : 0));
-        if (close == std::string::npos) return std::nullopt;
-        for (size_t k = j; k < close; ++k) {
-          if (k + 2 < close && p[k + 1] == '-') {
-            t.ranges.emplace_back(std::min(p[k], p[k + 2]), std::max(p[k], p[k + 2]));
-            k += 2;
-          } else {
-            t.ranges.emplace_back(p[k], p[k]);
-          }
-        }
-        i = close;
-        break;
-      }
-      default: t.c = p[i]; break;
-    }
-    out.push_back(std::move(t));
+// dst |= src << 1, over a state of several words.
+void OrShifted(std::vector<uint64_t>& dst, const std::vector<uint64_t>& src) {
+  uint64_t carry = 0;
+  for (size_t w = 0; w < dst.size(); ++w) {
+    dst[w] |= (src[w] << 1) | carry;
+    carry = src[w] >> 63;
   }
-  return out;
 }
 
 }  // namespace
 
-std::optional<bool> MatchOpcPattern(const std::string& text, const std::string& pattern) {
-  auto tokens = Tokenize(pattern);
-  if (!tokens) return std::nullopt;
-  // can[j]: the tokens so far match text[0, j). One row per token, so no pattern takes long.
-  std::vector<char> can(text.size() + 1, 0), next(text.size() + 1, 0);
-  can[0] = 1;
-  for (const Token& t : *tokens) {
-    std::fill(next.begin(), next.end(), 0);
-    for (size_t j = 0; j <= text.size(); ++j) {
-      if (t.kind == Token::kStar) {
-        next[j] = can[j] || (j > 0 && next[j - 1]);
-      } else if (j > 0) {
-        next[j] = can[j - 1] && t.Matches(text[j - 1]);
-      }
+OpcPattern::Status OpcPattern::Prepare(const std::string& p, size_t longest_text, OpcPattern* out) {
+  std::vector<std::bitset<256>> takes;  // per part: the characters it takes; none for a "*"
+  std::vector<bool> star;
+  size_t fixed = 0;
+  for (size_t i = 0; i < p.size(); ++i) {
+    if (p[i] == '*') {
+      if (star.empty() || !star.back()) star.push_back(true), takes.emplace_back();
+      continue;
     }
-    can.swap(next);
+    if (++fixed > longest_text) return Status::kTooLong;
+    std::bitset<256> set;
+    switch (p[i]) {
+      case '?': set.set(); break;
+      case '#':
+        for (char c = '0'; c <= '9'; ++c) set.set(Bit(c));
+        break;
+      case '[': {
+        size_t j = i + 1;
+        bool negated = false;
+        if (j < p.size() && p[j] == '!') negated = true, ++j;
+        size_t close = p.find(']', j + (j < p.size() && p[j] == ']' ? 1 : 0));
+        if (close == std::string::npos) return Status::kMalformed;
+        for (size_t k = j; k < close; ++k) {
+          if (k + 2 < close && p[k + 1] == '-') {
+            const size_t lo = Bit(std::min(p[k], p[k + 2])), hi = Bit(std::max(p[k], p[k + 2]));
+            set |= (std::bitset<256>().set() >> (255 - (hi - lo))) << lo;
+            k += 2;
+          } else {
+            set.set(Bit(p[k]));
+          }
+        }
+        if (negated) set.flip();
+        i = close;
+        break;
+      }
+      default: set.set(Bit(p[i])); break;
+    }
+    star.push_back(false);
+    takes.push_back(set);
   }
-  return can[text.size()] != 0;
+  OpcPattern& o = *out;
+  o.parts_ = star.size();
+  const size_t words = (o.parts_ + 1 + 63) / 64;  // bits 0 to parts_
+  o.stars_.assign(words, 0);
+  o.accepts_.assign(256, State(words, 0));
+  for (size_t k = 0; k < o.parts_; ++k) {
+    if (star[k]) {
+      o.stars_[k / 64] |= uint64_t{1} << (k % 64);
+      continue;
+    }
+    for (int b = 0; b < 256; ++b) {
+      if (takes[k][Bit(static_cast<char>(b))]) o.accepts_[static_cast<size_t>(b)][k / 64] |= uint64_t{1} << (k % 64);
+    }
+  }
+  return Status::kOk;
+}
+
+bool OpcPattern::Matches(const std::string& text) const {
+  // The set of parts matched so far moves one step per character; a "*" keeps its bit and
+  // lets the next part begin at once (no two "*" follow each other).
+  State now(stars_.size(), 0), next(stars_.size(), 0), masked(stars_.size(), 0);
+  auto close_stars = [&](State& s) {
+    for (size_t w = 0; w < s.size(); ++w) masked[w] = s[w] & stars_[w];
+    OrShifted(s, masked);
+  };
+  now[0] = 1;
+  close_stars(now);
+  for (char ch : text) {
+    const State& takes = accepts_[static_cast<unsigned char>(ch)];
+    uint64_t alive = 0;
+    for (size_t w = 0; w < now.size(); ++w) {
+      masked[w] = now[w] & takes[w];
+      next[w] = now[w] & stars_[w];
+    }
+    OrShifted(next, masked);
+    for (uint64_t w : next) alive |= w;
+    if (!alive) return false;
+    close_stars(next);
+    now.swap(next);
+  }
+  return (now[parts_ / 64] >> (parts_ % 64)) & 1;
+}
+
+std::optional<bool> MatchOpcPattern(const std::string& text, const std::string& pattern) {
+  OpcPattern prepared;
+  if (OpcPattern::Prepare(pattern, SIZE_MAX, &prepared) != OpcPattern::Status::kOk) return std::nullopt;
+  return prepared.Matches(text);
 }
 
 std::optional<AddressSpace::NodeId> AddressSpace::Child(NodeId node, const std::string& name) const {
@@ -100,6 +135,7 @@ std::optional<AddressSpace::NodeId> AddressSpace::AddNode(NodeId parent, const s
   n.name = name;
   n.parent = parent;
   n.path = parent == kTop ? name : nodes_[parent].path + "." + name;
+  longest_ = std::max(longest_, name.size());
   nodes_.push_back(std::move(n));
   auto id = static_cast<NodeId>(nodes_.size() - 1);
   nodes_[parent].children.push_back(id);
@@ -124,6 +160,7 @@ const AddressItem* AddressSpace::AddTag(NodeId node, const std::string& name, VA
   const AddressItem* p = item.get();
   items_.push_back(std::move(item));
   by_id_[id] = p;
+  longest_ = std::max(longest_, id.size());
   nodes_[node].items.push_back(p);
   return p;
 }
@@ -173,8 +210,22 @@ HRESULT AddressBrowser::Browse(OPCBROWSETYPE type, const std::string& filter, VA
   if (!names) return E_INVALIDARG;
   names->clear();
   if (type != OPC_BRANCH && type != OPC_LEAF && type != OPC_FLAT) return E_INVALIDARG;
-  if (!filter.empty() && !MatchOpcPattern("", filter)) return OPC_E_INVALIDFILTER;
-  auto passes = [&](const std::string& name) { return filter.empty() || *MatchOpcPattern(name, filter); };
+  OpcPattern pattern;
+  if (!filter.empty()) {
+    switch (OpcPattern::Prepare(filter, space_.longest_, &pattern)) {
+      case OpcPattern::Status::kOk: break;
+      case OpcPattern::Status::kMalformed: return OPC_E_INVALIDFILTER;
+      case OpcPattern::Status::kTooLong: return E_INVALIDARG;
+    }
+  }
+  // Asked before the first name and then now and then: the probe need not be cheap.
+  size_t looked = 0;
+  bool cancelled = false;
+  auto gone = [&] {
+    if (looked++ % 64 == 0 && CoTestCancel() != S_OK) cancelled = true;
+    return cancelled;
+  };
+  auto passes = [&](const std::string& name) { return filter.empty() || pattern.Matches(name); };
   auto item_passes = [&](const AddressItem& item) {
     DWORD wanted = access_rights & (OPC_READABLE | OPC_WRITEABLE);
     if ((item.access_rights & wanted) != wanted) return false;
@@ -186,19 +237,26 @@ HRESULT AddressBrowser::Browse(OPCBROWSETYPE type, const std::string& filter, VA
   const AddressSpace::Node& here = space_.nodes_[position_];
   if (type == OPC_BRANCH) {
     for (AddressSpace::NodeId c : here.children) {
+      if (gone()) break;
       if (passes(space_.nodes_[c].name)) names->push_back(space_.nodes_[c].name);
     }
   } else if (type == OPC_LEAF) {
     for (const AddressItem* item : here.items) {
+      if (gone()) break;
       if (item_passes(*item) && passes(item->name)) names->push_back(item->name);
     }
   } else {
     // The items at and below the position: their IDs begin with its path and a ".".
     const std::string prefix = position_ == AddressSpace::kTop ? std::string() : here.path + ".";
     for (const auto& item : space_.items_) {
+      if (gone()) break;
       if (item->item_id.compare(0, prefix.size(), prefix) != 0) continue;
       if (item_passes(*item) && passes(item->item_id)) names->push_back(item->item_id);
     }
+  }
+  if (cancelled) {
+    names->clear();
+    return RPC_E_CALL_CANCELED;
   }
   return S_OK;
 }

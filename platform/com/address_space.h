@@ -16,7 +16,25 @@ namespace platform::com {
 
 // The OPC browse filter: "?" any one character, "*" any run of characters, "#" one digit,
 // "[abc]" / "[a-z]" one character of the list, "[!abc]" one character not in it; anything
-// else stands for itself. Case matters. nullopt for a malformed pattern (an unclosed "[").
+// else stands for itself. Case matters. Prepared once, then matched against any number of
+// names, each in time linear in its length; a run of "*" is one "*".
+class OpcPattern {
+ public:
+  enum class Status { kOk, kMalformed, kTooLong };
+  // kMalformed for an unclosed "["; kTooLong when the pattern needs more characters (each of
+  // "?", "#", a list or a plain character takes one) than the longest text it is meant for.
+  static Status Prepare(const std::string& pattern, size_t longest_text, OpcPattern* out);
+  bool Matches(const std::string& text) const;
+
+ private:
+  // Bit p of a state: the first p parts of the pattern match what was read so far.
+  using State = std::vector<uint64_t>;
+  size_t parts_ = 0;
+  State stars_;                  // bit k: part k is a "*"
+  std::vector<State> accepts_;   // per byte value: bit k when part k takes that byte
+};
+
+// One text against one pattern; nullopt for a malformed pattern.
 std::optional<bool> MatchOpcPattern(const std::string& text, const std::string& pattern);
 
 struct AddressItem {
@@ -58,6 +76,7 @@ class AddressSpace {
   std::vector<Node> nodes_{Node{}};  // index 0 is the top
   std::vector<std::unique_ptr<AddressItem>> items_;
   std::map<std::string, const AddressItem*> by_id_;
+  size_t longest_ = 0;  // the longest item ID or branch name
 };
 
 // IOPCBrowseServerAddressSpace over an address space, for one client. The address space
@@ -74,7 +93,9 @@ class AddressBrowser {
   // (OPC_FLAT), in the order they were added. The type filter keeps items whose value converts
   // to that type, the access filter items that have all of its rights; branches are filtered by
   // name only.
-  // OPC_E_INVALIDFILTER for a malformed pattern, E_INVALIDARG for an unknown browse type.
+  // OPC_E_INVALIDFILTER for a malformed pattern, E_INVALIDARG for an unknown browse type or a
+  // filter that needs more characters than any name has; RPC_E_CALL_CANCELED when the
+  // caller's client went away meanwhile (CoTestCancel), with no names.
   HRESULT Browse(OPCBROWSETYPE type, const std::string& filter, VARTYPE data_type, DWORD access_rights,
                  std::vector<std::string>* names) const;
   // The full ID of a name at the position (item or branch); a full item ID is returned as

@@ -35,7 +35,10 @@ struct STGMEDIUM {
 };
 
 // The same name gives the same number for the whole run (from 0xC000 on); 0 for an empty name.
+// The process keeps every name it registers: never register a name that another process sent.
 CLIPFORMAT RegisterClipboardFormat(const std::string& name);
+// The number of a name registered already (the stream formats below always are); 0 otherwise.
+CLIPFORMAT FindClipboardFormat(const std::string& name);
 // The name of a registered format; nullopt for an unknown number.
 std::optional<std::string> GetClipboardFormatName(CLIPFORMAT format);
 

@@ -65,6 +65,7 @@ constexpr CodeText kComTexts[] = {
     {CO_E_APPNOTFOUND, "The server program was not found."},
     {CO_E_SERVER_EXEC_FAILURE, "Server execution failed."},
     {RPC_E_DISCONNECTED, "The object invoked has disconnected from its clients."},
+    {RPC_E_CALL_CANCELED, "The call was cancelled."},
     {RPC_E_TIMEOUT, "The server did not answer in time."},
     {RPC_E_TOO_LATE, "Call security was set up already and cannot change."},
     {RPC_S_SERVER_UNAVAILABLE, "The RPC server is unavailable."},

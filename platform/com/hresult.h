@@ -41,6 +41,8 @@ inline constexpr HRESULT CO_E_APPNOTFOUND = MakeHResult(0x800401F5);
 inline constexpr HRESULT CO_E_SERVER_EXEC_FAILURE = MakeHResult(0x80080005);
 // The server went away: the connection is gone, no call reaches it any more.
 inline constexpr HRESULT RPC_E_DISCONNECTED = MakeHResult(0x80010108);
+// The client of a call has gone (it cancelled, its deadline passed or its connection broke).
+inline constexpr HRESULT RPC_E_CALL_CANCELED = MakeHResult(0x80010002);
 // The server did not answer a call in time.
 inline constexpr HRESULT RPC_E_TIMEOUT = MakeHResult(0x8001011F);
 // Process-wide security was set already.

@@ -18,6 +18,7 @@
 #include <span>
 #include <vector>
 
+#include "platform/com/call_cancel.h"
 #include "platform/com/class_registry.h"
 #include "platform/com/connection_point.h"
 #include "platform/com/data_object.h"
@@ -766,9 +767,16 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
       reactor->Finish(grpc::Status(grpc::StatusCode::FAILED_PRECONDITION, "unknown session"));
       return reactor;
     }
-    auto run = [s, reactor, fn = std::move(fn)] {
+    auto run = [s, ctx, reactor, fn = std::move(fn)] {
+      // A call whose client went while it waited for a worker is not run; one that runs can
+      // see the client go (CoTestCancel) and stop.
+      if (ctx->IsCancelled()) {
+        reactor->Finish(grpc::Status(grpc::StatusCode::CANCELLED, "the client has gone"));
+        return;
+      }
       // A server object that throws fails this call only, never the server.
       try {
+        CallCancelScope scope([ctx] { return ctx->IsCancelled(); });
         fn(*s);
       } catch (...) {
         reactor->Finish(grpc::Status(grpc::StatusCode::INTERNAL, "the server object failed"));
@@ -840,9 +848,10 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
     HRESULT hr;
     auto data = GroupAs<IDataObject>(s, req.group(), &hr);
     if (!data) return rep->set_hr(hr);
-    if (req.format().empty()) return rep->set_hr(DV_E_FORMATETC);
     FORMATETC fmt;
-    fmt.cfFormat = RegisterClipboardFormat(req.format());
+    // Looked up, not registered: a name that the process does not know is no format it sends.
+    fmt.cfFormat = FindClipboardFormat(req.format());
+    if (!fmt.cfFormat) return rep->set_hr(DV_E_FORMATETC);
     fmt.dwAspect = req.aspect();
     fmt.lindex = req.lindex();
     fmt.tymed = req.tymed();

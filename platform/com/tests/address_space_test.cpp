@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/com/call_cancel.h"
+
 namespace platform::com {
 namespace {
 
@@ -19,6 +21,13 @@ TEST(MatchOpcPatternTest, FollowsTheFilterSyntax) {
       {"k", "[a-m]", true},        {"z", "[a-m]", false},       {"]", "[]]", true},
       {"a*b", "a[*]b", true},      {"axb", "a[*]b", false},     {"AE1", "[AE1", std::nullopt},
       {"#", "[#]", true},          {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaab", "*a*a*a*a*a*a*a*a*c", false},
+      {"", "***", true},           {"Station1", "S***1", true}, {"Station1", "S**x**", false},
+      {"ab", "a***?", true},       {"a", "a**?", false},        {"AE1", "**AE#**", true},
+      {"AE1", "*[!0-9]#", true},   {"A1", "*[!0-9]#", true},    {"11", "*[!0-9]#", false},
+      {"k", "[z-a]", true},        {"-", "[a-]", true},         {"b", "[a-]", false},
+      {"]", "[!]]", false},        {"x", "[!]]", true},         {"x", "[!]", std::nullopt},
+      {"\xE4", "[\xC0-\xFF]", true}, {"a", "[\xC0-\xFF]", false}, {"\xE4", "?", true},
+      {"", "", true},              {"x", "", false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.text) + " / " + row.pattern);
@@ -97,6 +106,68 @@ TEST_F(AddressSpaceTest, BrowsesLikeAClientWalksIt) {
   std::vector<std::string> names;
   EXPECT_EQ(b.Browse(OPC_LEAF, "[AE", VT_EMPTY, 0, &names), OPC_E_INVALIDFILTER);
   EXPECT_EQ(b.Browse(static_cast<OPCBROWSETYPE>(7), "", VT_EMPTY, 0, &names), E_INVALIDARG);
+}
+
+// A filter that needs more characters than the longest item ID or branch name
+// ("Zentrale.Station1.AE1", 21) can match nothing, and is refused however long it is;
+// a run of "*" needs none.
+TEST_F(AddressSpaceTest, FiltersLongerThanAnyNameAreRefused) {
+  const std::string longest = "Zentrale.Station1.AE1";
+  struct Row {
+    const char* label;
+    std::string filter;
+    HRESULT hr;
+    std::vector<std::string> ids;
+  } rows[] = {
+      {"as long as the longest", longest, S_OK, {longest}},
+      {"one character more", longest + "?", E_INVALIDARG, {}},
+      {"the longest as one-character parts", std::string(longest.size(), '?'), S_OK,
+       {longest, "Zentrale.Station1.BA1", "Zentrale.Station2.AE1"}},
+      {"a megabyte of \"?\"", std::string(1 << 20, '?'), E_INVALIDARG, {}},
+      {"lists and digits count one each", std::string(11, '#') + std::string(11, 'x') + "[ab]", E_INVALIDARG, {}},
+      {"a megabyte of \"*\"", std::string(1 << 20, '*'), S_OK,
+       {"Zentrale.Status", longest, "Zentrale.Station1.BA1", "Zentrale.Station2.AE1"}},
+      {"stars between the characters", "*Z*e*n*t*r*a*l*e*.*S*t*a*t*i*o*n*1*.*A*E*1*", S_OK, {longest}},
+      {"a malformed filter", "[" + std::string(1 << 20, 'a'), OPC_E_INVALIDFILTER, {}},
+  };
+  AddressBrowser b(space_);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    std::vector<std::string> names{"left over"};
+    EXPECT_EQ(b.Browse(OPC_FLAT, row.filter, VT_EMPTY, 0, &names), row.hr);
+    EXPECT_EQ(names, row.ids);
+  }
+}
+
+// A browse whose client has gone stops within a few names and hands back none.
+TEST(AddressBrowserCancelTest, StopsSoonOnceItsClientHasGone) {
+  AddressSpace space;
+  const AddressSpace::NodeId root = *space.AddNode(AddressSpace::kTop, "Zentrale");
+  for (int i = 0; i < 1000; ++i) {
+    ASSERT_TRUE(space.AddNode(root, "S" + std::to_string(i)));
+    ASSERT_TRUE(space.AddTag(root, "R" + std::to_string(i), VT_I4, OPC_READABLE, uint32_t(i)));
+  }
+  struct Row {
+    OPCBROWSETYPE type;
+    const char* position;
+  } rows[] = {{OPC_FLAT, ""}, {OPC_BRANCH, "Zentrale"}, {OPC_LEAF, "Zentrale"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.type);
+    AddressBrowser b(space);
+    ASSERT_EQ(b.ChangeBrowsePosition(OPC_BROWSE_TO, row.position), S_OK);
+    std::vector<std::string> names;
+    {
+      CallCancelScope waiting([] { return false; });
+      EXPECT_EQ(b.Browse(row.type, "*", VT_EMPTY, 0, &names), S_OK);
+      EXPECT_EQ(names.size(), 1000u);
+    }
+    int asked = 0;
+    CallCancelScope gone_after_a_while([&] { return ++asked > 2; });
+    EXPECT_EQ(b.Browse(row.type, "*", VT_EMPTY, 0, &names), RPC_E_CALL_CANCELED);
+    EXPECT_TRUE(names.empty());
+    EXPECT_EQ(asked, 3);
+  }
+  EXPECT_EQ(CoTestCancel(), S_OK);  // outside every call
 }
 
 // A flat browse lists the full IDs of the items at the browse position and below it.

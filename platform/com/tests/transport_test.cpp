@@ -9,6 +9,7 @@
 #include <future>
 #include <mutex>
 
+#include "platform/com/call_cancel.h"
 #include "platform/com/opc_stream.h"
 #include "platform/com/rpc/opc.grpc.pb.h"
 #include "platform/com/rpc/wire.h"
@@ -625,6 +626,30 @@ TEST_F(WireTest, TheServersOwnTextsThatAreNoUtf8StillReachTheErrorOutput) {
   EXPECT_NE(said.find("qar.com.TextReply.text"), std::string::npos) << said;
 }
 
+// A client's format names are looked up, never taken into the process's table of formats,
+// which would keep them for ever and, once full, refuse every client's stream advise.
+TEST_F(WireTest, FormatNamesOfStreamAdvisesAreNotKept) {
+  const CLIPFORMAT before = RegisterClipboardFormat("wire test: before the advises");
+  qar::com::DAdviseRequest req;
+  req.set_group(group_);
+  req.set_aspect(DVASPECT_CONTENT);
+  req.set_lindex(-1);
+  req.set_tymed(TYMED_HGLOBAL);
+  req.set_sink(1);
+  for (const std::string& name : {std::string("INVENTED"), std::string(1 << 16, 'x')}) {
+    req.set_format(name);
+    qar::com::AdviseReply rep;
+    ASSERT_TRUE(Call(&Stub::DAdvise, req, &rep).ok());
+    EXPECT_EQ(rep.hr(), DV_E_FORMATETC);
+  }
+  req.set_format(kOpcStmFormatDataTime);
+  qar::com::AdviseReply rep;
+  ASSERT_TRUE(Call(&Stub::DAdvise, req, &rep).ok());
+  EXPECT_EQ(rep.hr(), S_OK);
+  // Numbers are given in turn: no name took one in between.
+  EXPECT_EQ(RegisterClipboardFormat("wire test: after the advises"), before + 1);
+}
+
 // A client that opens its event stream and then stops reading it, beside one that reads: the
 // one that does not read is cut off, by the bound of one client or by the bound of all
 // together, at once and before it reads again: what waited for it is freed, its groups go,
@@ -777,6 +802,128 @@ TEST(ServerObjectFaultTest, AThrowingCallFailsAloneAndTheServerServesOn) {
   EXPECT_EQ(server->GetErrorString(E_FAIL, 0, &text), S_OK);
   EXPECT_EQ(text, "fine");
   EXPECT_EQ(Query<IOPCCommon>(unk), nullptr);  // it offers no IOPCCommon
+}
+
+// A server object whose browse works until its client has gone, as a long one would.
+class EndlessBrowser final : public IOPCBrowseServerAddressSpace, public std::enable_shared_from_this<EndlessBrowser> {
+ public:
+  HRESULT QueryInterface(const IID& riid, std::shared_ptr<IUnknown>* ppv) override {
+    return AnswerQuery(this, riid, ppv, {IID_IOPCBrowseServerAddressSpace});
+  }
+  HRESULT QueryOrganization(OPCNAMESPACETYPE*) override { return E_NOTIMPL; }
+  HRESULT ChangeBrowsePosition(OPCBROWSEDIRECTION, const std::string&) override { return E_NOTIMPL; }
+  HRESULT BrowseOPCItemIDs(OPCBROWSETYPE, const std::string&, VARTYPE, DWORD,
+                           std::shared_ptr<IEnumString>*) override {
+    ++browses;
+    browsing = true;
+    stopped = Eventually([] { return CoTestCancel() == RPC_E_CALL_CANCELED; });
+    return RPC_E_CALL_CANCELED;
+  }
+  HRESULT GetItemID(const std::string&, std::string*) override { return E_NOTIMPL; }
+  std::atomic<bool> browsing{false}, stopped{false};
+  std::atomic<int> browses{0};
+};
+
+TEST(ServerCallCancelTest, ACallSeesItsClientGo) {
+  platform::testing::TempDir dir;
+  rpc::ServeOptions serve;
+  serve.socket_dir = dir.Path();
+  serve.record_in_registry = false;
+  const CLSID clsid = *GuidFromString("{5A5A5A5A-0000-4000-8000-000000000002}");
+  auto browser = std::make_shared<EndlessBrowser>();
+  std::unique_ptr<rpc::ServerEndpoint> ep;
+  ASSERT_EQ(rpc::ServerEndpoint::Start(
+                clsid, [browser] { return std::static_pointer_cast<IOPCBrowseServerAddressSpace>(browser); },
+                serve, &ep),
+            S_OK);
+  auto stub = qar::com::OpcServer::NewStub(grpc::CreateChannel(ep->Target(), grpc::InsecureChannelCredentials()));
+  grpc::ClientContext stream;
+  qar::com::ConnectRequest connect;
+  connect.set_clsid(wire::EncodeGuid(clsid));
+  auto reader = stub->Connect(&stream, connect);
+  qar::com::Event first;
+  ASSERT_TRUE(reader->Read(&first));
+  grpc::ClientContext call;
+  call.AddMetadata("qar-session", first.connected().session());
+  std::promise<grpc::Status> answered;
+  const qar::com::BrowseRequest request;
+  qar::com::StringsReply reply;
+  stub->async()->BrowseOPCItemIDs(&call, &request, &reply,
+                                  [&](grpc::Status st) { answered.set_value(st); });
+  ASSERT_TRUE(Eventually([&] { return browser->browsing.load(); }));
+  EXPECT_EQ(CoTestCancel(), S_OK);  // the test's own thread serves no call
+  call.TryCancel();
+  EXPECT_EQ(answered.get_future().get().error_code(), grpc::StatusCode::CANCELLED);
+  EXPECT_TRUE(Eventually([&] { return browser->stopped.load(); }));
+  stream.TryCancel();
+  while (reader->Read(&first)) {
+  }
+  reader->Finish();
+  ep->Stop();
+}
+
+// With the only worker busy, a call whose client gives up while it waits is never run.
+TEST(ServerCallCancelTest, ACallWhoseClientWentWhileItWaitedIsNotRun) {
+  platform::testing::TempDir dir;
+  rpc::ServeOptions serve;
+  serve.socket_dir = dir.Path();
+  serve.record_in_registry = false;
+  serve.worker_threads = 1;
+  const CLSID clsid = *GuidFromString("{5A5A5A5A-0000-4000-8000-000000000003}");
+  auto browser = std::make_shared<EndlessBrowser>();
+  std::unique_ptr<rpc::ServerEndpoint> ep;
+  ASSERT_EQ(rpc::ServerEndpoint::Start(
+                clsid, [browser] { return std::static_pointer_cast<IOPCBrowseServerAddressSpace>(browser); },
+                serve, &ep),
+            S_OK);
+  auto stub = qar::com::OpcServer::NewStub(grpc::CreateChannel(ep->Target(), grpc::InsecureChannelCredentials()));
+  grpc::ClientContext stream;
+  qar::com::ConnectRequest connect;
+  connect.set_clsid(wire::EncodeGuid(clsid));
+  auto reader = stub->Connect(&stream, connect);
+  qar::com::Event first;
+  ASSERT_TRUE(reader->Read(&first));
+  const std::string session = first.connected().session();
+  const qar::com::BrowseRequest request;
+  struct Call {
+    grpc::ClientContext ctx;
+    qar::com::StringsReply reply;
+    std::promise<grpc::Status> answered;
+  } busy, waiting;
+  for (Call* c : {&busy, &waiting}) {
+    c->ctx.AddMetadata("qar-session", session);
+    stub->async()->BrowseOPCItemIDs(&c->ctx, &request, &c->reply,
+                                    [c](grpc::Status st) { c->answered.set_value(st); });
+    if (c == &busy) {
+      ASSERT_TRUE(Eventually([&] { return browser->browsing.load(); }));
+    }
+  }
+  // A short call sent after it, answered at once: by then the waiting call has reached the
+  // server and waits for the worker.
+  {
+    grpc::ClientContext ctx;
+    ctx.AddMetadata("qar-session", session);
+    qar::com::OrganizationReply org;
+    ASSERT_TRUE(stub->QueryOrganization(&ctx, qar::com::Empty(), &org).ok());
+  }
+  waiting.ctx.TryCancel();
+  EXPECT_EQ(waiting.answered.get_future().get().error_code(), grpc::StatusCode::CANCELLED);
+  busy.ctx.TryCancel();
+  EXPECT_EQ(busy.answered.get_future().get().error_code(), grpc::StatusCode::CANCELLED);
+  // A call behind both on the only worker: once it is answered, the waiting one had its turn.
+  qar::com::GetItemPropertiesRequest behind;
+  for (int i = 0; i < 20; ++i) behind.add_property_ids(5001);
+  qar::com::ValuesReply values;
+  grpc::ClientContext ctx;
+  ctx.AddMetadata("qar-session", session);
+  ASSERT_TRUE(stub->GetItemProperties(&ctx, behind, &values).ok());
+  EXPECT_EQ(values.hr(), E_NOINTERFACE);
+  EXPECT_EQ(browser->browses, 1);
+  stream.TryCancel();
+  while (reader->Read(&first)) {
+  }
+  reader->Finish();
+  ep->Stop();
 }
 
 }  // namespace

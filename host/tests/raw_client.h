@@ -1,0 +1,64 @@
+// For end-to-end tests and benchmarks: a client of the host's raw protocol, past every check of
+// the client library, as a careless or hostile program would talk to the host.
+#pragma once
+
+#include <grpcpp/grpcpp.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "host/tests/installed_host.h"
+#include "platform/com/rpc/opc.grpc.pb.h"
+#include "platform/com/rpc/wire.h"
+
+namespace host::testing {
+
+struct RawClient {
+  using Stub = qar::com::OpcServer::Stub;
+  std::unique_ptr<Stub> stub;
+  grpc::ClientContext stream;
+  std::unique_ptr<grpc::ClientReader<qar::com::Event>> reader;
+  std::string session;  // empty when the host did not take the client
+
+  explicit RawClient(const std::string& target) {
+    grpc::ChannelArguments args;
+    args.SetMaxSendMessageSize(64 << 20);
+    stub = qar::com::OpcServer::NewStub(grpc::CreateCustomChannel(target, grpc::InsecureChannelCredentials(), args));
+    qar::com::ConnectRequest req;
+    req.set_clsid(platform::com::wire::EncodeGuid(kOstrelClsid));
+    reader = stub->Connect(&stream, req);
+    qar::com::Event first;
+    if (reader->Read(&first)) session = first.connected().session();
+  }
+  // The client goes: its stream ends, and with it its session.
+  ~RawClient() {
+    stream.TryCancel();
+    qar::com::Event e;
+    while (reader->Read(&e)) {
+    }
+    reader->Finish();
+  }
+  RawClient(const RawClient&) = delete;
+  RawClient& operator=(const RawClient&) = delete;
+
+  // One call, given up after `limit`.
+  template <class Req, class Rep>
+  grpc::Status Call(grpc::Status (Stub::*m)(grpc::ClientContext*, const Req&, Rep*), const Req& req, Rep* rep,
+                    std::chrono::seconds limit = std::chrono::seconds(60)) {
+    grpc::ClientContext ctx;
+    ctx.AddMetadata("qar-session", session);
+    ctx.set_deadline(std::chrono::system_clock::now() + limit);
+    return (stub.get()->*m)(&ctx, req, rep);
+  }
+  // An active group; its server handle, 0 when refused.
+  uint32_t AddGroup() {
+    qar::com::AddGroupRequest add;
+    add.set_active(true);
+    add.set_requested_update_rate(1000);
+    qar::com::AddGroupReply rep;
+    return Call(&Stub::AddGroup, add, &rep).ok() && rep.hr() == 0 ? rep.server_group() : 0;
+  }
+};
+
+}  // namespace host::testing
