@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grpcpp/grpcpp.h>
+#include <grpcpp/server_posix.h>
 #include <malloc.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -27,6 +28,7 @@
 #include "platform/com/rpc/event_queue.h"
 #include "platform/com/rpc/opc.grpc.pb.h"
 #include "platform/com/rpc/request_guard.h"
+#include "platform/com/rpc/unix_listener.h"
 #include "platform/com/rpc/wire.h"
 #include "platform/com/rpc/worker_pool.h"
 #include "platform/runtime_dir.h"
@@ -518,10 +520,18 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
     unlink(socket_path_.c_str());
     own_socket_ = true;
     target_ = "unix:" + socket_path_;
+    // The socket and its accepting are ours, not the transport library's: it would give up
+    // listening for good the first time file descriptors ran out.
+    listener_ = UnixListener::Open(socket_path_, options_.group_access ? 0660 : 0600, error);
+    if (!listener_) {
+      unlink(socket_path_.c_str());
+      ReleaseLock();
+      return E_ACCESSDENIED;
+    }
     grpc::ServerBuilder builder;
     // Without this a second process could bind the same TCP port and take part of the calls.
+    // The channels of the accepted connections take the arguments set here too.
     builder.AddChannelArgument(GRPC_ARG_ALLOW_REUSEPORT, 0);
-    builder.AddListeningPort(target_, grpc::InsecureServerCredentials());
     int remote_port = 0;
     if (options_.remote) {
       builder.AddListeningPort(remote_target, ServerTlsCredentials(options_.remote->tls), &remote_port);
@@ -534,25 +544,24 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
     builder.SetMaxSendMessageSize(64 << 20);
     server_ = builder.BuildAndStart();
     if (!server_ || (options_.remote && remote_port <= 0)) {
-      *error = "cannot listen on " + socket_path_;
+      *error = "cannot serve on " + socket_path_;
       if (options_.remote) {
-        *error += " and on " + HostPort{options_.remote->address, options_.remote->port}.Text() +
+        *error += " and cannot listen on " + HostPort{options_.remote->address, options_.remote->port}.Text() +
                   " (is the port free, the address one of this computer's, and do certificate and key belong "
                   "together?)";
       }
       if (server_) {
         Stop(std::chrono::milliseconds(0));
       } else {
+        listener_.reset();
+        unlink(socket_path_.c_str());
         ReleaseLock();
       }
       return E_FAIL;
     }
     remote_port_ = static_cast<uint16_t>(remote_port);
-    if (chmod(socket_path_.c_str(), options_.group_access ? 0660 : 0600) != 0) {
-      *error = Errno("cannot set the mode of " + socket_path_);
-      Stop(std::chrono::milliseconds(0));
-      return E_ACCESSDENIED;
-    }
+    listener_->Start([server = server_.get()](int fd) { grpc::AddInsecureChannelFromFd(server, fd); }, log_,
+                     [this](const std::string& why) { ListenerLost(why); });
     if (options_.record_in_registry) {
       platform::Registry reg(options_.registry_file);
       if (!RecordRunningServer(clsid_, {target_, static_cast<uint32_t>(getpid()), remote_port_}, reg)) {
@@ -570,6 +579,7 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
       if (stopped_) return;
       stopped_ = true;
     }
+    if (listener_) listener_->Stop();  // no new connections from here on
     if (options_.record_in_registry && server_) {
       platform::Registry reg(options_.registry_file);
       ForgetRunningServer(clsid_, static_cast<uint32_t>(getpid()), reg);
@@ -585,6 +595,7 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
       server_->Shutdown(std::chrono::system_clock::now());
       server_.reset();
     }
+    listener_.reset();
     pool_.Stop();
     for (auto& s : SessionsNow()) s->End();
     {
@@ -696,6 +707,17 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
 #undef QAR_UNARY
 
  private:
+  // The socket takes no connections any more: clients must not be sent here, so the record
+  // goes now, and the owner hears of it.
+  void ListenerLost(const std::string& why) {
+    if (options_.record_in_registry) {
+      platform::Registry reg(options_.registry_file);
+      ForgetRunningServer(clsid_, static_cast<uint32_t>(getpid()), reg);
+    }
+    log_(why + "; this server is no longer recorded as running");
+    if (options_.serving_lost) options_.serving_lost(why);
+  }
+
   std::vector<std::shared_ptr<Session>> SessionsNow() {
     std::lock_guard lock(mutex_);
     std::vector<std::shared_ptr<Session>> out;
@@ -1236,6 +1258,7 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
   EventBudget budget_;
   const std::function<void(const std::string&)> log_;
   std::unique_ptr<grpc::Server> server_;
+  std::unique_ptr<UnixListener> listener_;
   std::string socket_path_;
   std::string target_;
   uint16_t remote_port_ = 0;

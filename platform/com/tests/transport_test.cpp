@@ -3,12 +3,16 @@
 // going, the server going) are seen by the other side.
 #include <grpcpp/generic/generic_stub.h>
 #include <grpcpp/grpcpp.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <mutex>
 
+#include "platform/com/class_registry.h"
 #include "platform/com/opc_stream.h"
 #include "platform/com/rpc/opc.grpc.pb.h"
 #include "platform/com/rpc/wire.h"
@@ -451,6 +455,58 @@ TEST_F(TransportTest, StaleSocketOfAKilledServerIsReplaced) {
   EXPECT_EQ(rpc::CreateServer(clsid, Activation(), &unk, &error), S_OK) << error;
   ep->Stop();
   EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+// The descriptor of this process that listens on the Unix socket at path; -1 when none.
+int ListeningDescriptor(const std::string& path) {
+  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+    const int fd = std::stoi(e.path().filename().string());
+    sockaddr_un addr{};
+    socklen_t len = sizeof addr;
+    int listening = 0;
+    socklen_t size = sizeof listening;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0 && addr.sun_family == AF_UNIX &&
+        path == addr.sun_path && getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening)
+      return fd;
+  }
+  return -1;
+}
+
+// A server whose socket takes no connections any more is no longer recorded as running (so
+// activation does not send clients to it), says so, and tells its owner.
+TEST_F(TransportTest, ServerWhoseSocketTakesNoConnectionsIsNoLongerRecorded) {
+  rpc::ServeOptions other = serve_;
+  other.socket_dir = dir_ / "deaf";
+  ASSERT_EQ(mkdir(other.socket_dir.c_str(), 0700), 0);
+  std::mutex mutex;
+  std::vector<std::string> log, lost;
+  other.error_log = [&](const std::string& line) {
+    std::lock_guard lock(mutex);
+    log.push_back(line);
+  };
+  other.serving_lost = [&](const std::string& why) {
+    std::lock_guard lock(mutex);
+    lost.push_back(why);
+  };
+  const CLSID clsid = *GuidFromString("{0C0C0C0C-1111-2222-3333-444455556666}");
+  std::unique_ptr<rpc::ServerEndpoint> ep;
+  std::string error;
+  ASSERT_EQ(rpc::ServerEndpoint::Start(clsid, [d = device_] { return d->NewServer(); }, other, &ep, &error), S_OK)
+      << error;
+  const platform::Registry reg(other.registry_file);
+  ASSERT_TRUE(FindRunningServer(clsid, reg));
+  const int fd = ListeningDescriptor(ep->SocketPath());
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(shutdown(fd, SHUT_RDWR), 0);
+  EXPECT_TRUE(Eventually([&] { return !FindRunningServer(clsid, reg); }));
+  EXPECT_TRUE(Eventually([&] {
+    std::lock_guard lock(mutex);
+    return lost.size() == 1 && log.size() == 1;
+  }));
+  std::lock_guard lock(mutex);
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find(ep->SocketPath()), std::string::npos) << log[0];
+  EXPECT_NE(log[0].find("no longer recorded as running"), std::string::npos) << log[0];
 }
 
 // Garbage straight onto the wire, past the proxies' own checks.
