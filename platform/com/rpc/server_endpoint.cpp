@@ -9,6 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -116,6 +117,7 @@ class Session : public std::enable_shared_from_this<Session> {
         queue_(host_.max_events, host_.max_bytes, *host_.budget) {}
 
   const std::string& Token() const { return token_; }
+  const std::string& Peer() const { return peer_; }  // set by Attach, before anyone shares it
 
   std::shared_ptr<IUnknown> Server() {
     std::lock_guard lock(mutex_);
@@ -621,6 +623,7 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
   grpc::ServerWriteReactor<pb::Event>* Connect(grpc::CallbackServerContext* ctx,
                                                const pb::ConnectRequest* req) override {
     GUID asked;
+    const std::string peer = ctx->peer();
     std::shared_ptr<IUnknown> server;
     std::string refusal;
     grpc::StatusCode code = grpc::StatusCode::OK;
@@ -628,11 +631,24 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
       code = grpc::StatusCode::NOT_FOUND, refusal = "this server does not serve that class";
     } else {
       std::lock_guard lock(mutex_);
-      if (stopped_) code = grpc::StatusCode::UNAVAILABLE, refusal = "the server is stopping";
+      if (stopped_) {
+        code = grpc::StatusCode::UNAVAILABLE, refusal = "the server is stopping";
+      } else if (session_count_ >= options_.max_sessions) {
+        code = grpc::StatusCode::RESOURCE_EXHAUSTED, refusal = "the server has as many sessions as it takes";
+      } else if (per_connection_[peer] >= options_.max_sessions_per_connection) {
+        code = grpc::StatusCode::RESOURCE_EXHAUSTED, refusal = "the connection has as many sessions as it may";
+      } else {
+        ++session_count_;
+        ++per_connection_[peer];
+        trim_mark_ = std::max(trim_mark_, session_count_);
+      }
     }
     if (code == grpc::StatusCode::OK) {
       server = factory_();
-      if (!server) code = grpc::StatusCode::UNAVAILABLE, refusal = "the server could not create its object";
+      if (!server) {
+        code = grpc::StatusCode::UNAVAILABLE, refusal = "the server could not create its object";
+        Release(peer);
+      }
     }
     if (code != grpc::StatusCode::OK) {
       class Refusal final : public grpc::ServerWriteReactor<pb::Event> {
@@ -748,6 +764,19 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
     } catch (...) {
       // The object failed while letting go of the client; nothing is left to tell.
     }
+    if (Release(s->Peer())) ReturnFreedMemory();
+  }
+
+  // Gives back a session's place in the bounds; true when the sessions have halved since the
+  // memory was last returned (so many ending at once return it a few times, not each time).
+  bool Release(const std::string& peer) {
+    std::lock_guard lock(mutex_);
+    --session_count_;
+    auto it = per_connection_.find(peer);
+    if (it != per_connection_.end() && --it->second == 0) per_connection_.erase(it);
+    if (session_count_ > trim_mark_ / 2) return false;
+    trim_mark_ = session_count_;
+    return true;
   }
 
   // The events of every client together take more than the budget: the client furthest
@@ -1267,6 +1296,11 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
   std::mutex mutex_;
   bool stopped_ = false;
   std::map<std::string, std::shared_ptr<Session>> sessions_;
+  // Sessions by connection (the transport's peer text) and in all, counted from the start of
+  // Connect; the count when the memory was last returned, or the highest since.
+  std::map<std::string, size_t> per_connection_;
+  size_t session_count_ = 0;
+  size_t trim_mark_ = 0;
   std::condition_variable sessions_ended_;
 };
 

@@ -55,6 +55,10 @@ struct ServeOptions {
   size_t max_queued_events = 100000;
   size_t max_queued_event_bytes = size_t{64} << 20;
   size_t max_queued_event_bytes_total = size_t{128} << 20;
+  // Sessions (one for each server object a client made) on one client connection, and in all;
+  // beyond them Connect is refused with RESOURCE_EXHAUSTED.
+  size_t max_sessions_per_connection = 100;
+  size_t max_sessions = 1000;
   // One line for each client cut off; stderr when not given.
   std::function<void(const std::string&)> error_log;
   bool record_in_registry = true;
