@@ -562,6 +562,7 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
       return E_FAIL;
     }
     remote_port_ = static_cast<uint16_t>(remote_port);
+    peer_lines_ = SendPeerLinesTo(log_);
     listener_->Start([server = server_.get()](int fd) { grpc::AddInsecureChannelFromFd(server, fd); }, log_,
                      [this](const std::string& why) { ListenerLost(why); });
     if (options_.record_in_registry) {
@@ -598,6 +599,7 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
       server_.reset();
     }
     listener_.reset();
+    if (peer_lines_) StopPeerLines(peer_lines_);
     pool_.Stop();
     for (auto& s : SessionsNow()) s->End();
     {
@@ -1288,6 +1290,7 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
   const std::function<void(const std::string&)> log_;
   std::unique_ptr<grpc::Server> server_;
   std::unique_ptr<UnixListener> listener_;
+  int peer_lines_ = 0;  // the error log takes the transport library's lines about peers
   std::string socket_path_;
   std::string target_;
   uint16_t remote_port_ = 0;
