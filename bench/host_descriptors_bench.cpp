@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,10 @@ double ConnectMs() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A registry of its own, which the host inherits: hosts that tests record elsewhere on the
+  // machine must not answer in its place.
+  platform::testing::TempDir registry;
+  setenv("QAR_REGISTRY", (registry / "registry").c_str(), 1);
   InstalledHost in;
   if (argc > 1) platform::testing::PlaceFile(argv[1], in.Folder() + "ostrel-host");
   in.WriteIni();

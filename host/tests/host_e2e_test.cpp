@@ -611,6 +611,9 @@ void AwaitAnswered(const std::vector<int>& fds) {
 // takes the hard one; and once its descriptors ran out, under a limit it cannot raise, it
 // serves new clients again as soon as they are free, and stays recorded as the one running.
 TEST(OstrelHost, AfterItsFileDescriptorsRanOutTheHostServesAgainOnceTheyAreFree) {
+  // A registry of its own: which host runs must not depend on hosts that other tests record.
+  platform::testing::TempDir registry;
+  platform::testing::ScopedEnv registry_file("QAR_REGISTRY", (registry / "registry").c_str());
   InstalledHost in;
   in.WriteIni();
   in.Write("DEMO", "");
