@@ -5,12 +5,14 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -651,6 +653,54 @@ TEST(OstrelHost, AfterItsFileDescriptorsRanOutTheHostServesAgainOnceTheyAreFree)
   EXPECT_EQ(c.As<com::IOPCServer>(c.unk)->GetStatus(&status), com::S_OK);
   EXPECT_EQ(in.RunningPid(), pid);
   EXPECT_EQ(in.Terminate(), 0);
+}
+
+// A copy of the descriptor of process pid that listens on the Unix socket at path; -1 if none.
+int ListeningSocketOf(uint32_t pid, const std::string& path) {
+  std::string inode;
+  std::ifstream table("/proc/net/unix");
+  std::string line;
+  std::getline(table, line);  // the heading
+  while (std::getline(table, line)) {
+    std::istringstream f(line);
+    std::string slot, refs, protocol, flags, type, state, node, name;
+    f >> slot >> refs >> protocol >> flags >> type >> state >> node >> name;
+    if (name == path && flags == "00010000") inode = node;
+  }
+  if (inode.empty()) return -1;
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  for (const auto& e : std::filesystem::directory_iterator(fds)) {
+    std::error_code ec;
+    if (std::filesystem::read_symlink(e.path(), ec).string() != "socket:[" + inode + "]") continue;
+    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (pidfd < 0) return -1;
+    const int fd = static_cast<int>(syscall(SYS_pidfd_getfd, pidfd, std::stoi(e.path().filename().string()), 0));
+    close(pidfd);
+    return fd;
+  }
+  return -1;
+}
+
+// A host whose socket takes no connections any more leaves the registry and ends, so that the
+// next client's activation starts one that serves.
+TEST(OstrelHost, AHostWhoseSocketTakesNoConnectionsEndsAndIsNoLongerRecorded) {
+  platform::testing::TempDir registry;
+  platform::testing::ScopedEnv registry_file("QAR_REGISTRY", (registry / "registry").c_str());
+  InstalledHost in;
+  in.WriteIni();
+  in.Write("DEMO", "");
+  ASSERT_EQ(in.Run({"-REGSERVER"}).exit_code, 0);
+  ASSERT_TRUE(in.Spawn({}));
+  const uint32_t pid = *in.RunningPid();
+  const std::string path = com::FindRunningServer(kOstrelClsid)->endpoint.substr(std::string("unix:").size());
+  const int fd = ListeningSocketOf(pid, path);
+  if (fd < 0) GTEST_SKIP() << "cannot take the host's socket: " << std::strerror(errno);
+  ASSERT_EQ(shutdown(fd, SHUT_RDWR), 0);
+  close(fd);
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (in.RunningPid() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  EXPECT_FALSE(in.RunningPid());
+  EXPECT_EQ(in.Terminate(), 1);
 }
 
 std::string Shell(const std::string& command) {
