@@ -6,3 +6,6 @@ target_link_libraries(bench_host_load PRIVATE qar_host_fake qar_service_testing 
 
 add_executable(bench_host_browse ${CMAKE_CURRENT_LIST_DIR}/host_browse_bench.cpp)
 target_link_libraries(bench_host_browse PRIVATE qar_host_installed qar_com_rpc)
+
+add_executable(bench_host_descriptors ${CMAKE_CURRENT_LIST_DIR}/host_descriptors_bench.cpp)
+target_link_libraries(bench_host_descriptors PRIVATE qar_host_installed qar_com_rpc)

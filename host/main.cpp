@@ -1,7 +1,10 @@
 // ostrel-host: loads the server library of its own folder, builds its namespace, starts it and
 // serves it to the OPC clients of this machine until SIGTERM or SIGINT; or registers it.
 #include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -53,6 +56,16 @@ bool WaitForStop(const sigset_t& signals, std::optional<std::chrono::millisecond
   }
 }
 
+// Every client connection takes a descriptor; a host that a client's activation started
+// inherits that program's soft limit, often far below what the system allows the user.
+void RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
+
 int Register(const Exports& exports, bool add) {
   const platform::toolkit::TServerInitData* record = exports.initialize();
   if (!record) return Fail("the server library gave no start-up record");
@@ -75,6 +88,13 @@ int Serve(const Exports& exports, const CommandLine& line, const sigset_t& signa
   LibraryBackend backend(exports.handle_requests);
   ServeSettings settings;
   settings.connection_points = !line.da10_only;
+  // A host whose socket takes no connections any more ends, as on SIGTERM, so that the next
+  // client's activation starts one that serves.
+  static std::atomic<bool> lost{false};
+  settings.endpoint.serving_lost = [](const std::string&) {
+    lost = true;
+    kill(getpid(), SIGTERM);
+  };
   std::unique_ptr<HostServer> server;
   std::string error;
   if (platform::com::FAILED(HostServer::Start(*record, ns, backend, settings, &server, &error))) {
@@ -86,7 +106,7 @@ int Serve(const Exports& exports, const CommandLine& line, const sigset_t& signa
   server->Stop(kShutdownReason);
   server.reset();
   exports.stop();
-  return 0;
+  return lost ? Fail("stopped: the socket took no client connections any more") : 0;
 }
 
 int Main(int argc, char** argv) {
@@ -98,6 +118,7 @@ int Main(int argc, char** argv) {
   sigaddset(&signals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  RaiseDescriptorLimit();
 
   std::string error;
   std::optional<CommandLine> line = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), &error);

@@ -7,11 +7,16 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/files.h"
+
 namespace platform {
 
 std::string UserRuntimeDir() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   if (runtime && *runtime) return std::string(runtime) + "/qar";
+  // Not below /tmp: any user may create a name there first and so keep this user out.
+  const std::string home = HomeDir();
+  if (!home.empty()) return WithTrailingSlash(home) + ".qar-run";
   return "/tmp/qar-" + std::to_string(geteuid());
 }
 

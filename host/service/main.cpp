@@ -8,6 +8,7 @@
 #include <string>
 
 #include "host/service/opc_service.h"
+#include "platform/com/rpc/request_guard.h"
 
 int main(int argc, char** argv) {
   if (argc > 1) {
@@ -20,6 +21,9 @@ int main(int argc, char** argv) {
   sigaddset(&stop, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stop, nullptr);  // before any thread starts, so all inherit it
 
+  // Any computer of the network can cause these lines; repeats are counted, not written.
+  platform::com::rpc::SendPeerLinesTo(
+      [](const std::string& line) { std::fprintf(stderr, "qar-opcservice: %s\n", line.c_str()); });
   const std::string config = platform::com::rpc::DefaultRemoteConfigFile();
   host::OpcServiceOptions options;
   std::string error;

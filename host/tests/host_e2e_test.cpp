@@ -1,12 +1,19 @@
 // ostrel-host installed in a server folder, serving the simulator's network to clients that
 // find it by ProgID, as a process-control program would.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -597,6 +604,141 @@ TEST(OstrelHost, TheHostWaitsForItsBoxUntilItIsToldToStop) {
   EXPECT_EQ(o.exit_code, 1);
   EXPECT_TRUE(Contains(o.err, "OPC-Server could not be started!\nErr= -$0D")) << o.err;
   EXPECT_TRUE(ProcessesOf(program).empty());
+}
+
+// The soft and hard limits of open files of a process, from /proc.
+std::pair<std::string, std::string> FileLimits(uint32_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/limits");
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("Max open files", 0) != 0) continue;
+    std::istringstream f(line.substr(std::string("Max open files").size()));
+    std::string soft, hard;
+    f >> soft >> hard;
+    return {soft, hard};
+  }
+  return {};
+}
+
+// Connections to a Unix socket that send nothing; -1 where the connection was refused.
+std::vector<int> IdleConnections(const std::string& path, int n) {
+  std::vector<int> fds;
+  for (int i = 0; i < n; ++i) {
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+      close(fd);
+      fd = -1;
+    }
+    fds.push_back(fd);
+  }
+  return fds;
+}
+
+// Waits (bounded) until the host has dealt with every connection: greeted it or closed it.
+void AwaitAnswered(const std::vector<int>& fds) {
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  for (int fd : fds) {
+    if (fd < 0) continue;
+    pollfd p{fd, POLLIN, 0};
+    while (poll(&p, 1, 100) == 0 && std::chrono::steady_clock::now() < deadline) {
+    }
+  }
+}
+
+// A host started with the usual soft limit of open files (activation passes on the client's)
+// takes the hard one; and once its descriptors ran out, under a limit it cannot raise, it
+// serves new clients again as soon as they are free, and stays recorded as the one running.
+TEST(OstrelHost, AfterItsFileDescriptorsRanOutTheHostServesAgainOnceTheyAreFree) {
+  // A registry of its own: which host runs must not depend on hosts that other tests record.
+  platform::testing::TempDir registry;
+  platform::testing::ScopedEnv registry_file("QAR_REGISTRY", (registry / "registry").c_str());
+  InstalledHost in;
+  in.WriteIni();
+  in.Write("DEMO", "");
+  ASSERT_EQ(in.Run({"-REGSERVER"}).exit_code, 0);
+  rlimit own{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &own), 0);
+  ASSERT_GT(own.rlim_max, 256u);
+  rlimit started = own;
+  started.rlim_cur = 200;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &started), 0);
+  const bool spawned = in.Spawn({});
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &own), 0);
+  ASSERT_TRUE(spawned);
+  const uint32_t pid = *in.RunningPid();
+  const auto [soft, hard] = FileLimits(pid);
+  EXPECT_EQ(soft, hard);
+  EXPECT_NE(soft, "200");
+
+  const rlimit low{128, 128};
+  ASSERT_EQ(prlimit(pid_t(pid), RLIMIT_NOFILE, &low, nullptr), 0);
+  const std::string path = com::FindRunningServer(kOstrelClsid)->endpoint.substr(std::string("unix:").size());
+  std::vector<int> idle = IdleConnections(path, 150);
+  AwaitAnswered(idle);
+  for (int fd : idle)
+    if (fd >= 0) close(fd);
+
+  Client c;
+  std::string error;
+  com::HRESULT hr = com::E_FAIL;
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (com::FAILED(hr = c.Connect(&error)) && std::chrono::steady_clock::now() < deadline) {
+  }
+  ASSERT_EQ(hr, com::S_OK) << error;
+  com::OPCSERVERSTATUS status;
+  EXPECT_EQ(c.As<com::IOPCServer>(c.unk)->GetStatus(&status), com::S_OK);
+  EXPECT_EQ(in.RunningPid(), pid);
+  EXPECT_EQ(in.Terminate(), 0);
+}
+
+// A copy of the descriptor of process pid that listens on the Unix socket at path; -1 if none.
+int ListeningSocketOf(uint32_t pid, const std::string& path) {
+  std::string inode;
+  std::ifstream table("/proc/net/unix");
+  std::string line;
+  std::getline(table, line);  // the heading
+  while (std::getline(table, line)) {
+    std::istringstream f(line);
+    std::string slot, refs, protocol, flags, type, state, node, name;
+    f >> slot >> refs >> protocol >> flags >> type >> state >> node >> name;
+    if (name == path && flags == "00010000") inode = node;
+  }
+  if (inode.empty()) return -1;
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  for (const auto& e : std::filesystem::directory_iterator(fds)) {
+    std::error_code ec;
+    if (std::filesystem::read_symlink(e.path(), ec).string() != "socket:[" + inode + "]") continue;
+    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (pidfd < 0) return -1;
+    const int fd = static_cast<int>(syscall(SYS_pidfd_getfd, pidfd, std::stoi(e.path().filename().string()), 0));
+    close(pidfd);
+    return fd;
+  }
+  return -1;
+}
+
+// A host whose socket takes no connections any more leaves the registry and ends, so that the
+// next client's activation starts one that serves.
+TEST(OstrelHost, AHostWhoseSocketTakesNoConnectionsEndsAndIsNoLongerRecorded) {
+  platform::testing::TempDir registry;
+  platform::testing::ScopedEnv registry_file("QAR_REGISTRY", (registry / "registry").c_str());
+  InstalledHost in;
+  in.WriteIni();
+  in.Write("DEMO", "");
+  ASSERT_EQ(in.Run({"-REGSERVER"}).exit_code, 0);
+  ASSERT_TRUE(in.Spawn({}));
+  const uint32_t pid = *in.RunningPid();
+  const std::string path = com::FindRunningServer(kOstrelClsid)->endpoint.substr(std::string("unix:").size());
+  const int fd = ListeningSocketOf(pid, path);
+  if (fd < 0) GTEST_SKIP() << "cannot take the host's socket: " << std::strerror(errno);
+  ASSERT_EQ(shutdown(fd, SHUT_RDWR), 0);
+  close(fd);
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (in.RunningPid() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  EXPECT_FALSE(in.RunningPid());
+  EXPECT_EQ(in.Terminate(), 1);
 }
 
 std::string Shell(const std::string& command) {

@@ -116,16 +116,34 @@ TEST_F(SingleInstanceGuardTest, AFolderOpenToOthersIsNotUsedAndBlocksNothing) {
 }
 
 TEST(UserRuntimeDirTest, FollowsXdgRuntimeDir) {
-  const std::string fallback = "/tmp/qar-" + std::to_string(geteuid());
+  testing::ScopedEnv home("HOME", "/home/u");
   struct Row {
     const char* value;
     std::string dir;
-  } rows[] = {{"/run/user/1000", "/run/user/1000/qar"}, {"", fallback}, {nullptr, fallback}};
+  } rows[] = {{"/run/user/1000", "/run/user/1000/qar"}, {"", "/home/u/.qar-run"}, {nullptr, "/home/u/.qar-run"}};
   for (const Row& r : rows) {
     SCOPED_TRACE(r.value ? r.value : "unset");
     testing::ScopedEnv env("XDG_RUNTIME_DIR", r.value);
     EXPECT_EQ(UserRuntimeDir(), r.dir);
   }
+}
+
+// Without XDG_RUNTIME_DIR the folder lies where only this user may create entries, so no other
+// user can make it first (open to all, or as their own) and keep the user's programs out.
+TEST(UserRuntimeDirTest, WithoutXdgRuntimeDirNoOtherUserCanCreateTheFolderFirst) {
+  testing::TempDir home;
+  testing::ScopedEnv home_env("HOME", home.Path().c_str());
+  testing::ScopedEnv xdg("XDG_RUNTIME_DIR", nullptr);
+  const std::filesystem::path parent = std::filesystem::path(UserRuntimeDir()).parent_path();
+  struct stat st {};
+  ASSERT_EQ(stat(parent.c_str(), &st), 0) << parent;
+  EXPECT_EQ(st.st_uid, geteuid()) << parent;
+  EXPECT_EQ(st.st_mode & 0022, 0u) << parent << " lets others create entries";
+  std::string error;
+  EXPECT_TRUE(EnsurePrivateDir(UserRuntimeDir(), false, &error)) << error;
+  auto first = SingleInstanceGuard::Acquire("Qar-FM_KONF");
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(SingleInstanceGuard::Acquire("Qar-FM_KONF"), nullptr);  // the guard holds there
 }
 
 }  // namespace

@@ -2,6 +2,11 @@
 // and computer name, read and written over TCP; certificates that do not fit are refused, and a
 // connection the network drops mid-call gives the disconnection error until the client
 // connects again.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 
 #include "host/service/tests/remote_fixture.h"
@@ -209,6 +214,40 @@ TEST_F(RemoteTest, OnlyCertificatesOfTheAuthorityAndTheRightComputerPass) {
   EXPECT_TRUE(com::FAILED(rpc::ConnectServer(std::string(kHostB) + ":" + std::to_string(endpoint_->RemotePort()),
                                              com::testing::kFakeClsid, plain, &unk)));
   EXPECT_EQ(device_->ServerCount(), 0u);
+}
+
+// Plain TCP on a TLS port, as any network peer can send it: the failed handshakes reach the
+// error output as one line with its repeats counted, not a line each.
+TEST_F(RemoteTest, PlainConnectionsToTheTlsPortsDoNotFloodTheErrorOutput) {
+  auto count = [](const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) ++n;
+    return n;
+  };
+  ::testing::internal::CaptureStderr();
+  for (uint16_t port : {endpoint_->RemotePort(), service_->Port()}) {
+    for (int i = 0; i < 50; ++i) {
+      const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      ASSERT_GE(fd, 0);
+      const timeval bound{30, 0};  // a server that never closes fails the test rather than hangs it
+      setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+      sockaddr_in addr{};
+      addr.sin_family = AF_INET;
+      addr.sin_port = htons(port);
+      inet_pton(AF_INET, kHostB, &addr.sin_addr);
+      ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+      const char junk[] = "GET / HTTP/1.1\r\nHost: plant-b\r\n\r\n";
+      (void)!send(fd, junk, sizeof junk - 1, MSG_NOSIGNAL);
+      char buf[256];
+      while (recv(fd, buf, sizeof buf, 0) > 0) {  // until the server closes the connection
+      }
+      close(fd);
+    }
+  }
+  endpoint_->Stop();  // says how many more came
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(count(said, "Handshake failed"), 1u) << said;
+  EXPECT_NE(said.find("99 times more"), std::string::npos) << said;
 }
 
 TEST_F(RemoteTest, APortAlreadyTakenStopsTheSecondListener) {

@@ -1,10 +1,15 @@
 #include "platform/com/rpc/request_guard.h"
 
 #include <google/protobuf/stubs/logging.h>
+#include <grpc/support/log.h>
 
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <string>
+
+// The transport library's own writer of its lines, which ours hands the others to.
+void gpr_default_log(gpr_log_func_args* args);
 
 namespace platform::com::rpc {
 
@@ -20,6 +25,67 @@ void QuietParseErrors(google::protobuf::LogLevel level, const char* file, int li
   if (level < google::protobuf::LOGLEVEL_FATAL && message.find("when parsing") != std::string::npos) return;
   static const char* const kLevels[] = {"INFO", "WARNING", "ERROR", "FATAL"};
   std::fprintf(stderr, "[libprotobuf %s %s:%d] %s\n", kLevels[level], file, line, message.c_str());
+}
+
+// The transport library's lines from reading what a peer sent: its TLS handshake and its
+// HTTP/2 parsing. What a peer sends can cause them at will; the rest is this process's own.
+bool AboutPeer(const char* file) {
+  return file && (std::strstr(file, "/tsi/") || std::strstr(file, "security_handshaker") ||
+                  std::strstr(file, "/chttp2/transport/"));
+}
+
+class PeerLines {
+ public:
+  int Set(std::function<void(const std::string&)> log) {
+    std::lock_guard lock(mutex_);
+    FlushLocked();
+    log_ = std::move(log);
+    return ++id_;
+  }
+  void Stop(int id) {
+    std::lock_guard lock(mutex_);
+    if (id != id_) return;
+    FlushLocked();
+    log_ = nullptr;
+  }
+  // False when no log takes them.
+  bool Write(const std::string& line) {
+    std::lock_guard lock(mutex_);
+    if (!log_) return false;
+    if (line == last_) {
+      ++repeats_;
+      return true;
+    }
+    FlushLocked();
+    last_ = line;
+    log_(line);
+    return true;
+  }
+
+ private:
+  void FlushLocked() {
+    if (repeats_ > 0 && log_) log_("(the line before came " + std::to_string(repeats_) + " times more)");
+    repeats_ = 0;
+    last_.clear();
+  }
+  std::mutex mutex_;
+  std::function<void(const std::string&)> log_;
+  std::string last_;
+  size_t repeats_ = 0;
+  int id_ = 0;
+};
+
+PeerLines& ThePeerLines() {
+  static PeerLines* lines = new PeerLines;  // used by the library's threads until the very end
+  return *lines;
+}
+
+void RouteTransportLine(gpr_log_func_args* args) {
+  if (args->severity >= GPR_LOG_SEVERITY_ERROR && AboutPeer(args->file) &&
+      ThePeerLines().Write(std::string("a peer's connection: ") + (args->message ? args->message : ""))) {
+    return;
+  }
+  gpr_default_log(args);
 }
 
 class Answer final : public grpc::experimental::Interceptor {
@@ -41,6 +107,14 @@ class Answer final : public grpc::experimental::Interceptor {
 };
 
 }  // namespace
+
+int SendPeerLinesTo(std::function<void(const std::string&)> log) {
+  static std::once_flag once;
+  std::call_once(once, [] { gpr_set_log_function(&RouteTransportLine); });
+  return ThePeerLines().Set(std::move(log));
+}
+
+void StopPeerLines(int id) { ThePeerLines().Stop(id); }
 
 MalformedRequestAnswer::MalformedRequestAnswer() {
   static std::once_flag once;

@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <grpcpp/grpcpp.h>
+#include <grpcpp/server_posix.h>
 #include <malloc.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -28,6 +30,7 @@
 #include "platform/com/rpc/event_queue.h"
 #include "platform/com/rpc/opc.grpc.pb.h"
 #include "platform/com/rpc/request_guard.h"
+#include "platform/com/rpc/unix_listener.h"
 #include "platform/com/rpc/wire.h"
 #include "platform/com/rpc/worker_pool.h"
 #include "platform/runtime_dir.h"
@@ -115,6 +118,7 @@ class Session : public std::enable_shared_from_this<Session> {
         queue_(host_.max_events, host_.max_bytes, *host_.budget) {}
 
   const std::string& Token() const { return token_; }
+  const std::string& Peer() const { return peer_; }  // set by Attach, before anyone shares it
 
   std::shared_ptr<IUnknown> Server() {
     std::lock_guard lock(mutex_);
@@ -519,12 +523,20 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
     unlink(socket_path_.c_str());
     own_socket_ = true;
     target_ = "unix:" + socket_path_;
+    // The socket and its accepting are ours, not the transport library's: it would give up
+    // listening for good the first time file descriptors ran out.
+    listener_ = UnixListener::Open(socket_path_, options_.group_access ? 0660 : 0600, error);
+    if (!listener_) {
+      unlink(socket_path_.c_str());
+      ReleaseLock();
+      return E_ACCESSDENIED;
+    }
     grpc::ServerBuilder builder;
     // Without this a second process could bind the same TCP port and take part of the calls.
+    // The channels of the accepted connections take the arguments set here too.
     builder.AddChannelArgument(GRPC_ARG_ALLOW_REUSEPORT, 0);
     // Clients ping to find a hung server within seconds.
     PermitClientPings(builder);
-    builder.AddListeningPort(target_, grpc::InsecureServerCredentials());
     int remote_port = 0;
     if (options_.remote) {
       builder.AddListeningPort(remote_target, ServerTlsCredentials(options_.remote->tls), &remote_port);
@@ -537,25 +549,25 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
     builder.SetMaxSendMessageSize(64 << 20);
     server_ = builder.BuildAndStart();
     if (!server_ || (options_.remote && remote_port <= 0)) {
-      *error = "cannot listen on " + socket_path_;
+      *error = "cannot serve on " + socket_path_;
       if (options_.remote) {
-        *error += " and on " + HostPort{options_.remote->address, options_.remote->port}.Text() +
+        *error += " and cannot listen on " + HostPort{options_.remote->address, options_.remote->port}.Text() +
                   " (is the port free, the address one of this computer's, and do certificate and key belong "
                   "together?)";
       }
       if (server_) {
         Stop(std::chrono::milliseconds(0));
       } else {
+        listener_.reset();
+        unlink(socket_path_.c_str());
         ReleaseLock();
       }
       return E_FAIL;
     }
     remote_port_ = static_cast<uint16_t>(remote_port);
-    if (chmod(socket_path_.c_str(), options_.group_access ? 0660 : 0600) != 0) {
-      *error = Errno("cannot set the mode of " + socket_path_);
-      Stop(std::chrono::milliseconds(0));
-      return E_ACCESSDENIED;
-    }
+    peer_lines_ = SendPeerLinesTo(log_);
+    listener_->Start([server = server_.get()](int fd) { grpc::AddInsecureChannelFromFd(server, fd); }, log_,
+                     [this](const std::string& why) { ListenerLost(why); });
     if (options_.record_in_registry) {
       platform::Registry reg(options_.registry_file);
       if (!RecordRunningServer(clsid_, {target_, static_cast<uint32_t>(getpid()), remote_port_}, reg)) {
@@ -573,6 +585,7 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
       if (stopped_) return;
       stopped_ = true;
     }
+    if (listener_) listener_->Stop();  // no new connections from here on
     if (options_.record_in_registry && server_) {
       platform::Registry reg(options_.registry_file);
       ForgetRunningServer(clsid_, static_cast<uint32_t>(getpid()), reg);
@@ -588,6 +601,8 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
       server_->Shutdown(std::chrono::system_clock::now());
       server_.reset();
     }
+    listener_.reset();
+    if (peer_lines_) StopPeerLines(peer_lines_);
     pool_.Stop();
     for (auto& s : SessionsNow()) s->End();
     {
@@ -613,6 +628,7 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
   grpc::ServerWriteReactor<pb::Event>* Connect(grpc::CallbackServerContext* ctx,
                                                const pb::ConnectRequest* req) override {
     GUID asked;
+    const std::string peer = ctx->peer();
     std::shared_ptr<IUnknown> server;
     std::string refusal;
     grpc::StatusCode code = grpc::StatusCode::OK;
@@ -620,11 +636,24 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
       code = grpc::StatusCode::NOT_FOUND, refusal = "this server does not serve that class";
     } else {
       std::lock_guard lock(mutex_);
-      if (stopped_) code = grpc::StatusCode::UNAVAILABLE, refusal = "the server is stopping";
+      if (stopped_) {
+        code = grpc::StatusCode::UNAVAILABLE, refusal = "the server is stopping";
+      } else if (session_count_ >= options_.max_sessions) {
+        code = grpc::StatusCode::RESOURCE_EXHAUSTED, refusal = "the server has as many sessions as it takes";
+      } else if (per_connection_[peer] >= options_.max_sessions_per_connection) {
+        code = grpc::StatusCode::RESOURCE_EXHAUSTED, refusal = "the connection has as many sessions as it may";
+      } else {
+        ++session_count_;
+        ++per_connection_[peer];
+        trim_mark_ = std::max(trim_mark_, session_count_);
+      }
     }
     if (code == grpc::StatusCode::OK) {
       server = factory_();
-      if (!server) code = grpc::StatusCode::UNAVAILABLE, refusal = "the server could not create its object";
+      if (!server) {
+        code = grpc::StatusCode::UNAVAILABLE, refusal = "the server could not create its object";
+        Release(peer);
+      }
     }
     if (code != grpc::StatusCode::OK) {
       class Refusal final : public grpc::ServerWriteReactor<pb::Event> {
@@ -699,6 +728,17 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
 #undef QAR_UNARY
 
  private:
+  // The socket takes no connections any more: clients must not be sent here, so the record
+  // goes now, and the owner hears of it.
+  void ListenerLost(const std::string& why) {
+    if (options_.record_in_registry) {
+      platform::Registry reg(options_.registry_file);
+      ForgetRunningServer(clsid_, static_cast<uint32_t>(getpid()), reg);
+    }
+    log_(why + "; this server is no longer recorded as running");
+    if (options_.serving_lost) options_.serving_lost(why);
+  }
+
   std::vector<std::shared_ptr<Session>> SessionsNow() {
     std::lock_guard lock(mutex_);
     std::vector<std::shared_ptr<Session>> out;
@@ -729,6 +769,19 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
     } catch (...) {
       // The object failed while letting go of the client; nothing is left to tell.
     }
+    if (Release(s->Peer())) ReturnFreedMemory();
+  }
+
+  // Gives back a session's place in the bounds; true when the sessions have halved since the
+  // memory was last returned (so many ending at once return it a few times, not each time).
+  bool Release(const std::string& peer) {
+    std::lock_guard lock(mutex_);
+    --session_count_;
+    auto it = per_connection_.find(peer);
+    if (it != per_connection_.end() && --it->second == 0) per_connection_.erase(it);
+    if (session_count_ > trim_mark_ / 2) return false;
+    trim_mark_ = session_count_;
+    return true;
   }
 
   // The events of every client together take more than the budget: the client furthest
@@ -1247,6 +1300,8 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
   EventBudget budget_;
   const std::function<void(const std::string&)> log_;
   std::unique_ptr<grpc::Server> server_;
+  std::unique_ptr<UnixListener> listener_;
+  int peer_lines_ = 0;  // the error log takes the transport library's lines about peers
   std::string socket_path_;
   std::string target_;
   uint16_t remote_port_ = 0;
@@ -1255,6 +1310,11 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
   std::mutex mutex_;
   bool stopped_ = false;
   std::map<std::string, std::shared_ptr<Session>> sessions_;
+  // Sessions by connection (the transport's peer text) and in all, counted from the start of
+  // Connect; the count when the memory was last returned, or the highest since.
+  std::map<std::string, size_t> per_connection_;
+  size_t session_count_ = 0;
+  size_t trim_mark_ = 0;
   std::condition_variable sessions_ended_;
 };
 

@@ -41,7 +41,7 @@ struct RemoteListen {
 };
 
 struct ServeOptions {
-  // Directory of the socket; empty: $XDG_RUNTIME_DIR/qar, else /tmp/qar-<uid>. Created with
+  // Directory of the socket; empty: the user's runtime folder (UserRuntimeDir). Created with
   // mode 0700 (0750 with group_access); an existing one must be the user's own and closed to
   // others.
   std::string socket_dir;
@@ -55,9 +55,16 @@ struct ServeOptions {
   size_t max_queued_events = 100000;
   size_t max_queued_event_bytes = size_t{64} << 20;
   size_t max_queued_event_bytes_total = size_t{128} << 20;
+  // Sessions (one for each server object a client made) on one client connection, and in all;
+  // beyond them Connect is refused with RESOURCE_EXHAUSTED.
+  size_t max_sessions_per_connection = 100;
+  size_t max_sessions = 1000;
   // One line for each client cut off; stderr when not given.
   std::function<void(const std::string&)> error_log;
   bool record_in_registry = true;
+  // Told (from the endpoint's own thread) when the socket takes no connections any more; the
+  // registry record is gone by then, and the owner should end the server.
+  std::function<void(const std::string&)> serving_lost;
   std::string registry_file = platform::Registry::DefaultFile();
   // Calls from other computers. When not given, Start takes them from the remote-access
   // configuration file below (none when the file is "" or does not exist, or names no Address).

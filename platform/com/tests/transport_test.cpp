@@ -3,13 +3,17 @@
 // going, the server going) are seen by the other side.
 #include <grpcpp/generic/generic_stub.h>
 #include <grpcpp/grpcpp.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <mutex>
 
 #include "platform/com/call_cancel.h"
+#include "platform/com/class_registry.h"
 #include "platform/com/opc_stream.h"
 #include "platform/com/rpc/opc.grpc.pb.h"
 #include "platform/com/rpc/wire.h"
@@ -452,6 +456,150 @@ TEST_F(TransportTest, StaleSocketOfAKilledServerIsReplaced) {
   EXPECT_EQ(rpc::CreateServer(clsid, Activation(), &unk, &error), S_OK) << error;
   ep->Stop();
   EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+// The descriptor of this process that listens on the Unix socket at path; -1 when none.
+int ListeningDescriptor(const std::string& path) {
+  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+    const int fd = std::stoi(e.path().filename().string());
+    sockaddr_un addr{};
+    socklen_t len = sizeof addr;
+    int listening = 0;
+    socklen_t size = sizeof listening;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0 && addr.sun_family == AF_UNIX &&
+        path == addr.sun_path && getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening)
+      return fd;
+  }
+  return -1;
+}
+
+// A server whose socket takes no connections any more is no longer recorded as running (so
+// activation does not send clients to it), says so, and tells its owner.
+TEST_F(TransportTest, ServerWhoseSocketTakesNoConnectionsIsNoLongerRecorded) {
+  rpc::ServeOptions other = serve_;
+  other.socket_dir = dir_ / "deaf";
+  ASSERT_EQ(mkdir(other.socket_dir.c_str(), 0700), 0);
+  std::mutex mutex;
+  std::vector<std::string> log, lost;
+  other.error_log = [&](const std::string& line) {
+    std::lock_guard lock(mutex);
+    log.push_back(line);
+  };
+  other.serving_lost = [&](const std::string& why) {
+    std::lock_guard lock(mutex);
+    lost.push_back(why);
+  };
+  const CLSID clsid = *GuidFromString("{0C0C0C0C-1111-2222-3333-444455556666}");
+  std::unique_ptr<rpc::ServerEndpoint> ep;
+  std::string error;
+  ASSERT_EQ(rpc::ServerEndpoint::Start(clsid, [d = device_] { return d->NewServer(); }, other, &ep, &error), S_OK)
+      << error;
+  const platform::Registry reg(other.registry_file);
+  ASSERT_TRUE(FindRunningServer(clsid, reg));
+  const int fd = ListeningDescriptor(ep->SocketPath());
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(shutdown(fd, SHUT_RDWR), 0);
+  EXPECT_TRUE(Eventually([&] { return !FindRunningServer(clsid, reg); }));
+  EXPECT_TRUE(Eventually([&] {
+    std::lock_guard lock(mutex);
+    return lost.size() == 1 && log.size() == 1;
+  }));
+  std::lock_guard lock(mutex);
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find(ep->SocketPath()), std::string::npos) << log[0];
+  EXPECT_NE(log[0].find("no longer recorded as running"), std::string::npos) << log[0];
+}
+
+// Sessions are bounded on one connection and in all: beyond, Connect is refused as exhausted,
+// and a session that ends makes room for a new one.
+TEST_F(TransportTest, SessionsAreBoundedByConnectionAndInAll) {
+  struct Row {
+    const char* label;
+    size_t per_connection, total;
+    int first, second;  // streams opened on the first connection, then on the second
+    int refused_first, refused_second;
+  } rows[] = {
+      {"one connection", 3, 100, 5, 0, 2, 0},
+      {"all connections", 100, 4, 3, 3, 0, 2},
+      {"both", 2, 3, 3, 3, 1, 2},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.label);
+    rpc::ServeOptions bounded = serve_;
+    bounded.socket_dir = dir_ / r.label;
+    ASSERT_EQ(mkdir(bounded.socket_dir.c_str(), 0700), 0);
+    bounded.max_sessions_per_connection = r.per_connection;
+    bounded.max_sessions = r.total;
+    const CLSID clsid = *GuidFromString("{0D0D0D0D-1111-2222-3333-444455556666}");
+    std::unique_ptr<rpc::ServerEndpoint> ep;
+    std::string error;
+    ASSERT_EQ(rpc::ServerEndpoint::Start(clsid, [d = device_] { return d->NewServer(); }, bounded, &ep, &error), S_OK)
+        << error;
+    struct Stream {
+      grpc::ClientContext ctx;
+      std::unique_ptr<grpc::ClientReader<qar::com::Event>> reader;
+      bool connected = false;
+    };
+    // Two connections of their own: channels that share no connection with any other.
+    auto channel = [&] {
+      grpc::ChannelArguments args;
+      args.SetInt(GRPC_ARG_USE_LOCAL_SUBCHANNEL_POOL, 1);
+      return grpc::CreateCustomChannel(ep->Target(), grpc::InsecureChannelCredentials(), args);
+    };
+    std::shared_ptr<grpc::Channel> channels[2] = {channel(), channel()};
+    std::vector<std::unique_ptr<Stream>> open[2];
+    int refused[2] = {0, 0};
+    for (int c = 0; c < 2; ++c) {
+      auto stub = qar::com::OpcServer::NewStub(channels[c]);
+      for (int i = 0; i < (c == 0 ? r.first : r.second); ++i) {
+        auto s = std::make_unique<Stream>();
+        qar::com::ConnectRequest req;
+        req.set_clsid(wire::EncodeGuid(clsid));
+        s->reader = stub->Connect(&s->ctx, req);
+        qar::com::Event first;
+        if (s->reader->Read(&first) && first.has_connected()) {
+          open[c].push_back(std::move(s));
+          continue;
+        }
+        grpc::Status st = s->reader->Finish();
+        EXPECT_EQ(st.error_code(), grpc::StatusCode::RESOURCE_EXHAUSTED) << st.error_message();
+        ++refused[c];
+      }
+    }
+    EXPECT_EQ(refused[0], r.refused_first);
+    EXPECT_EQ(refused[1], r.refused_second);
+    // One ends; the server makes room for another on the same connection.
+    ASSERT_FALSE(open[0].empty());
+    open[0].back()->ctx.TryCancel();
+    qar::com::Event e;
+    while (open[0].back()->reader->Read(&e)) {
+    }
+    open[0].back()->reader->Finish();
+    open[0].pop_back();
+    auto stub = qar::com::OpcServer::NewStub(channels[0]);
+    EXPECT_TRUE(Eventually([&] {
+      Stream s;
+      qar::com::ConnectRequest req;
+      req.set_clsid(wire::EncodeGuid(clsid));
+      s.reader = stub->Connect(&s.ctx, req);
+      qar::com::Event first;
+      const bool connected = s.reader->Read(&first) && first.has_connected();
+      s.ctx.TryCancel();
+      while (s.reader->Read(&first)) {
+      }
+      s.reader->Finish();
+      return connected;
+    }));
+    for (auto& list : open) {
+      for (auto& s : list) {
+        s->ctx.TryCancel();
+        while (s->reader->Read(&e)) {
+        }
+        s->reader->Finish();
+      }
+    }
+    ep->Stop();
+  }
 }
 
 // Garbage straight onto the wire, past the proxies' own checks.
