@@ -174,6 +174,7 @@ class HostServerTest : public ::testing::Test {
     ASSERT_TRUE(exports.start());
   }
   void TearDown() override {
+    if (held) held->Open();  // a test that failed early may still hold the poll
     server.reset();
     exports.stop();
   }
@@ -256,6 +257,7 @@ class HostServerTest : public ::testing::Test {
   std::unique_ptr<HostServer> server;
   com::Apartment apartment;
   std::shared_ptr<RecordingSink> sink = std::make_shared<RecordingSink>();
+  std::unique_ptr<HeldReads> held;  // in front of the library when a test holds the poll
 };
 
 TEST_F(HostServerTest, DataChangesComeFromActiveItemsOnlyAndInactiveOnesAreNeverRead) {
@@ -419,11 +421,11 @@ TEST_F(HostServerTest, StopSendsTheShutdownRequestAndLetsNoCallReachTheLibraryAf
 // burst is bounded per group, and what it left waiting is dropped without reading the library,
 // so another client's refresh is answered at the next poll.
 TEST_F(HostServerTest, RefreshesOfAKilledClientAreBoundedAndDroppedUnread) {
-  HeldReads held(backend, kPegel);
-  Serve(true, &held);
+  held = std::make_unique<HeldReads>(backend, kPegel);
+  Serve(true, held.get());
   RawClient killed;
   ASSERT_TRUE(killed.Start(server->Target(), Clsid(), {"ZFM.Pumpe.Druck", "ZFM.Pumpe.Pegel"}));
-  ASSERT_TRUE(held.AwaitArrivals(1));  // its group's first read, held
+  ASSERT_TRUE(held->AwaitArrivals(1));  // its group's first read, held
   constexpr size_t kBeyond = 10;
   size_t accepted = 0;
   for (uint32_t t = 1; t <= com::DaServerModel::kMaxPendingRefreshes + kBeyond; ++t) {
@@ -435,15 +437,15 @@ TEST_F(HostServerTest, RefreshesOfAKilledClientAreBoundedAndDroppedUnread) {
     }
   }
   EXPECT_EQ(accepted, com::DaServerModel::kMaxPendingRefreshes);
-  held.LetThrough(1);
-  ASSERT_TRUE(held.AwaitArrivals(2));  // the read for the refreshes, held
+  held->LetThrough(1);
+  ASSERT_TRUE(held->AwaitArrivals(2));  // the read for the refreshes, held
   killed.Kill();
   for (const auto end = std::chrono::steady_clock::now() + 60s;  // its session ends on the host's side
        server->Model().GroupCount() != 0 && std::chrono::steady_clock::now() < end;) {
     std::this_thread::yield();
   }
   ASSERT_EQ(server->Model().GroupCount(), 0u);
-  held.Open();
+  held->Open();
 
   auto s = Connect();
   auto group = AddGroup(*s);
@@ -456,13 +458,13 @@ TEST_F(HostServerTest, RefreshesOfAKilledClientAreBoundedAndDroppedUnread) {
         return std::any_of(sink->events.begin(), sink->events.end(), [](const auto& e) { return e.transaction == 77; });
       },
       60s));
-  EXPECT_EQ(held.Arrivals(), 2u) << "the killed client's refreshes read the library";
+  EXPECT_EQ(held->Arrivals(), 2u) << "the killed client's refreshes read the library";
 }
 
 // The host stops at the completion under way, whatever a live client has queued.
 TEST_F(HostServerTest, StopEndsAtTheCompletionUnderWayBehindALiveClientsRefreshes) {
-  HeldReads held(backend, kPegel);
-  Serve(true, &held);
+  held = std::make_unique<HeldReads>(backend, kPegel);
+  Serve(true, held.get());
   auto s = Connect();
   Advise(s, com::IID_IOPCShutdown);
   auto group = AddGroup(*s);
@@ -470,21 +472,21 @@ TEST_F(HostServerTest, StopEndsAtTheCompletionUnderWayBehindALiveClientsRefreshe
   ASSERT_EQ(a.results.size(), 2u);
   const com::OPCHANDLE pegel = a.results[1].hServer;
   Advise(group, com::IID_IOPCDataCallback);
-  ASSERT_TRUE(held.AwaitArrivals(1));
+  ASSERT_TRUE(held->AwaitArrivals(1));
   auto io = com::Query<com::IOPCAsyncIO2>(group);
   std::vector<com::HRESULT> errors;
   com::DWORD cancel;
   // Reads queue one device read each; refreshes share one.
   for (com::DWORD t = 1; t <= 5; ++t) ASSERT_EQ(io->Read(1, &pegel, t, &cancel, &errors), com::S_OK);
   for (com::DWORD t = 6; t <= 10; ++t) ASSERT_EQ(io->Refresh2(com::OPC_DS_DEVICE, t, &cancel), com::S_OK);
-  held.LetThrough(1);
-  ASSERT_TRUE(held.AwaitArrivals(2));  // the first read's, held
+  held->LetThrough(1);
+  ASSERT_TRUE(held->AwaitArrivals(2));  // the first read's, held
   std::thread stopping([&] { server->Stop("Wartung"); });
   const bool told = Await("shutdown", 1);  // the stop is under way
-  held.Open();
+  held->Open();
   stopping.join();
   ASSERT_TRUE(told);
-  EXPECT_EQ(held.Arrivals(), 2u) << "the stop waited for the queued completions";
+  EXPECT_EQ(held->Arrivals(), 2u) << "the stop waited for the queued completions";
 }
 
 TEST_F(HostServerTest, OpcDa10ServerOffersNoConnectionPoints) {

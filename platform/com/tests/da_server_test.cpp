@@ -763,7 +763,11 @@ class GatedBackend final : public DaBackend {
       changed_.wait(lock, [this] { return open_; });
       --held_;
     }
-    for (uint32_t h : handles) readings->push_back({Variant::I4(static_cast<int32_t>(h)), OPC_QUALITY_GOOD, {}});
+    for (uint32_t h : handles) {
+      readings->emplace_back();
+      readings->back().value = Variant::I4(static_cast<int32_t>(h));
+      readings->back().quality = OPC_QUALITY_GOOD;
+    }
   }
   void Write(const std::vector<uint32_t>& handles, const std::vector<Variant>&, std::vector<HRESULT>* results) override {
     results->assign(handles.size(), S_OK);
