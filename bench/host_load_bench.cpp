@@ -9,7 +9,13 @@
 //    driver stamping every register at each poll and changing 1 % of them, and how many of
 //    the reports repeat the item's value and quality;
 // 5. the round trip of a synchronous call (GetStatus, and a device read of one item) against a
-//    bare gRPC unary call on the same socket (a method the server does not have).
+//    bare gRPC unary call on the same socket (a method the server does not have);
+// 6. another client's Refresh2 of 5 items p50/p99 while a killed client's 1000 Refresh2 (device)
+//    of 100 000 items are pending, and SIGTERM in that state;
+// 7. the host's CPU with a group at the largest update rate;
+// 8. the host's RSS peak above its start during 3000 Refresh2 of 100 000 items from one client;
+// 9. SIGTERM until exit beside a client that does not read its events, with an active group of
+//    30 000 items at 10 ms and 400 Refresh2 (cache) sent a second before.
 // The host is this program again, in a process of its own (--host), serving the server library
 // played by the benchmark; the client of 1 and 2 is a process of its own too (--holder).
 // Run: build/bench/bench_host_load
@@ -185,8 +191,8 @@ struct Client {
     o.call_timeout_ms = 600000;
     return com::SUCCEEDED(com::rpc::ConnectServer(target, Clsid(), o, &unk));
   }
-  // A group of items 0 .. items-1 at the rate, advised to the sink.
-  bool AddGroup(int items, com::DWORD rate) {
+  // A group of items 0 .. items-1 at the rate, advised to the sink (or to `to`).
+  bool AddGroup(int items, com::DWORD rate, std::shared_ptr<com::IOPCDataCallback> to = nullptr) {
     com::OPCHANDLE h;
     com::DWORD revised;
     std::shared_ptr<com::IUnknown> group;
@@ -211,7 +217,8 @@ struct Client {
     std::shared_ptr<com::IConnectionPoint> point;
     com::Query<com::IConnectionPointContainer>(group)->FindConnectionPoint(com::IID_IOPCDataCallback, &point);
     com::DWORD cookie;
-    if (!point || com::FAILED(point->Advise(std::static_pointer_cast<com::IOPCDataCallback>(sink), &cookie))) {
+    if (!to) to = sink;
+    if (!point || com::FAILED(point->Advise(to, &cookie))) {
       return false;
     }
     groups.push_back(group);
@@ -375,6 +382,7 @@ struct StalledClient {
   grpc::ClientContext stream;
   std::unique_ptr<grpc::ClientReader<pb::Event>> reader;
   std::string session;
+  uint32_t group = 0;
 
   template <class Req, class Rep>
   bool Call(grpc::Status (pb::OpcServer::Stub::*m)(grpc::ClientContext*, const Req&, Rep*), const Req& req, Rep* rep) {
@@ -382,7 +390,7 @@ struct StalledClient {
     ctx.AddMetadata("qar-session", session);
     return (stub.get()->*m)(&ctx, req, rep).ok();
   }
-  bool Start(const std::string& target, int items) {
+  bool Start(const std::string& target, int items, uint32_t rate = 100) {
     channel = grpc::CreateChannel(target, grpc::InsecureChannelCredentials());
     stub = pb::OpcServer::NewStub(channel);
     pb::ConnectRequest req;
@@ -394,9 +402,10 @@ struct StalledClient {
     pb::AddGroupRequest add;
     add.set_name("stalled");
     add.set_active(true);
-    add.set_requested_update_rate(100);
+    add.set_requested_update_rate(rate);
     pb::AddGroupReply added;
     if (!Call(&pb::OpcServer::Stub::AddGroup, add, &added)) return false;
+    group = added.server_group();
     pb::ItemsRequest defs;
     defs.set_group(added.server_group());
     defs.set_count(items);
@@ -542,6 +551,153 @@ void RoundTrips() {
   }
 }
 
+// ---- a client that sends refreshes and never reads its events: this program with
+// --refresher <target> <items> <rate> <refreshes> <source> ----
+
+int Refresher(const std::string& target, int items, uint32_t rate, int refreshes, uint32_t source) {
+  StalledClient c;
+  if (!c.Start(target, items, rate)) return 1;
+  int refused = 0;
+  for (int i = 0; i < refreshes; ++i) {
+    pb::RefreshRequest req;
+    req.set_group(c.group);
+    req.set_source(source);
+    req.set_transaction_id(static_cast<uint32_t>(i + 1));
+    pb::AsyncReply rep;
+    if (!c.Call(&pb::OpcServer::Stub::Refresh2, req, &rep) || rep.hr() != com::S_OK) ++refused;
+  }
+  std::printf("refused %d\n", refused);
+  std::printf("ready\n");
+  std::fflush(stdout);
+  for (;;) pause();
+}
+
+std::unique_ptr<host::testing::Program> StartRefresher(const HostProcess& h, int items, uint32_t rate, int refreshes,
+                                                      com::OPCDATASOURCE source) {
+  auto p = std::make_unique<host::testing::Program>(
+      self, std::vector<std::pair<std::string, std::string>>{},
+      std::vector<std::string>{"--refresher", h.target, std::to_string(items), std::to_string(rate),
+                               std::to_string(refreshes), std::to_string(source)});
+  std::string refused = p->NextLine(600s);
+  if (p->NextLine(600s) != "ready") {
+    std::printf("  the refreshing client did not come up\n");
+    return nullptr;
+  }
+  std::printf("  refreshing client: %d Refresh2 sent, %s\n", refreshes, refused.c_str());
+  return p;
+}
+
+// Records the transaction of every refresh completion.
+class RefreshSink final : public com::IOPCDataCallback, public std::enable_shared_from_this<RefreshSink> {
+ public:
+  com::HRESULT QueryInterface(const com::IID& riid, std::shared_ptr<com::IUnknown>* ppv) override {
+    return com::AnswerQuery(this, riid, ppv, {com::IID_IOPCDataCallback});
+  }
+  com::HRESULT OnDataChange(com::DWORD t, com::OPCHANDLE, com::HRESULT, com::HRESULT, com::DWORD, const com::OPCHANDLE*,
+                            const com::Variant*, const com::WORD*, const platform::FILETIME*,
+                            const com::HRESULT*) override {
+    if (t) done = t;
+    return com::S_OK;
+  }
+  com::HRESULT OnReadComplete(com::DWORD, com::OPCHANDLE, com::HRESULT, com::HRESULT, com::DWORD,
+                              const com::OPCHANDLE*, const com::Variant*, const com::WORD*, const platform::FILETIME*,
+                              const com::HRESULT*) override {
+    return com::S_OK;
+  }
+  com::HRESULT OnWriteComplete(com::DWORD, com::OPCHANDLE, com::HRESULT, com::DWORD, const com::OPCHANDLE*,
+                               const com::HRESULT*) override {
+    return com::S_OK;
+  }
+  com::HRESULT OnCancelComplete(com::DWORD, com::OPCHANDLE) override { return com::S_OK; }
+  com::DWORD done = 0;  // the apartment's thread only
+};
+
+void KilledClientsRefreshes() {
+  constexpr int kItems = 100000, kRefreshes = 1000;
+  std::printf("6. A killed client's %d Refresh2 (device) of %d items pending\n", kRefreshes, kItems);
+  for (bool sigterm : {false, true}) {
+    HostProcess h(kItems, 10);
+    // The other client comes second, so that its group is polled after the killed one's.
+    auto refresher = StartRefresher(h, kItems, 100, kRefreshes, com::OPC_DS_DEVICE);
+    if (!refresher) return;
+    Client c;
+    auto sink = std::make_shared<RefreshSink>();
+    if (!c.Connect(h.target) || !c.AddGroup(5, 100, sink)) return;
+    kill(refresher->Pid(), SIGKILL);
+    refresher->ExitCode(10s);
+    if (sigterm) {
+      std::printf("  SIGTERM until the host has ended:            %8.1f ms\n", h.Stop());
+      continue;
+    }
+    auto io = com::Query<com::IOPCAsyncIO2>(c.groups[0]);
+    std::vector<double> ms;
+    const auto end = Steady::now() + 120s;
+    for (com::DWORD t = 1; t <= 50 && Steady::now() < end; ++t) {
+      const auto t0 = Steady::now();
+      com::DWORD cancel;
+      if (io->Refresh2(com::OPC_DS_DEVICE, t, &cancel) != com::S_OK ||
+          !c.apartment.RunUntil([&] { return sink->done == t; }, 120s)) {
+        std::printf("  refresh %u of the other client failed\n", t);
+        break;
+      }
+      ms.push_back(Ms(Steady::now() - t0));
+    }
+    std::printf("  other client's Refresh2 of 5 items:          p50 %8.1f ms   p99 %8.1f ms   (%zu)\n",
+                Percentile(ms, 0.5), Percentile(ms, 0.99), ms.size());
+  }
+}
+
+void LargestRate() {
+  std::printf("7. A group at the largest update rate\n");
+  HostProcess h(10, 0);
+  Client c;
+  com::OPCHANDLE handle;
+  com::DWORD revised = 0;
+  std::shared_ptr<com::IUnknown> group;
+  if (!c.Connect(h.target) || com::FAILED(com::Query<com::IOPCServer>(c.unk)->AddGroup(
+                                   "largest", com::TRUE, 0xFFFFFFFFu, 1, nullptr, nullptr, 0, &handle, &revised,
+                                   com::IID_IOPCItemMgt, &group))) {
+    std::printf("  the client did not come up\n");
+    return;
+  }
+  std::printf("  revised rate:                                %10u ms\n", revised);
+  std::printf("  host CPU with it:                            %6.1f %%\n", h.CpuPercent(5000ms));
+}
+
+void RefreshBurstMemory() {
+  constexpr int kItems = 100000, kRefreshes = 3000;
+  std::printf("8. %d Refresh2 (cache) of %d items from one client that does not read its events\n", kRefreshes,
+              kItems);
+  HostProcess h(kItems, 10);
+  std::this_thread::sleep_for(1s);
+  const double start = h.MemoryMb("VmRSS");
+  std::atomic<bool> watching{true};
+  double peak = start;
+  std::thread watch([&] {
+    while (watching) {
+      peak = std::max(peak, h.MemoryMb("VmRSS"));
+      std::this_thread::sleep_for(20ms);
+    }
+  });
+  auto refresher = StartRefresher(h, kItems, 100, kRefreshes, com::OPC_DS_CACHE);
+  std::this_thread::sleep_for(5s);
+  watching = false;
+  watch.join();
+  std::printf("  host RSS at start %6.0f MB, peak %6.0f MB:   %6.0f MB above the start\n", start, peak, peak - start);
+  if (refresher) kill(refresher->Pid(), SIGKILL);
+}
+
+void StopBehindRefreshes() {
+  constexpr int kItems = 30000, kRefreshes = 400;
+  std::printf("9. SIGTERM beside a client that does not read its events: %d items at 10 ms, %d Refresh2 (cache)\n",
+              kItems, kRefreshes);
+  HostProcess h(kItems, 10);
+  auto refresher = StartRefresher(h, kItems, 10, kRefreshes, com::OPC_DS_CACHE);
+  std::this_thread::sleep_for(1s);
+  std::printf("  SIGTERM until the host has ended:            %8.1f ms\n", h.Stop());
+  if (refresher) kill(refresher->Pid(), SIGKILL);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -550,11 +706,19 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 4 && args[0] == "--host") return Host(args[1], std::stoi(args[2]), std::stoi(args[3]));
   if (args.size() == 3 && args[0] == "--holder") return Holder(args[1], std::stoi(args[2]));
+  if (args.size() == 6 && args[0] == "--refresher") {
+    return Refresher(args[1], std::stoi(args[2]), static_cast<uint32_t>(std::stoul(args[3])), std::stoi(args[4]),
+                     static_cast<uint32_t>(std::stoul(args[5])));
+  }
   // Only the named parts, by number ("1 5"); all without arguments.
   auto wanted = [&](const std::string& n) { return args.empty() || std::count(args.begin(), args.end(), n); };
   if (wanted("1") || wanted("2")) LoadAndKilledClient();
   if (wanted("3")) StalledClients();
   if (wanted("4")) SteadyNetwork();
   if (wanted("5")) RoundTrips();
+  if (wanted("6")) KilledClientsRefreshes();
+  if (wanted("7")) LargestRate();
+  if (wanted("8")) RefreshBurstMemory();
+  if (wanted("9")) StopBehindRefreshes();
   return 0;
 }

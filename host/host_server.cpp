@@ -70,6 +70,8 @@ void HostServer::Stop(const std::string& reason) {
     if (stopped_) return;
     stopped_ = true;
   }
+  // First: a poll under way ends at the completion it is in, whatever clients have queued.
+  model_->StopPolling();
   model_->Shutdown(reason);
   {
     std::lock_guard lock(mutex_);

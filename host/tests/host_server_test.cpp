@@ -4,12 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <grpcpp/grpcpp.h>
+
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <thread>
 
 #include "host/library_backend.h"
 #include "host/tests/fake_library.h"
 #include "platform/com/rpc/client.h"
+#include "platform/com/rpc/opc.grpc.pb.h"
+#include "platform/com/rpc/wire.h"
 #include "platform/com/testing/recording_sink.h"
 #include "platform/testing/temp_dir.h"
 
@@ -22,6 +28,129 @@ using com::testing::RecordingSink;
 using testing::FakeLibrary;
 
 constexpr int32_t kFail = 2, kDruck = 272, kPegel = 288, kStell = 304;
+
+// The library's reads of one register wait while the test holds them, so that the host's
+// poll can be held at a chosen read; everything else goes straight to the library.
+class HeldReads final : public com::DaBackend {
+ public:
+  HeldReads(com::DaBackend& library, uint32_t held) : library_(library), held_(held) {}
+  void Read(const std::vector<uint32_t>& handles, std::vector<Reading>* readings) override {
+    if (std::find(handles.begin(), handles.end(), held_) != handles.end()) {
+      std::unique_lock lock(mutex_);
+      ++arrived_;
+      changed_.notify_all();
+      changed_.wait(lock, [this] { return open_ || through_ > 0; });
+      if (!open_) --through_;
+    }
+    library_.Read(handles, readings);
+  }
+  void Write(const std::vector<uint32_t>& handles, const std::vector<com::Variant>& values,
+             std::vector<com::HRESULT>* results) override {
+    library_.Write(handles, values, results);
+  }
+  // Generous: the wait ends as soon as the read has come.
+  bool AwaitArrivals(size_t n) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, 60s, [&] { return arrived_ >= n; });
+  }
+  size_t Arrivals() {
+    std::lock_guard lock(mutex_);
+    return arrived_;
+  }
+  void LetThrough(size_t n) {
+    std::lock_guard lock(mutex_);
+    through_ += n;
+    changed_.notify_all();
+  }
+  void Open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  com::DaBackend& library_;
+  const uint32_t held_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  size_t arrived_ = 0, through_ = 0;
+  bool open_ = false;
+};
+
+// A client of the raw protocol with one advised group that never reads its events, and whose
+// connection can end at once, as a killed process's does.
+struct RawClient {
+  std::shared_ptr<grpc::Channel> channel;
+  std::unique_ptr<qar::com::OpcServer::Stub> stub;
+  std::unique_ptr<grpc::ClientContext> stream = std::make_unique<grpc::ClientContext>();
+  std::unique_ptr<grpc::ClientReader<qar::com::Event>> reader;
+  std::string session;
+  uint32_t group = 0;
+
+  template <class Req, class Rep>
+  bool Call(grpc::Status (qar::com::OpcServer::Stub::*m)(grpc::ClientContext*, const Req&, Rep*), const Req& req,
+            Rep* rep) {
+    grpc::ClientContext ctx;
+    ctx.AddMetadata("qar-session", session);
+    return (stub.get()->*m)(&ctx, req, rep).ok();
+  }
+  bool Start(const std::string& target, const com::CLSID& clsid, const std::vector<std::string>& items) {
+    namespace pb = qar::com;
+    channel = grpc::CreateChannel(target, grpc::InsecureChannelCredentials());
+    stub = pb::OpcServer::NewStub(channel);
+    pb::ConnectRequest req;
+    req.set_clsid(com::wire::EncodeGuid(clsid));
+    reader = stub->Connect(stream.get(), req);
+    pb::Event first;
+    if (!reader->Read(&first)) return false;  // the only event it reads
+    session = first.connected().session();
+    pb::AddGroupRequest add;
+    add.set_name("raw");
+    add.set_active(true);
+    add.set_requested_update_rate(100);
+    pb::AddGroupReply added;
+    if (!Call(&pb::OpcServer::Stub::AddGroup, add, &added)) return false;
+    group = added.server_group();
+    pb::ItemsRequest defs;
+    defs.set_group(group);
+    defs.set_count(static_cast<uint32_t>(items.size()));
+    for (size_t i = 0; i < items.size(); ++i) {
+      auto* d = defs.add_items();
+      d->set_item_id(items[i]);
+      d->set_active(true);
+      d->set_client_handle(static_cast<uint32_t>(i + 1));
+    }
+    pb::ItemResultsReply results;
+    if (!Call(&pb::OpcServer::Stub::AddItems, defs, &results)) return false;
+    pb::AdviseRequest advise;
+    advise.set_on_group(true);
+    advise.set_group(group);
+    advise.set_iid(com::wire::EncodeGuid(com::IID_IOPCDataCallback));
+    advise.set_sink(1);
+    pb::AdviseReply advised;
+    return Call(&pb::OpcServer::Stub::Advise, advise, &advised) && advised.hr() == com::S_OK;
+  }
+  com::HRESULT Refresh2(com::OPCDATASOURCE source, uint32_t transaction) {
+    qar::com::RefreshRequest req;
+    req.set_group(group);
+    req.set_source(source);
+    req.set_transaction_id(transaction);
+    qar::com::AsyncReply rep;
+    return Call(&qar::com::OpcServer::Stub::Refresh2, req, &rep) ? rep.hr() : com::E_FAIL;
+  }
+  void Kill() {
+    stream->TryCancel();
+    if (reader) {
+      for (qar::com::Event e; reader->Read(&e);) {
+      }
+      reader->Finish();
+    }
+    reader.reset();
+    stub.reset();
+    channel.reset();
+  }
+  ~RawClient() { Kill(); }
+};
 
 class HostServerTest : public ::testing::Test {
  protected:
@@ -45,18 +174,19 @@ class HostServerTest : public ::testing::Test {
     ASSERT_TRUE(exports.start());
   }
   void TearDown() override {
+    if (held) held->Open();  // a test that failed early may still hold the poll
     server.reset();
     exports.stop();
   }
 
-  void Serve(bool connection_points = true) {
+  void Serve(bool connection_points = true, com::DaBackend* through = nullptr) {
     ServeSettings s;
     s.connection_points = connection_points;
     s.endpoint.socket_dir = dir.Path();
     s.endpoint.registry_file = dir / "registry";
     s.clock = &clock;
     std::string error;
-    ASSERT_EQ(HostServer::Start(*record, ns, backend, s, &server, &error), com::S_OK) << error;
+    ASSERT_EQ(HostServer::Start(*record, ns, through ? *through : backend, s, &server, &error), com::S_OK) << error;
   }
   std::shared_ptr<com::IOPCServer> Connect() {
     com::rpc::ActivationOptions o;
@@ -127,6 +257,7 @@ class HostServerTest : public ::testing::Test {
   std::unique_ptr<HostServer> server;
   com::Apartment apartment;
   std::shared_ptr<RecordingSink> sink = std::make_shared<RecordingSink>();
+  std::unique_ptr<HeldReads> held;  // in front of the library when a test holds the poll
 };
 
 TEST_F(HostServerTest, DataChangesComeFromActiveItemsOnlyAndInactiveOnesAreNeverRead) {
@@ -284,6 +415,78 @@ TEST_F(HostServerTest, StopSendsTheShutdownRequestAndLetsNoCallReachTheLibraryAf
   }
   com::OPCSERVERSTATUS status;
   EXPECT_EQ(s->GetStatus(&status), com::RPC_E_DISCONNECTED);
+}
+
+// A client sends a burst of device refreshes and is killed while the poll reads for them: the
+// burst is bounded per group, and what it left waiting is dropped without reading the library,
+// so another client's refresh is answered at the next poll.
+TEST_F(HostServerTest, RefreshesOfAKilledClientAreBoundedAndDroppedUnread) {
+  held = std::make_unique<HeldReads>(backend, kPegel);
+  Serve(true, held.get());
+  RawClient killed;
+  ASSERT_TRUE(killed.Start(server->Target(), Clsid(), {"ZFM.Pumpe.Druck", "ZFM.Pumpe.Pegel"}));
+  ASSERT_TRUE(held->AwaitArrivals(1));  // its group's first read, held
+  constexpr size_t kBeyond = 10;
+  size_t accepted = 0;
+  for (uint32_t t = 1; t <= com::DaServerModel::kMaxPendingRefreshes + kBeyond; ++t) {
+    const com::HRESULT hr = killed.Refresh2(com::OPC_DS_DEVICE, t);
+    if (hr == com::S_OK) {
+      ++accepted;
+    } else {
+      EXPECT_EQ(hr, com::OPC_E_REFRESHINPROGRESS) << t;
+    }
+  }
+  EXPECT_EQ(accepted, com::DaServerModel::kMaxPendingRefreshes);
+  held->LetThrough(1);
+  ASSERT_TRUE(held->AwaitArrivals(2));  // the read for the refreshes, held
+  killed.Kill();
+  for (const auto end = std::chrono::steady_clock::now() + 60s;  // its session ends on the host's side
+       server->Model().GroupCount() != 0 && std::chrono::steady_clock::now() < end;) {
+    std::this_thread::yield();
+  }
+  ASSERT_EQ(server->Model().GroupCount(), 0u);
+  held->Open();
+
+  auto s = Connect();
+  auto group = AddGroup(*s);
+  AddItems(group, {Def("ZFM.Pumpe.Druck", 1)});
+  Advise(group, com::IID_IOPCDataCallback);
+  com::DWORD cancel;
+  ASSERT_EQ(com::Query<com::IOPCAsyncIO2>(group)->Refresh2(com::OPC_DS_DEVICE, 77, &cancel), com::S_OK);
+  ASSERT_TRUE(apartment.RunUntil(
+      [&] {
+        return std::any_of(sink->events.begin(), sink->events.end(), [](const auto& e) { return e.transaction == 77; });
+      },
+      60s));
+  EXPECT_EQ(held->Arrivals(), 2u) << "the killed client's refreshes read the library";
+}
+
+// The host stops at the completion under way, whatever a live client has queued.
+TEST_F(HostServerTest, StopEndsAtTheCompletionUnderWayBehindALiveClientsRefreshes) {
+  held = std::make_unique<HeldReads>(backend, kPegel);
+  Serve(true, held.get());
+  auto s = Connect();
+  Advise(s, com::IID_IOPCShutdown);
+  auto group = AddGroup(*s);
+  Added a = AddItems(group, {Def("ZFM.Pumpe.Druck", 1), Def("ZFM.Pumpe.Pegel", 2)});
+  ASSERT_EQ(a.results.size(), 2u);
+  const com::OPCHANDLE pegel = a.results[1].hServer;
+  Advise(group, com::IID_IOPCDataCallback);
+  ASSERT_TRUE(held->AwaitArrivals(1));
+  auto io = com::Query<com::IOPCAsyncIO2>(group);
+  std::vector<com::HRESULT> errors;
+  com::DWORD cancel;
+  // Reads queue one device read each; refreshes share one.
+  for (com::DWORD t = 1; t <= 5; ++t) ASSERT_EQ(io->Read(1, &pegel, t, &cancel, &errors), com::S_OK);
+  for (com::DWORD t = 6; t <= 10; ++t) ASSERT_EQ(io->Refresh2(com::OPC_DS_DEVICE, t, &cancel), com::S_OK);
+  held->LetThrough(1);
+  ASSERT_TRUE(held->AwaitArrivals(2));  // the first read's, held
+  std::thread stopping([&] { server->Stop("Wartung"); });
+  const bool told = Await("shutdown", 1);  // the stop is under way
+  held->Open();
+  stopping.join();
+  ASSERT_TRUE(told);
+  EXPECT_EQ(held->Arrivals(), 2u) << "the stop waited for the queued completions";
 }
 
 TEST_F(HostServerTest, OpcDa10ServerOffersNoConnectionPoints) {

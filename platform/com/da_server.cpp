@@ -4,6 +4,7 @@
 #include <atomic>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "platform/com/connection_point.h"
 #include "platform/com/data_object.h"
@@ -44,9 +45,6 @@ bool WellFormedItemId(const std::string& id) {
   return !id.empty() && id.front() != '.' && id.back() != '.' && id.find("..") == std::string::npos;
 }
 
-// Tick arithmetic with wrap-around: true when `at` has come.
-bool Due(uint32_t now, uint32_t at) { return static_cast<int32_t>(now - at) >= 0; }
-
 }  // namespace
 
 class DaServerObject;
@@ -67,11 +65,29 @@ struct DaServerModel::State {
   std::atomic<DWORD> next_id{1};          // cancel ids, transactions, connections, group names
   const FILETIME start;
   std::atomic<uint64_t> last_update;
+  std::atomic<bool> stopped{false};  // no more polls or completions
 
+  // Up to the next multiple of the fastest rate; a rate beyond the largest multiple a DWORD
+  // holds gets that one, so the order of rates is kept and none wraps to 0.
   DWORD Revise(DWORD requested) const {
-    DWORD step = std::max<DWORD>(options.fastest_rate_ms, 1);
-    if (requested <= step) return step;
-    return (requested + step - 1) / step * step;
+    const uint64_t step = std::max<DWORD>(options.fastest_rate_ms, 1);
+    const uint64_t up = (uint64_t{requested} + step - 1) / step * step;
+    const uint64_t largest = uint64_t{0xFFFFFFFF} / step * step;
+    return static_cast<DWORD>(std::clamp(up, step, largest));
+  }
+  // The clock's millisecond tick without its wrap-around: due times that cannot wrap, even for
+  // the largest rate. The clock is read under the lock, so the count never steps back.
+  uint64_t Ticks() {
+    std::lock_guard lock(tick_mutex);
+    const uint32_t now = clock.TickMs();
+    if (!ticking) {
+      ticking = true;
+      ticks = now;
+    } else {
+      ticks += static_cast<uint32_t>(now - last_tick);
+    }
+    last_tick = now;
+    return ticks;
   }
   std::vector<DaProperty> PropertiesOf(const std::string& id) {
     std::lock_guard lock(mutex);
@@ -79,6 +95,12 @@ struct DaServerModel::State {
     return it == properties.end() ? std::vector<DaProperty>() : it->second;
   }
   void Updated() { last_update = FileTimeToU64(ToFileTime(clock.Now())); }
+
+ private:
+  std::mutex tick_mutex;  // the three below
+  bool ticking = false;
+  uint32_t last_tick = 0;
+  uint64_t ticks = 0;
 };
 
 namespace {
@@ -188,7 +210,7 @@ class DaGroup final : public IOPCItemMgt,
     bias_ = bias;
     deadband_ = deadband;
     lcid_ = lcid;
-    next_due_ = st_->clock.TickMs();
+    next_due_ = st_->Ticks();
     data_point_->group = weak_from_this();
   }
   DWORD Rate() const { return rate_; }
@@ -226,7 +248,7 @@ class DaGroup final : public IOPCItemMgt,
     return ForEach(n, h, errors, [this, active](DWORD, Item& it) {
       if (active && !it.active) {
         it.sent = false;  // reported in full at its next read
-        next_due_ = st_->clock.TickMs();
+        next_due_ = st_->Ticks();
       }
       it.active = active != 0;
       return S_OK;
@@ -267,6 +289,7 @@ class DaGroup final : public IOPCItemMgt,
     if (rate) {
       rate_ = st_->Revise(*rate);
       if (rate_ != *rate) hr = OPC_S_UNSUPPORTEDRATE;
+      next_due_ = std::min(next_due_, st_->Ticks() + rate_);  // a shorter rate counts from now
     }
     if (active) {
       if (*active && !active_) MarkAllUnsent();  // a full callback after activation
@@ -365,6 +388,10 @@ class DaGroup final : public IOPCItemMgt,
     if (data_point_->Sinks().empty()) return CONNECT_E_NOCONNECTION;
     bool any_active = std::any_of(items_.begin(), items_.end(), [](const auto& kv) { return kv.second.active; });
     if (!active_ || !any_active) return E_FAIL;
+    // Each waiting refresh becomes a completion of the whole group: only so many may wait.
+    const auto refreshes = std::count_if(pending_.begin(), pending_.end(),
+                                         [](const Pending& p) { return p.kind == Pending::kRefresh2; });
+    if (static_cast<size_t>(refreshes) >= DaServerModel::kMaxPendingRefreshes) return OPC_E_REFRESHINPROGRESS;
     Pending p{Pending::kRefresh2, transaction, st_->next_id++, source, {}, {}, 0};
     *cancel = p.cancel;
     pending_.push_back(std::move(p));
@@ -417,8 +444,8 @@ class DaGroup final : public IOPCItemMgt,
     return streams_.erase(connection) ? S_OK : OLE_E_ADVISENOTSUPPORTED;
   }
 
-  // ---- polling; returns ms until this group is due. The sink calls go to *calls. ----
-  uint32_t Poll(uint32_t now, Calls* calls);
+  // ---- polling at `now` (State::Ticks); returns ms until this group is due. Calls the sinks. ----
+  uint64_t Poll(uint64_t now);
 
  private:
   struct Stream {
@@ -464,7 +491,7 @@ class DaGroup final : public IOPCItemMgt,
 
   void MarkAllUnsent() {
     for (auto& [h, it] : items_) it.sent = false;
-    next_due_ = st_->clock.TickMs();
+    next_due_ = st_->Ticks();
   }
 
   HRESULT Items(DWORD n, const OPCITEMDEF* defs, bool add, std::vector<OPCITEMRESULT>* results,
@@ -509,7 +536,7 @@ class DaGroup final : public IOPCItemMgt,
     if (!added.empty()) {
       std::lock_guard lock(mutex_);
       for (auto& [h, it] : added) items_.emplace_hint(items_.end(), h, std::move(it));
-      next_due_ = st_->clock.TickMs();  // a full callback after adding items
+      next_due_ = st_->Ticks();  // a full callback after adding items
     }
     return hr;
   }
@@ -623,8 +650,26 @@ class DaGroup final : public IOPCItemMgt,
     return hr;
   }
 
-  void Complete(Pending& p, Calls* calls);
+  // Still to be served: neither removed nor the model stopped.
+  bool Live() {
+    std::lock_guard lock(mutex_);
+    return !detached_ && !st_->stopped;
+  }
+  // A stop leaves out what only reads; a write taken for the poll under way still goes out.
+  bool Serves(const Pending& p) {
+    std::lock_guard lock(mutex_);
+    const bool write = p.kind == Pending::kWrite1 || p.kind == Pending::kWrite2;
+    return !detached_ && (write || !st_->stopped);
+  }
+  // Each completion reaches its sinks before the next is made, so what a client has waiting
+  // is bounded where its events are, and a group that goes or a stop ends the work at once.
+  void Complete(std::vector<Pending>& pending);
+  void CompleteRead(Pending& p, Calls* calls);
   void CompleteWrite(Pending& p, Calls* calls);
+  // One device (or cache) read for every refresh in `pending`; the items to report.
+  Report Refreshed(const std::vector<Pending>& pending);
+  void CompleteRefresh(const Pending& p, const Report& r, Calls* calls);
+  void ReportChanges(const std::vector<OPCHANDLE>& handles, Calls* calls);
 
   std::shared_ptr<DaServerModel::State> st_;
   const OPCHANDLE handle_;
@@ -639,7 +684,7 @@ class DaGroup final : public IOPCItemMgt,
   LONG bias_ = 0;
   float deadband_ = 0;
   LCID lcid_ = 0;
-  uint32_t next_due_ = 0;
+  uint64_t next_due_ = 0;
   uint64_t reads_ = 0;
   bool detached_ = false;
   std::map<OPCHANDLE, Item> items_;
@@ -687,53 +732,88 @@ void DaGroup::CompleteWrite(Pending& p, Calls* calls) {
   calls->push_back([sink = s->second.sink, f, m] { sink->OnDataChange(&f, &m); });
 }
 
-void DaGroup::Complete(Pending& p, Calls* calls) {
-  if (p.kind == Pending::kWrite1 || p.kind == Pending::kWrite2) return CompleteWrite(p, calls);
-  std::vector<OPCHANDLE> handles = p.handles;
-  if (p.kind == Pending::kRefresh2) {
-    std::lock_guard lock(mutex_);
-    handles.clear();
-    for (auto& [h, it] : items_) {
-      if (it.active) handles.push_back(h);
+void DaGroup::Complete(std::vector<Pending>& pending) {
+  std::optional<Report> refreshed;
+  for (Pending& p : pending) {
+    if (!Serves(p)) continue;
+    Calls calls;
+    if (p.kind == Pending::kWrite1 || p.kind == Pending::kWrite2) {
+      CompleteWrite(p, &calls);
+    } else if (p.kind == Pending::kRead2) {
+      CompleteRead(p, &calls);
+    } else {
+      if (!refreshed) refreshed = Refreshed(pending);
+      CompleteRefresh(p, *refreshed, &calls);
     }
+    for (auto& c : calls) c();
   }
-  Fetch(handles, p.source == OPC_DS_DEVICE ? kEvery : kActiveNeverRead);
+}
+
+void DaGroup::CompleteRead(Pending& p, Calls* calls) {
+  Fetch(p.handles, kEvery);
   std::lock_guard lock(mutex_);
   if (detached_) return;
-  Report r;
-  for (OPCHANDLE h : handles) {
+  auto r = std::make_shared<Report>();
+  for (OPCHANDLE h : p.handles) {
     auto it = items_.find(h);
-    if (it != items_.end()) r.Add(it->second);
+    if (it != items_.end()) r->Add(it->second);
   }
-  if (r.size() == 0) return;
-  const bool read = p.kind == Pending::kRead2;
+  if (r->size() == 0) return;
   for (auto& sink : data_point_->Sinks()) {
     calls->push_back([=, t = p.transaction, c = client_] {
-      auto n = static_cast<DWORD>(r.size());
-      if (read) {
-        sink->OnReadComplete(t, c, S_OK, S_OK, n, r.clients.data(), r.values.data(), r.qualities.data(),
-                             r.stamps.data(), r.errors.data());
-      } else {
-        sink->OnDataChange(t, c, S_OK, S_OK, n, r.clients.data(), r.values.data(), r.qualities.data(),
-                           r.stamps.data(), r.errors.data());
-      }
+      sink->OnReadComplete(t, c, S_OK, S_OK, static_cast<DWORD>(r->size()), r->clients.data(), r->values.data(),
+                           r->qualities.data(), r->stamps.data(), r->errors.data());
     });
   }
 }
 
-uint32_t DaGroup::Poll(uint32_t now, Calls* calls) {
+Report DaGroup::Refreshed(const std::vector<Pending>& pending) {
+  const bool device = std::any_of(pending.begin(), pending.end(), [](const Pending& p) {
+    return p.kind == Pending::kRefresh2 && p.source == OPC_DS_DEVICE;
+  });
+  std::vector<OPCHANDLE> handles;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& [h, it] : items_) {
+      if (it.active) handles.push_back(h);
+    }
+  }
+  Fetch(handles, device ? kEvery : kActiveNeverRead);
+  Report r;
+  std::lock_guard lock(mutex_);
+  auto it = items_.begin();
+  for (OPCHANDLE h : handles) {
+    if (it == items_.end() || it->first != h) it = items_.find(h);
+    if (it != items_.end()) r.Add((it++)->second);
+  }
+  return r;
+}
+
+void DaGroup::CompleteRefresh(const Pending& p, const Report& r, Calls* calls) {
+  std::lock_guard lock(mutex_);
+  if (detached_ || r.size() == 0) return;
+  // The calls run before `r` goes: one report for every refresh of the poll.
+  for (auto& sink : data_point_->Sinks()) {
+    calls->push_back([&r, sink, t = p.transaction, c = client_] {
+      sink->OnDataChange(t, c, S_OK, S_OK, static_cast<DWORD>(r.size()), r.clients.data(), r.values.data(),
+                         r.qualities.data(), r.stamps.data(), r.errors.data());
+    });
+  }
+}
+
+uint64_t DaGroup::Poll(uint64_t now) {
   std::vector<Pending> pending;
   std::vector<OPCHANDLE> handles;
   std::vector<uint32_t> library;
   uint64_t read = 0;
-  uint32_t wait;
+  uint64_t wait;
   {
     std::lock_guard lock(mutex_);
     if (detached_) return st_->options.fastest_rate_ms;
     pending.swap(pending_);
     if (!active_) {
       wait = st_->options.fastest_rate_ms;
-    } else if (!Due(now, next_due_)) {
+    } else if (now < next_due_) {
       wait = next_due_ - now;
     } else {
       next_due_ = now + rate_;
@@ -746,22 +826,32 @@ uint32_t DaGroup::Poll(uint32_t now, Calls* calls) {
       read = ++reads_;
     }
   }
-  for (Pending& p : pending) Complete(p, calls);
-  if (!read) return wait;
+  Complete(pending);
+  if (!read || !Live()) return wait;
 
   std::vector<DaBackend::Reading> readings;
   if (!library.empty()) st_->backend.Read(library, &readings);
-  std::lock_guard lock(mutex_);
-  if (detached_) return wait;
-  Store(handles, readings, read);
-  if (!active_) return wait;  // switched off while the device was read
+  Calls calls;
+  {
+    std::lock_guard lock(mutex_);
+    if (detached_) return wait;
+    Store(handles, readings, read);
+    if (!active_) return wait;  // switched off while the device was read
+    ReportChanges(handles, &calls);
+  }
+  for (auto& c : calls) c();
+  return wait;
+}
+
+// Lock held.
+void DaGroup::ReportChanges(const std::vector<OPCHANDLE>& handles, Calls* calls) {
   auto data_sinks = data_point_->Sinks();
   bool streams = std::any_of(streams_.begin(), streams_.end(),
                              [](const auto& kv) { return kv.second.format != kOpcStmFormatWriteComplete; });
-  if (data_sinks.empty() && !streams) return wait;
+  if (data_sinks.empty() && !streams) return;
   // Only what changed in value or quality since it was last reported: the device stamps a
   // register at every answer, so a new time stamp alone is no change.
-  Report r;
+  auto r = std::make_shared<Report>();
   auto it = items_.begin();
   for (OPCHANDLE h : handles) {
     if (it == items_.end() || it->first != h) it = items_.find(h);
@@ -772,27 +862,30 @@ uint32_t DaGroup::Poll(uint32_t now, Calls* calls) {
     item.sent = true;
     item.reported_value = item.cache.value;
     item.reported_quality = item.cache.quality;
-    r.Add(item);
+    r->Add(item);
   }
-  if (r.size() == 0) return wait;
-  const HRESULT quality = r.AllGood() ? S_OK : S_FALSE, error = r.AllOk() ? S_OK : S_FALSE;
+  if (r->size() == 0) return;
+  const HRESULT quality = r->AllGood() ? S_OK : S_FALSE, error = r->AllOk() ? S_OK : S_FALSE;
   for (auto& sink : data_sinks) {
     calls->push_back([=, c = client_] {
-      sink->OnDataChange(0, c, quality, error, static_cast<DWORD>(r.size()), r.clients.data(), r.values.data(),
-                         r.qualities.data(), r.stamps.data(), r.errors.data());
+      sink->OnDataChange(0, c, quality, error, static_cast<DWORD>(r->size()), r->clients.data(), r->values.data(),
+                         r->qualities.data(), r->stamps.data(), r->errors.data());
     });
   }
-  if (!streams) return wait;
-  const std::vector<OpcStreamItem> stream_items = r.StreamItems();
+  if (!streams) return;
+  const auto stream_items = std::make_shared<const std::vector<OpcStreamItem>>(r->StreamItems());
   for (auto& [c, s] : streams_) {
     if (s.format == kOpcStmFormatWriteComplete) continue;
-    STGMEDIUM m;
-    m.hGlobal = BuildOpcDataStream(s.format == kOpcStmFormatDataTime, client_, 0, S_OK, stream_items);
-    FORMATETC f;
-    f.cfFormat = RegisterClipboardFormat(s.format);
-    calls->push_back([sink = s.sink, f, m] { sink->OnDataChange(&f, &m); });
+    const bool with_time = s.format == kOpcStmFormatDataTime;
+    // The block is built when its turn comes, not all of them before the first goes out.
+    calls->push_back([=, sink = s.sink, group = client_, format = s.format] {
+      STGMEDIUM m;
+      m.hGlobal = BuildOpcDataStream(with_time, group, 0, S_OK, *stream_items);
+      FORMATETC f;
+      f.cfFormat = RegisterClipboardFormat(format);
+      sink->OnDataChange(&f, &m);
+    });
   }
-  return wait;
 }
 
 class DaServerObject final : public IOPCServer,
@@ -1099,18 +1192,20 @@ std::vector<std::shared_ptr<DaServerObject>> Servers(DaServerModel::State& st) {
 }  // namespace
 
 uint32_t DaServerModel::Poll() {
-  uint32_t next = state_->options.fastest_rate_ms;
-  const uint32_t now = state_->clock.TickMs();
+  uint64_t next = state_->options.fastest_rate_ms;
+  if (state_->stopped) return static_cast<uint32_t>(next);
+  const uint64_t now = state_->Ticks();
   const std::vector<std::shared_ptr<DaServerObject>> alive = Servers(*state_);
   for (auto& s : alive) {
     for (auto& g : s->Groups()) {
-      Calls calls;
-      next = std::min(next, g->Poll(now, &calls));
-      for (auto& c : calls) c();
+      if (state_->stopped) break;
+      next = std::min(next, g->Poll(now));
     }
   }
-  return next;
+  return static_cast<uint32_t>(next);
 }
+
+void DaServerModel::StopPolling() { state_->stopped = true; }
 
 void DaServerModel::Shutdown(const std::string& reason) {
   const std::vector<std::shared_ptr<DaServerObject>> alive = Servers(*state_);

@@ -79,6 +79,12 @@ class DaServerModel : public std::enable_shared_from_this<DaServerModel> {
   // and completes the asynchronous calls made since the last poll. Returns the milliseconds
   // until the next group is due (fastest_rate_ms when none is active).
   uint32_t Poll();
+  // Ends polling for good: a poll under way returns after the completion or read it is in,
+  // and later polls do nothing. The host stops with it, whatever its clients have queued.
+  void StopPolling();
+
+  // Refresh2 calls that may wait on one group; beyond, Refresh2 answers OPC_E_REFRESHINPROGRESS.
+  static constexpr size_t kMaxPendingRefreshes = 64;
   // The shutdown request to every client that advised IOPCShutdown.
   void Shutdown(const std::string& reason);
 

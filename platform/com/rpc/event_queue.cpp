@@ -80,6 +80,14 @@ size_t MemoryOf(const pb::Event& e) {
   return n;
 }
 
+size_t DataChangeFloor(size_t items) {
+  // The arrays: client handles, value pointers, qualities, time stamps, errors.
+  auto array = [items](size_t element) { return items ? Object(items * element + sizeof(void*)) : 0; };
+  return sizeof(pb::Event) + Object(sizeof(pb::DataChange)) + array(sizeof(uint32_t)) + array(sizeof(void*)) +
+         array(sizeof(uint32_t)) + array(sizeof(uint64_t)) + array(sizeof(int32_t)) +
+         items * Object(sizeof(pb::Value));
+}
+
 bool EventQueue::Push(pb::Event event) {
   const size_t bytes = MemoryOf(event);
   if (!events_.empty() && (events_.size() >= max_events_ || bytes_ + bytes > max_bytes_)) return false;

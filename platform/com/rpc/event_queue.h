@@ -15,6 +15,10 @@ namespace platform::com::rpc {
 // what the allocator adds to each block. Walks the event once; no reflection.
 size_t MemoryOf(const qar::com::Event& e);
 
+// The least memory a data change or read completion of `items` items takes once built: its
+// arrays and a value object an item, without the values' texts. Known before it is built.
+size_t DataChangeFloor(size_t items);
+
 // The memory that the waiting events of every client of one server take together.
 class EventBudget {
  public:
@@ -42,6 +46,10 @@ class EventQueue {
   // False when the event does not fit: with it, more events or more memory than the bounds
   // would wait. One event always fits into an empty queue.
   bool Push(qar::com::Event event);
+  // Whether an event of at least `bytes` could be pushed now, asked before it is built.
+  bool Admits(size_t bytes) const {
+    return events_.empty() || (events_.size() < max_events_ && bytes_ + bytes <= max_bytes_);
+  }
   bool Empty() const { return events_.empty(); }
   qar::com::Event* Front() { return &events_.front().event; }
   void Pop();

@@ -213,6 +213,18 @@ class Session : public std::enable_shared_from_this<Session> {
     if (host_.budget->Exceeded()) host_.over_budget();
   }
 
+  // Whether an event of at least `bytes` would be queued now. A client whose bound it would
+  // pass is cut off here, before the event is built.
+  bool Admits(size_t bytes) {
+    {
+      std::lock_guard lock(event_mutex_);
+      if (closed_ || finishing_ || !stream_) return false;
+      if (queue_.Admits(bytes)) return true;
+    }
+    CutOff("the events waiting for it reached the bound of one client");
+    return false;
+  }
+
   // The memory its waiting events take, and whether more than the one being written waits.
   size_t WaitingBytes(bool* behind) {
     std::lock_guard lock(event_mutex_);
@@ -373,6 +385,7 @@ class RemoteSink : public IOPCDataCallback,
   HRESULT OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality, HRESULT hrMastererror,
                        DWORD dwCount, const OPCHANDLE* phClientItems, const Variant* pvValues,
                        const WORD* pwQualities, const FILETIME* pftTimeStamps, const HRESULT* pErrors) override {
+    if (!Admits(DataChangeFloor(dwCount))) return S_OK;
     pb::Event e;
     FillDataChange(e.mutable_data_change(), dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount, phClientItems,
                    pvValues, pwQualities, pftTimeStamps, pErrors);
@@ -381,6 +394,7 @@ class RemoteSink : public IOPCDataCallback,
   HRESULT OnReadComplete(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality, HRESULT hrMastererror,
                          DWORD dwCount, const OPCHANDLE* phClientItems, const Variant* pvValues,
                          const WORD* pwQualities, const FILETIME* pftTimeStamps, const HRESULT* pErrors) override {
+    if (!Admits(DataChangeFloor(dwCount))) return S_OK;
     pb::Event e;
     FillDataChange(e.mutable_read_complete(), dwTransid, hGroup, hrMasterquality, hrMastererror, dwCount,
                    phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors);
@@ -414,7 +428,7 @@ class RemoteSink : public IOPCDataCallback,
   void OnDataChange(const FORMATETC* pFormatetc, const STGMEDIUM* pStgmed) override {
     if (!pFormatetc || !pStgmed) return;
     std::optional<std::string> name = GetClipboardFormatName(pFormatetc->cfFormat);
-    if (!name) return;
+    if (!name || !Admits(pStgmed->hGlobal.size())) return;
     pb::Event e;
     e.mutable_stream_data()->set_format(*name);
     e.mutable_stream_data()->set_block(std::string(pStgmed->hGlobal.begin(), pStgmed->hGlobal.end()));
@@ -426,6 +440,10 @@ class RemoteSink : public IOPCDataCallback,
   void OnClose() override {}
 
  private:
+  bool Admits(size_t bytes) {
+    auto s = session_.lock();
+    return s && s->Admits(bytes);
+  }
   HRESULT Send(pb::Event e) {
     if (auto s = session_.lock()) {
       e.set_sink(sink_);

@@ -1,6 +1,7 @@
 // A client sink for tests: records every callback it gets, with the thread it ran on.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,24 +46,24 @@ class RecordingSink final : public IOPCDataCallback,
     Recorded r = Base("write", t, g);
     r.handles.assign(h, h + n);
     r.errors.assign(e, e + n);
-    events.push_back(std::move(r));
+    Keep(std::move(r));
     return S_OK;
   }
   HRESULT OnCancelComplete(DWORD t, OPCHANDLE g) override {
-    events.push_back(Base("cancel", t, g));
+    Keep(Base("cancel", t, g));
     return S_OK;
   }
   HRESULT ShutdownRequest(const std::string& reason) override {
     Recorded r = Base("shutdown", 0, 0);
     r.text = reason;
-    events.push_back(std::move(r));
+    Keep(std::move(r));
     return S_OK;
   }
   void OnDataChange(const FORMATETC* f, const STGMEDIUM* m) override {
     Recorded r = Base("stream", 0, 0);
     r.text = GetClipboardFormatName(f->cfFormat).value_or("?");
     r.block = m->hGlobal;
-    events.push_back(std::move(r));
+    Keep(std::move(r));
   }
   void OnViewChange(DWORD, LONG) override {}
   void OnRename() override {}
@@ -76,8 +77,13 @@ class RecordingSink final : public IOPCDataCallback,
   }
 
   std::vector<Recorded> events;
+  std::function<void(const Recorded&)> after;  // when set, called with each event as it is recorded
 
  private:
+  void Keep(Recorded r) {
+    events.push_back(std::move(r));
+    if (after) after(events.back());
+  }
   static Recorded Base(const char* kind, DWORD t, OPCHANDLE g) {
     Recorded r;
     r.kind = kind;
@@ -93,7 +99,7 @@ class RecordingSink final : public IOPCDataCallback,
     r.values.assign(v, v + n);
     r.qualities.assign(q, q + n);
     r.errors.assign(e, e + n);
-    events.push_back(std::move(r));
+    Keep(std::move(r));
     return S_OK;
   }
 };

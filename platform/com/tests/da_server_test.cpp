@@ -557,6 +557,199 @@ TEST_F(DaServerTest, DataObjectStreamsWithoutConnectionPoints) {
   EXPECT_EQ(items[0].hClient, 5u);
 }
 
+// Rates are revised up to multiples of the fastest rate on both roads a rate comes in; the
+// largest rates get the largest multiple a DWORD holds, never a rate that wrapped to 0.
+TEST_F(DaServerTest, RevisedRatesKeepTheirOrderUpToTheLargest) {
+  struct Row {
+    DWORD requested, revised;
+  } rows[] = {{0, 100},
+              {100, 100},
+              {101, 200},
+              {2147483748u, 2147483800u},
+              {4294967197u, 4294967200u},
+              {4294967200u, 4294967200u},
+              {4294967201u, 4294967200u},
+              {0xFFFFFFFFu, 4294967200u}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.requested);
+    const HRESULT expected = row.revised == row.requested ? S_OK : OPC_S_UNSUPPORTEDRATE;
+    OPCHANDLE handle;
+    DWORD revised = 0;
+    std::shared_ptr<IUnknown> unk;
+    ASSERT_EQ(server_->AddGroup("", TRUE, row.requested, 1, nullptr, nullptr, 0, &handle, &revised,
+                                IID_IOPCGroupStateMgt, &unk),
+              expected);
+    EXPECT_EQ(revised, row.revised);
+    revised = 0;
+    EXPECT_EQ(Query<IOPCGroupStateMgt>(unk)->SetState(&row.requested, &revised, nullptr, nullptr, nullptr, nullptr,
+                                                      nullptr),
+              expected);
+    EXPECT_EQ(revised, row.revised);
+  }
+}
+
+// A group is read when its rate has passed on the clock and not before: for rates beyond half
+// the tick's range, for the largest rate (where the poller waits instead of spinning) and
+// across the tick's wrap-around.
+TEST(DaServerRateTest, AGroupIsReadWhenItsRateHasPassedAndNotBefore) {
+  struct Row {
+    const char* label;
+    uint32_t tick;
+    DWORD rate;
+  } rows[] = {{"a second", 0, 1000},
+              {"beyond half the tick's range", 0, 2147483748u},
+              {"the largest rate", 7, 0xFFFFFFFFu},
+              {"across the tick's wrap-around", 0xFFFFFF00u, 1000}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    AddressSpace space;
+    space.AddTag(*space.AddNode(AddressSpace::kTop, "Zentrale"), "AE1", VT_R8, OPC_READABLE, 10);
+    RecordingBackend backend;
+    platform::ManualClock clock(platform::ManualClock::TimePoint{std::chrono::seconds{1'700'000'000}}, row.tick);
+    auto model = DaServerModel::Create(space, backend, clock, {});
+    auto server = Query<IOPCServer>(model->NewServer());
+    OPCHANDLE handle;
+    DWORD revised;
+    std::shared_ptr<IUnknown> unk;
+    ASSERT_TRUE(SUCCEEDED(server->AddGroup("", TRUE, row.rate, 1, nullptr, nullptr, 0, &handle, &revised,
+                                           IID_IOPCItemMgt, &unk)));
+    OPCITEMDEF def;
+    def.szItemID = "Zentrale.AE1";
+    std::vector<OPCITEMRESULT> results;
+    std::vector<HRESULT> errors;
+    ASSERT_EQ(Query<IOPCItemMgt>(unk)->AddItems(1, &def, &results, &errors), S_OK);
+    model->Poll();
+    ASSERT_EQ(backend.reads.size(), 1u);  // at once
+    clock.Advance(std::chrono::milliseconds(100));
+    EXPECT_GT(model->Poll(), 0u);
+    EXPECT_EQ(backend.reads.size(), 1u);
+    clock.Advance(std::chrono::milliseconds(revised - 101));
+    model->Poll();
+    EXPECT_EQ(backend.reads.size(), 1u) << "read 1 ms before its time";
+    clock.Advance(std::chrono::milliseconds(1));
+    model->Poll();
+    EXPECT_EQ(backend.reads.size(), 2u);
+    // A shorter rate counts from when it is set, not from the due time of the longer one.
+    const DWORD second = 1000;
+    ASSERT_TRUE(SUCCEEDED(
+        Query<IOPCGroupStateMgt>(unk)->SetState(&second, &revised, nullptr, nullptr, nullptr, nullptr, nullptr)));
+    clock.Advance(std::chrono::milliseconds(1000));
+    model->Poll();
+    EXPECT_EQ(backend.reads.size(), 3u);
+  }
+}
+
+// Every refresh waiting at a poll is served from one device read, and each still gets its own
+// completion with its transaction, in the order asked.
+TEST_F(DaServerTest, RefreshesWaitingAtAPollShareOneDeviceRead) {
+  Group g = AddGroup(1000, {"AE1", "BA1"});
+  auto sink = Advise(g);
+  model_->Poll();  // the full callback
+  auto io = Query<IOPCAsyncIO2>(g.unk);
+  const OPCDATASOURCE sources[] = {OPC_DS_DEVICE, OPC_DS_CACHE, OPC_DS_DEVICE, OPC_DS_CACHE};
+  DWORD cancel;
+  for (DWORD t = 0; t < 4; ++t) ASSERT_EQ(io->Refresh2(sources[t], 11 + t, &cancel), S_OK);
+  backend_.Set(10, Variant::R8(2.5));
+  const size_t reads = backend_.reads.size();
+  model_->Poll();
+  EXPECT_EQ(backend_.reads.size(), reads + 1);
+  ASSERT_EQ(sink->events.size(), 5u);
+  for (DWORD t = 0; t < 4; ++t) {
+    const auto& e = sink->events[1 + t];
+    EXPECT_EQ(e.kind, "data");
+    EXPECT_EQ(e.transaction, 11 + t);
+    EXPECT_EQ(e.handles, (std::vector<OPCHANDLE>{100, 101}));
+    EXPECT_EQ(e.values.at(0), Variant::R8(2.5));
+  }
+}
+
+// A group takes only so many waiting refreshes; beyond, Refresh2 is refused until a poll has
+// served them, and the client's other groups are not held to that group's count.
+TEST_F(DaServerTest, RefreshesBeyondTheBoundOfAGroupAreRefused) {
+  Group g = AddGroup(1000, {"AE1"}), other = AddGroup(1000, {"BA1"});
+  auto sink = Advise(g);
+  Advise(other);
+  model_->Poll();
+  auto io = Query<IOPCAsyncIO2>(g.unk);
+  DWORD cancel;
+  for (DWORD t = 1; t <= DaServerModel::kMaxPendingRefreshes; ++t) ASSERT_EQ(io->Refresh2(OPC_DS_CACHE, t, &cancel), S_OK);
+  EXPECT_EQ(io->Refresh2(OPC_DS_DEVICE, 1000, &cancel), OPC_E_REFRESHINPROGRESS);
+  EXPECT_EQ(Query<IOPCAsyncIO2>(other.unk)->Refresh2(OPC_DS_CACHE, 1, &cancel), S_OK);
+  model_->Poll();
+  EXPECT_EQ(sink->Count("data"), 1 + DaServerModel::kMaxPendingRefreshes);
+  EXPECT_EQ(io->Refresh2(OPC_DS_CACHE, 1001, &cancel), S_OK);
+}
+
+// What ends a group's waiting work ends it at once: no further device read and no further
+// completion for a group removed while the device is read, for one whose client is cut off at
+// its first completion (as the transport cuts off a client that does not read its events),
+// or once the model is stopped.
+TEST_F(DaServerTest, WaitingWorkEndsAtOnceWhenItsGroupGoesOrTheModelStops) {
+  struct Row {
+    const char* label;
+    bool in_the_read;  // else at the first completion
+    bool stop;         // else the group is removed
+    size_t completions;
+  } rows[] = {{"removed while the device is read", true, false, 0},
+              {"removed at its first completion", false, false, 1},
+              {"stopped at its first completion", false, true, 1}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    model_ = DaServerModel::Create(space_, backend_, clock_, {});  // a fresh one: a row may stop it
+    server_ = Query<IOPCServer>(model_->NewServer());
+    Group g = AddGroup(1000, {"AE1", "BA1"});
+    auto sink = Advise(g);
+    model_->Poll();
+    auto io = Query<IOPCAsyncIO2>(g.unk);
+    DWORD cancel;
+    std::vector<HRESULT> errors;
+    for (DWORD t = 1; t <= 3; ++t) ASSERT_EQ(io->Read(1, &g.items[0], t, &cancel, &errors), S_OK);
+    for (DWORD t = 4; t <= 5; ++t) ASSERT_EQ(io->Refresh2(OPC_DS_DEVICE, t, &cancel), S_OK);
+    auto end = [&, model = model_.get(), server = server_.get(), handle = g.handle] {
+      if (row.stop) {
+        model->StopPolling();
+      } else {
+        server->RemoveGroup(handle, TRUE);
+      }
+    };
+    if (row.in_the_read) {
+      backend_.during_read = end;
+    } else {
+      sink->after = [&](const auto&) { end(); };
+    }
+    const size_t reads = backend_.reads.size(), events = sink->events.size();
+    clock_.Advance(std::chrono::milliseconds(1000));  // the group is due as well
+    model_->Poll();
+    EXPECT_EQ(backend_.reads.size(), reads + 1);
+    EXPECT_EQ(sink->events.size(), events + row.completions);
+    clock_.Advance(std::chrono::milliseconds(1000));
+    model_->Poll();
+    EXPECT_EQ(backend_.reads.size(), reads + 1);
+  }
+}
+
+// A stop leaves out the reads still waiting, but a write taken for the poll under way reaches
+// the device and its client hears of it: a write once accepted is not lost to a stop.
+TEST_F(DaServerTest, AStopLeavesOutWaitingReadsButNotATakenWrite) {
+  Group g = AddGroup(1000, {"AE1", "BA1"});
+  auto sink = Advise(g);
+  model_->Poll();
+  auto io = Query<IOPCAsyncIO2>(g.unk);
+  DWORD cancel;
+  std::vector<HRESULT> errors;
+  const Variant one = Variant::I4(1);
+  ASSERT_EQ(io->Read(1, &g.items[0], 1, &cancel, &errors), S_OK);
+  ASSERT_EQ(io->Write(1, &g.items[1], &one, 2, &cancel, &errors), S_OK);
+  ASSERT_EQ(io->Read(1, &g.items[0], 3, &cancel, &errors), S_OK);
+  sink->after = [&](const auto&) { model_->StopPolling(); };
+  const size_t events = sink->events.size();
+  model_->Poll();
+  ASSERT_EQ(sink->events.size(), events + 2);
+  EXPECT_EQ(sink->events[events].transaction, 1u);
+  EXPECT_EQ(sink->events[events + 1].kind, "write");
+  EXPECT_EQ(backend_.writes.size(), 1u);
+}
+
 // A device whose reads of one item wait until the test lets them go, so that a poll can be
 // held inside its device read for as long as the test needs.
 class GatedBackend final : public DaBackend {
@@ -570,7 +763,11 @@ class GatedBackend final : public DaBackend {
       changed_.wait(lock, [this] { return open_; });
       --held_;
     }
-    for (uint32_t h : handles) readings->push_back({Variant::I4(static_cast<int32_t>(h)), OPC_QUALITY_GOOD, {}});
+    for (uint32_t h : handles) {
+      readings->emplace_back();
+      readings->back().value = Variant::I4(static_cast<int32_t>(h));
+      readings->back().quality = OPC_QUALITY_GOOD;
+    }
   }
   void Write(const std::vector<uint32_t>& handles, const std::vector<Variant>&, std::vector<HRESULT>* results) override {
     results->assign(handles.size(), S_OK);

@@ -81,5 +81,37 @@ TEST(EventQueueTest, BoundsCountAndMemoryPerQueueAndShareOneBudget) {
   EXPECT_EQ(budget.Used(), 0u);
 }
 
+// What is known of a data change before it is built never counts more than the built event:
+// a queue asked first refuses only what it would refuse once built, and within a little of it.
+TEST(EventMemoryTest, TheFloorOfADataChangeIsNeverAboveTheBuiltEvent) {
+  struct Row {
+    const char* label;
+    int items;
+    std::function<Variant(int)> value;
+  } rows[] = {
+      {"none", 0, [](int) { return Variant(); }},
+      {"one number", 1, [](int i) { return Variant::I4(i); }},
+      {"numbers", 5000, [](int i) { return Variant::R8(i * 0.5); }},
+      {"texts", 1000, [](int i) { return Variant::Str(std::string(40, 'x') + std::to_string(i)); }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    const pb::Event built = DataChange(row.items, row.value);
+    const size_t floor = DataChangeFloor(static_cast<size_t>(row.items));
+    EXPECT_LE(floor, MemoryOf(built));
+    EXPECT_GE(floor, row.items ? row.items * sizeof(pb::Value) : sizeof(pb::Event));
+  }
+  EventBudget budget(size_t{1} << 30);
+  const pb::Event change = DataChange(100, [](int i) { return Variant::I4(i); });
+  const size_t one = MemoryOf(pb::Event(change));
+  EventQueue q(100, 2 * one, budget);
+  EXPECT_TRUE(q.Admits(size_t{1} << 40));  // an empty queue takes one event, however large
+  ASSERT_TRUE(q.Push(change));
+  EXPECT_TRUE(q.Admits(DataChangeFloor(100)));
+  ASSERT_TRUE(q.Push(change));
+  EXPECT_FALSE(q.Admits(DataChangeFloor(100)));
+  EXPECT_FALSE(q.Push(change));
+}
+
 }  // namespace
 }  // namespace platform::com::rpc
