@@ -1,6 +1,7 @@
 #include "platform/com/rpc/server_endpoint.h"
 
 #include <fcntl.h>
+#include <grpc/grpc.h>
 #include <grpcpp/grpcpp.h>
 #include <grpcpp/server_posix.h>
 #include <malloc.h>
@@ -496,6 +497,14 @@ bool DecodeValues(const google::protobuf::RepeatedPtrField<pb::Value>& in, std::
 
 const OPCHANDLE* Handles(const google::protobuf::RepeatedField<uint32_t>& h) { return h.empty() ? nullptr : h.data(); }
 
+// The transport library stays set up until the process ends. Its last shutdown joins its
+// executor, and that thread goes on polling a connection whose client stopped reading until the
+// blocked write gives up, which held up a server's stop for many seconds.
+void KeepTransportLibraryUp() {
+  static const bool kept = (grpc_init(), true);
+  (void)kept;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -512,6 +521,7 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
   ~Impl() override { Stop(std::chrono::milliseconds(2000)); }
 
   HRESULT Start(std::string* error) {
+    KeepTransportLibraryUp();
     std::string dir = options_.socket_dir.empty() ? DefaultSocketDir() : options_.socket_dir;
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
     if (!EnsurePrivateDir(dir, options_.group_access, error)) return E_ACCESSDENIED;
