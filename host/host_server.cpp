@@ -79,6 +79,8 @@ void HostServer::Stop(const std::string& reason) {
   }
   wake_.notify_all();
   if (poller_.joinable()) poller_.join();
+  // The writes clients were told are taken go out before the connections end.
+  model_->Poll();
   if (endpoint_) endpoint_->Stop();
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bitset>
+#include <limits>
 
 #include "platform/com/call_cancel.h"
 
@@ -9,9 +10,9 @@ namespace platform::com {
 
 namespace {
 
-// One character as a bit of a 256-bit set, in the order of (signed) char, so that a list's
-// range "a-z" is a run of bits.
-size_t Bit(char c) { return static_cast<size_t>(static_cast<int>(c) + 128); }
+// One character as a bit of a 256-bit set, in the order of char, so that a list's range "a-z"
+// is a run of bits; 0 to 255 whether char is signed or not.
+size_t Bit(char c) { return static_cast<size_t>(static_cast<int>(c) - std::numeric_limits<char>::min()); }
 
 // dst |= src << 1, over a state of several words.
 void OrShifted(std::vector<uint64_t>& dst, const std::vector<uint64_t>& src) {

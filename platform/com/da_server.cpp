@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <span>
 
 #include "platform/com/connection_point.h"
 #include "platform/com/data_object.h"
@@ -358,6 +359,7 @@ class DaGroup final : public IOPCItemMgt,
   // ---- IOPCAsyncIO2 ----
   HRESULT Read(DWORD n, const OPCHANDLE* h, DWORD transaction, DWORD* cancel, std::vector<HRESULT>* errors) override {
     if (!cancel || !errors || n == 0 || !h) return E_INVALIDARG;
+    if (st_->stopped) return E_FAIL;  // it would never be completed
     std::lock_guard lock(mutex_);
     if (data_point_->Sinks().empty()) return CONNECT_E_NOCONNECTION;
     Pending p{Pending::kRead2, transaction, st_->next_id++, OPC_DS_DEVICE, {}, {}, 0};
@@ -384,6 +386,7 @@ class DaGroup final : public IOPCItemMgt,
   }
   HRESULT Refresh2(OPCDATASOURCE source, DWORD transaction, DWORD* cancel) override {
     if ((source != OPC_DS_CACHE && source != OPC_DS_DEVICE) || !cancel) return E_INVALIDARG;
+    if (st_->stopped) return E_FAIL;
     std::lock_guard lock(mutex_);
     if (data_point_->Sinks().empty()) return CONNECT_E_NOCONNECTION;
     bool any_active = std::any_of(items_.begin(), items_.end(), [](const auto& kv) { return kv.second.active; });
@@ -639,6 +642,8 @@ class DaGroup final : public IOPCItemMgt,
 
   HRESULT QueueWrite(Pending::Kind kind, DWORD transaction, DWORD connection, DWORD n, const OPCHANDLE* h,
                      const Variant* values, DWORD* id, std::vector<HRESULT>* errors) {
+    // Once stopped no poll takes it: refused, never taken and then left unwritten.
+    if (st_->stopped) return E_FAIL;
     Pending p{kind, transaction, st_->next_id++, OPC_DS_DEVICE, {}, {}, connection};
     Batch batch;
     HRESULT hr = Check(n, h, values, errors, &batch);
@@ -666,8 +671,8 @@ class DaGroup final : public IOPCItemMgt,
   void Complete(std::vector<Pending>& pending);
   void CompleteRead(Pending& p, Calls* calls);
   void CompleteWrite(Pending& p, Calls* calls);
-  // One device (or cache) read for every refresh in `pending`; the items to report.
-  Report Refreshed(const std::vector<Pending>& pending);
+  // One device (or cache) read for the refreshes that `pending` starts with; the items to report.
+  Report Refreshed(std::span<const Pending> pending);
   void CompleteRefresh(const Pending& p, const Report& r, Calls* calls);
   void ReportChanges(const std::vector<OPCHANDLE>& handles, Calls* calls);
 
@@ -733,16 +738,21 @@ void DaGroup::CompleteWrite(Pending& p, Calls* calls) {
 }
 
 void DaGroup::Complete(std::vector<Pending>& pending) {
+  // Refreshes next to each other share one read; a read or write between them ends that run,
+  // so no refresh reports values older than a completion its client already has.
   std::optional<Report> refreshed;
-  for (Pending& p : pending) {
+  for (size_t i = 0; i < pending.size(); ++i) {
+    Pending& p = pending[i];
     if (!Serves(p)) continue;
     Calls calls;
     if (p.kind == Pending::kWrite1 || p.kind == Pending::kWrite2) {
       CompleteWrite(p, &calls);
+      refreshed.reset();
     } else if (p.kind == Pending::kRead2) {
       CompleteRead(p, &calls);
+      refreshed.reset();
     } else {
-      if (!refreshed) refreshed = Refreshed(pending);
+      if (!refreshed) refreshed = Refreshed(std::span(pending).subspan(i));
       CompleteRefresh(p, *refreshed, &calls);
     }
     for (auto& c : calls) c();
@@ -767,10 +777,12 @@ void DaGroup::CompleteRead(Pending& p, Calls* calls) {
   }
 }
 
-Report DaGroup::Refreshed(const std::vector<Pending>& pending) {
-  const bool device = std::any_of(pending.begin(), pending.end(), [](const Pending& p) {
-    return p.kind == Pending::kRefresh2 && p.source == OPC_DS_DEVICE;
-  });
+Report DaGroup::Refreshed(std::span<const Pending> pending) {
+  bool device = false;
+  for (const Pending& p : pending) {
+    if (p.kind != Pending::kRefresh2) break;
+    device = device || p.source == OPC_DS_DEVICE;
+  }
   std::vector<OPCHANDLE> handles;
   {
     std::lock_guard lock(mutex_);
@@ -811,7 +823,7 @@ uint64_t DaGroup::Poll(uint64_t now) {
     std::lock_guard lock(mutex_);
     if (detached_) return st_->options.fastest_rate_ms;
     pending.swap(pending_);
-    if (!active_) {
+    if (!active_ || st_->stopped) {
       wait = st_->options.fastest_rate_ms;
     } else if (now < next_due_) {
       wait = next_due_ - now;
@@ -1193,14 +1205,12 @@ std::vector<std::shared_ptr<DaServerObject>> Servers(DaServerModel::State& st) {
 
 uint32_t DaServerModel::Poll() {
   uint64_t next = state_->options.fastest_rate_ms;
-  if (state_->stopped) return static_cast<uint32_t>(next);
   const uint64_t now = state_->Ticks();
   const std::vector<std::shared_ptr<DaServerObject>> alive = Servers(*state_);
+  // Once stopped, a group's poll performs only the writes it has taken: a write a client was
+  // told is taken still goes to the device, and nothing else costs time.
   for (auto& s : alive) {
-    for (auto& g : s->Groups()) {
-      if (state_->stopped) break;
-      next = std::min(next, g->Poll(now));
-    }
+    for (auto& g : s->Groups()) next = std::min(next, g->Poll(now));
   }
   return static_cast<uint32_t>(next);
 }

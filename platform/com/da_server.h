@@ -80,7 +80,8 @@ class DaServerModel : public std::enable_shared_from_this<DaServerModel> {
   // until the next group is due (fastest_rate_ms when none is active).
   uint32_t Poll();
   // Ends polling for good: a poll under way returns after the completion or read it is in,
-  // and later polls do nothing. The host stops with it, whatever its clients have queued.
+  // and later polls perform only the writes already taken; asynchronous calls are refused
+  // from then on. The host stops with it, whatever its clients have queued.
   void StopPolling();
 
   // Refresh2 calls that may wait on one group; beyond, Refresh2 answers OPC_E_REFRESHINPROGRESS.

@@ -750,6 +750,62 @@ TEST_F(DaServerTest, AStopLeavesOutWaitingReadsButNotATakenWrite) {
   EXPECT_EQ(backend_.writes.size(), 1u);
 }
 
+// Refreshes share a read only while nothing else comes between them: a refresh queued after a
+// read or a write reports what the device gave after that completion, never older values.
+TEST_F(DaServerTest, ARefreshAfterAReadOrWriteShowsWhatCameAfterIt) {
+  for (const bool write : {false, true}) {
+    SCOPED_TRACE(write ? "write between" : "read between");
+    Group g = AddGroup(1000, {"AE1", "BA1"});
+    auto sink = Advise(g);
+    backend_.Set(10, Variant::R8(1.5));
+    model_->Poll();
+    auto io = Query<IOPCAsyncIO2>(g.unk);
+    DWORD cancel;
+    std::vector<HRESULT> errors;
+    const Variant one = Variant::I4(1);
+    ASSERT_EQ(io->Refresh2(OPC_DS_DEVICE, 1, &cancel), S_OK);
+    if (write) {
+      ASSERT_EQ(io->Write(1, &g.items[1], &one, 2, &cancel, &errors), S_OK);
+    } else {
+      ASSERT_EQ(io->Read(1, &g.items[0], 2, &cancel, &errors), S_OK);
+    }
+    ASSERT_EQ(io->Refresh2(OPC_DS_DEVICE, 3, &cancel), S_OK);
+    // The device's value changes once the first refresh is out.
+    sink->after = [&](const auto& e) {
+      if (e.transaction == 1) backend_.Set(10, Variant::R8(9.0));
+    };
+    model_->Poll();
+    sink->after = nullptr;
+    auto last = std::find_if(sink->events.rbegin(), sink->events.rend(),
+                             [](const auto& e) { return e.kind == "data" && e.transaction == 3; });
+    ASSERT_NE(last, sink->events.rend());
+    EXPECT_EQ(last->values.at(0), Variant::R8(9.0));
+  }
+}
+
+// After a stop no asynchronous call is taken (none would be completed), and a write taken
+// before it still goes to the device, whichever group it waits in.
+TEST_F(DaServerTest, AfterAStopAsynchronousCallsAreRefusedAndTakenWritesStillGoOut) {
+  Group first = AddGroup(1000, {"AE1"}), second = AddGroup(1000, {"BA1"});
+  Advise(first);
+  auto sink = Advise(second);
+  model_->Poll();
+  DWORD cancel;
+  std::vector<HRESULT> errors;
+  const Variant one = Variant::I4(1);
+  ASSERT_EQ(Query<IOPCAsyncIO2>(second.unk)->Write(1, &second.items[0], &one, 7, &cancel, &errors), S_OK);
+  model_->StopPolling();
+  auto io = Query<IOPCAsyncIO2>(first.unk);
+  EXPECT_EQ(io->Read(1, &first.items[0], 1, &cancel, &errors), E_FAIL);
+  EXPECT_EQ(io->Refresh2(OPC_DS_CACHE, 2, &cancel), E_FAIL);
+  EXPECT_EQ(Query<IOPCAsyncIO2>(second.unk)->Write(1, &second.items[0], &one, 3, &cancel, &errors), E_FAIL);
+  const size_t reads = backend_.reads.size();
+  model_->Poll();
+  EXPECT_EQ(backend_.reads.size(), reads) << "a stopped model reads nothing";
+  ASSERT_EQ(backend_.writes.size(), 1u);
+  EXPECT_EQ(sink->Count("write"), 1u);
+}
+
 // A device whose reads of one item wait until the test lets them go, so that a poll can be
 // held inside its device read for as long as the test needs.
 class GatedBackend final : public DaBackend {
