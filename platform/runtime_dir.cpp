@@ -1,6 +1,7 @@
 #include "platform/runtime_dir.h"
 
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,12 +12,33 @@
 
 namespace platform {
 
+namespace {
+
+// The longest folder that still takes a socket named by a class ID ("/<36 characters>.sock").
+constexpr size_t kLongestSocketDir = sizeof(sockaddr_un{}.sun_path) - 1 - 42;
+
+// A home the folder can go in: named from the root, there, this user's own and writable. A home
+// of another user (a program run with someone else's HOME) would get a folder that user could
+// not use afterwards.
+bool UsableHome(const std::string& home) {
+  if (home.empty() || home[0] != '/') return false;
+  struct stat st;
+  return stat(home.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+         access(home.c_str(), W_OK | X_OK) == 0;
+}
+
+}  // namespace
+
 std::string UserRuntimeDir() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   if (runtime && *runtime) return std::string(runtime) + "/qar";
-  // Not below /tmp: any user may create a name there first and so keep this user out.
+  // Not below /tmp where it can be helped: any user may create a name there first and so keep
+  // this user out (such a folder is refused, never used).
   const std::string home = HomeDir();
-  if (!home.empty()) return WithTrailingSlash(home) + ".qar-run";
+  if (UsableHome(home)) {
+    std::string dir = WithTrailingSlash(home) + ".qar-run";
+    if (dir.size() <= kLongestSocketDir) return dir;
+  }
   return "/tmp/qar-" + std::to_string(geteuid());
 }
 

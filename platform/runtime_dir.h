@@ -6,8 +6,8 @@
 
 namespace platform {
 
-// $XDG_RUNTIME_DIR/qar, else ~/.qar-run (/tmp/qar-<uid> only for a user without a home); no
-// trailing "/".
+// $XDG_RUNTIME_DIR/qar, else ~/.qar-run (/tmp/qar-<uid> only where the home is missing, not
+// this user's own, not writable or too long a path for a socket); no trailing "/".
 std::string UserRuntimeDir();
 
 // Creates dir (not its parents) when missing, mode 0700, or 0750 with group access. An

@@ -116,11 +116,13 @@ TEST_F(SingleInstanceGuardTest, AFolderOpenToOthersIsNotUsedAndBlocksNothing) {
 }
 
 TEST(UserRuntimeDirTest, FollowsXdgRuntimeDir) {
-  testing::ScopedEnv home("HOME", "/home/u");
+  testing::TempDir home;
+  testing::ScopedEnv home_env("HOME", home.Path().c_str());
+  const std::string below_home = (std::filesystem::path(home.Path()) / ".qar-run").string();
   struct Row {
     const char* value;
     std::string dir;
-  } rows[] = {{"/run/user/1000", "/run/user/1000/qar"}, {"", "/home/u/.qar-run"}, {nullptr, "/home/u/.qar-run"}};
+  } rows[] = {{"/run/user/1000", "/run/user/1000/qar"}, {"", below_home}, {nullptr, below_home}};
   for (const Row& r : rows) {
     SCOPED_TRACE(r.value ? r.value : "unset");
     testing::ScopedEnv env("XDG_RUNTIME_DIR", r.value);
@@ -144,6 +146,32 @@ TEST(UserRuntimeDirTest, WithoutXdgRuntimeDirNoOtherUserCanCreateTheFolderFirst)
   auto first = SingleInstanceGuard::Acquire("Qar-FM_KONF");
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(SingleInstanceGuard::Acquire("Qar-FM_KONF"), nullptr);  // the guard holds there
+}
+
+// A home the folder cannot go in gives the folder below /tmp, which the guard and the host can
+// still use (and refuse, should another user have made it first), not a host that cannot serve.
+TEST(UserRuntimeDirTest, AHomeThatCannotTakeTheFolderGivesTheOneBelowTmp) {
+  testing::TempDir dir;
+  const std::filesystem::path others = std::filesystem::path(dir.Path()) / "others";
+  std::filesystem::create_directory(others);
+  ASSERT_EQ(chown(others.c_str(), geteuid() + 1, getegid()), 0) << std::strerror(errno);
+  std::filesystem::path deep = dir.Path();
+  while (deep.string().size() < 80) deep /= "folder";
+  std::filesystem::create_directories(deep);
+  const std::string tmp = "/tmp/qar-" + std::to_string(geteuid());
+  struct Row {
+    const char* label;
+    std::string home;
+  } rows[] = {{"missing", dir.Path() + "/missing"},
+              {"relative", "."},
+              {"another user's", others.string()},
+              {"too long a path for a socket", deep.string()}};
+  testing::ScopedEnv xdg("XDG_RUNTIME_DIR", nullptr);
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.label);
+    testing::ScopedEnv home("HOME", r.home.c_str());
+    EXPECT_EQ(UserRuntimeDir(), tmp);
+  }
 }
 
 }  // namespace

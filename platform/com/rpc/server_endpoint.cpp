@@ -556,6 +556,7 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
     listener_ = UnixListener::Open(socket_path_, options_.group_access ? 0660 : 0600, error);
     if (!listener_) {
       unlink(socket_path_.c_str());
+      own_socket_ = false;  // the stop at the end must not take the next server's socket
       ReleaseLock();
       return E_ACCESSDENIED;
     }
@@ -588,6 +589,7 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
       } else {
         listener_.reset();
         unlink(socket_path_.c_str());
+        own_socket_ = false;
         ReleaseLock();
       }
       return E_FAIL;

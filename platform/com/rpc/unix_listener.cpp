@@ -112,7 +112,8 @@ void UnixListener::Loop() {
       if (lost_) lost_("the socket " + path_ + " takes no client connections any more");
       return;
     }
-    for (;;) {
+    // A stop is looked at between connections too: clients that keep connecting must not hold it up.
+    while (!stopping_) {
       const int c = accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
       if (c >= 0) {
         const size_t bound = DescriptorBound();
