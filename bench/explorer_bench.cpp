@@ -6,6 +6,7 @@
 //   BM_InspectorDataChange: one data change of every item of the shown group into its rows.
 #include <benchmark/benchmark.h>
 
+#include "bench/explorer_no_dialogs.h"
 #include "explorer/main_model.h"
 #include "opcclient/tests/scripted_server.h"
 #include "platform/clock.h"
@@ -15,15 +16,7 @@ namespace {
 
 namespace com = platform::com;
 
-struct NoDialogs final : explorer::TExplorerDialogs {
-  bool SelectServer(std::string&, std::string&, std::string&) override { return false; }
-  bool BrowseItems(kopl::TKoplBrowser&, std::vector<std::string>&, bool) override { return false; }
-  bool EditGroup(kopl::tGroupStateRec&) override { return false; }
-  std::string SelectGroup(const std::vector<std::string>&) override { return ""; }
-  bool InputQuery(const std::string&, const std::string&, std::string&) override { return false; }
-  bool OpenSessionFile(std::string&) override { return false; }
-  bool SaveSessionFile(std::string&) override { return false; }
-};
+using bench::NoDialogs;
 
 // A connected explorer on a scripted network of n stations under "Zentrale".
 struct Bench {

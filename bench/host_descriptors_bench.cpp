@@ -4,10 +4,7 @@
 // with each, and closed; then the time until a new client's activation connects is measured.
 // Several rounds on the same host; "never" is a round in which no client connected within 30 s.
 // Run: build/bench/bench_host_descriptors [host program to install in place of the built one]
-#include <poll.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -28,37 +25,12 @@ namespace {
 namespace com = platform::com;
 using Steady = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+using host::testing::AwaitAnswered;
+using host::testing::IdleConnections;
 using host::testing::InstalledHost;
 
 constexpr int kIdle = 150;
 constexpr int kRounds = 5;
-
-std::vector<int> IdleConnections(const std::string& path, int n) {
-  std::vector<int> fds;
-  for (int i = 0; i < n; ++i) {
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
-    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-      close(fd);
-      fd = -1;
-    }
-    fds.push_back(fd);
-  }
-  return fds;
-}
-
-// Until the host greeted or closed each connection (bounded).
-void AwaitAnswered(const std::vector<int>& fds) {
-  const auto deadline = Steady::now() + 30s;
-  for (int fd : fds) {
-    if (fd < 0) continue;
-    pollfd p{fd, POLLIN, 0};
-    while (poll(&p, 1, 100) == 0 && Steady::now() < deadline) {
-    }
-  }
-}
 
 // The time until a client's activation connects, or a negative value when none did within 30 s.
 double ConnectMs() {
@@ -101,7 +73,7 @@ int main(int argc, char** argv) {
   std::printf("time until a new client connects after %d idle connections under a limit of 128 open files\n", kIdle);
   for (int round = 1; round <= kRounds; ++round) {
     std::vector<int> idle = IdleConnections(path, kIdle);
-    AwaitAnswered(idle);
+    AwaitAnswered(idle, 30s);
     for (int fd : idle)
       if (fd >= 0) close(fd);
     const double ms = ConnectMs();

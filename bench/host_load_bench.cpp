@@ -141,9 +141,24 @@ int Host(const std::string& dir, int items, int per_mille) {
   return 0;
 }
 
+// A data callback for clients that ask for no reads, writes or cancels of their own.
+class DataChangeSink : public com::IOPCDataCallback {
+ public:
+  com::HRESULT OnReadComplete(com::DWORD, com::OPCHANDLE, com::HRESULT, com::HRESULT, com::DWORD,
+                              const com::OPCHANDLE*, const com::Variant*, const com::WORD*, const platform::FILETIME*,
+                              const com::HRESULT*) override {
+    return com::S_OK;
+  }
+  com::HRESULT OnWriteComplete(com::DWORD, com::OPCHANDLE, com::HRESULT, com::DWORD, const com::OPCHANDLE*,
+                               const com::HRESULT*) override {
+    return com::S_OK;
+  }
+  com::HRESULT OnCancelComplete(com::DWORD, com::OPCHANDLE) override { return com::S_OK; }
+};
+
 // ---- a client that reads everything ----
 
-class CountingSink final : public com::IOPCDataCallback, public std::enable_shared_from_this<CountingSink> {
+class CountingSink final : public DataChangeSink, public std::enable_shared_from_this<CountingSink> {
  public:
   com::HRESULT QueryInterface(const com::IID& riid, std::shared_ptr<com::IUnknown>* ppv) override {
     return com::AnswerQuery(this, riid, ppv, {com::IID_IOPCDataCallback});
@@ -162,16 +177,6 @@ class CountingSink final : public com::IOPCDataCallback, public std::enable_shar
     }
     return com::S_OK;
   }
-  com::HRESULT OnReadComplete(com::DWORD, com::OPCHANDLE, com::HRESULT, com::HRESULT, com::DWORD,
-                              const com::OPCHANDLE*, const com::Variant*, const com::WORD*, const platform::FILETIME*,
-                              const com::HRESULT*) override {
-    return com::S_OK;
-  }
-  com::HRESULT OnWriteComplete(com::DWORD, com::OPCHANDLE, com::HRESULT, com::DWORD, const com::OPCHANDLE*,
-                               const com::HRESULT*) override {
-    return com::S_OK;
-  }
-  com::HRESULT OnCancelComplete(com::DWORD, com::OPCHANDLE) override { return com::S_OK; }
 
   std::mutex mutex;
   std::map<com::OPCHANDLE, std::pair<com::Variant, com::WORD>> last;
@@ -588,7 +593,7 @@ std::unique_ptr<host::testing::Program> StartRefresher(const HostProcess& h, int
 }
 
 // Records the transaction of every refresh completion.
-class RefreshSink final : public com::IOPCDataCallback, public std::enable_shared_from_this<RefreshSink> {
+class RefreshSink final : public DataChangeSink, public std::enable_shared_from_this<RefreshSink> {
  public:
   com::HRESULT QueryInterface(const com::IID& riid, std::shared_ptr<com::IUnknown>* ppv) override {
     return com::AnswerQuery(this, riid, ppv, {com::IID_IOPCDataCallback});
@@ -599,16 +604,6 @@ class RefreshSink final : public com::IOPCDataCallback, public std::enable_share
     if (t) done = t;
     return com::S_OK;
   }
-  com::HRESULT OnReadComplete(com::DWORD, com::OPCHANDLE, com::HRESULT, com::HRESULT, com::DWORD,
-                              const com::OPCHANDLE*, const com::Variant*, const com::WORD*, const platform::FILETIME*,
-                              const com::HRESULT*) override {
-    return com::S_OK;
-  }
-  com::HRESULT OnWriteComplete(com::DWORD, com::OPCHANDLE, com::HRESULT, com::DWORD, const com::OPCHANDLE*,
-                               const com::HRESULT*) override {
-    return com::S_OK;
-  }
-  com::HRESULT OnCancelComplete(com::DWORD, com::OPCHANDLE) override { return com::S_OK; }
   com::DWORD done = 0;  // the apartment's thread only
 };
 

@@ -6,7 +6,6 @@
 // the program. Prints the seconds from the stop until each window shows the loss.
 //
 //   bench_hung_server [RUNS]   (3 when not given; at most 90 s a window)
-#include <signal.h>
 
 #include <chrono>
 #include <cstdio>
@@ -18,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/explorer_no_dialogs.h"
 #include "explorer/main_model.h"
 #include "host/tests/installed_host.h"
 #include "opcclient/kopl.h"
@@ -42,21 +42,13 @@ class StationWindow final : public lumaro::IStationWindow {
   lumaro::TStationCore core;
 };
 
-struct NoDialogs final : explorer::TExplorerDialogs {
-  bool SelectServer(std::string&, std::string&, std::string&) override { return false; }
-  bool BrowseItems(kopl::TKoplBrowser&, std::vector<std::string>&, bool) override { return false; }
-  bool EditGroup(kopl::tGroupStateRec&) override { return false; }
-  std::string SelectGroup(const std::vector<std::string>&) override { return ""; }
-  bool InputQuery(const std::string&, const std::string&, std::string&) override { return false; }
-  bool OpenSessionFile(std::string&) override { return false; }
-  bool SaveSessionFile(std::string&) override { return false; }
-};
+using bench::NoDialogs;
 
 // The host of one run, serving the simulated network.
 struct Host {
   host::testing::InstalledHost in;
   std::unique_ptr<radiosim::testing::SimulatorProcess> sim;
-  std::optional<uint32_t> stopped;
+  std::optional<host::testing::ScopedStop> stopped;
 
   bool Start() {
     in.WriteIni();
@@ -67,12 +59,9 @@ struct Host {
   }
   bool Stop() {
     auto pid = in.RunningPid();
-    if (!pid || !host::testing::StopWholly(*pid)) return false;
-    stopped = pid;
-    return true;
-  }
-  ~Host() {
-    if (stopped) kill(pid_t(*stopped), SIGCONT);
+    if (!pid) return false;
+    stopped.emplace(*pid);
+    return stopped->Stopped();
   }
 };
 

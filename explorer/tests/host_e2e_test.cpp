@@ -1,7 +1,6 @@
 // The explorer against ostrel-host and the radio-network simulator, where only a real host
 // shows the fault: a host that stops answering while the explorer watches its items.
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <chrono>
 #include <memory>
@@ -49,11 +48,8 @@ TEST(FeddraWithOstrelHost, AStoppedHostShowsAsLostWithoutAStatusPoll) {
 
   const auto pid = in.RunningPid();
   ASSERT_TRUE(pid);
-  struct Resume {
-    uint32_t pid;
-    ~Resume() { kill(pid_t(pid), SIGCONT); }
-  } resume{*pid};
-  ASSERT_TRUE(host::testing::StopWholly(*pid)) << "the host does not stop";
+  const host::testing::ScopedStop stop(*pid);
+  ASSERT_TRUE(stop.Stopped()) << "the host does not stop";
   // Only the callback loop runs, no status poll: the connection must find out by itself.
   ASSERT_TRUE(apartment.RunUntil([&] { return !main->OPCServer().Active(); }, 60s))
       << "a stopped host still counts as connected";

@@ -1,13 +1,11 @@
 // ostrel-host installed in a server folder, serving the simulator's network to clients that
 // find it by ProgID, as a process-control program would.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -619,45 +617,28 @@ std::pair<std::string, std::string> FileLimits(uint32_t pid) {
   return {};
 }
 
-// Connections to a Unix socket that send nothing; -1 where the connection was refused.
-std::vector<int> IdleConnections(const std::string& path, int n) {
-  std::vector<int> fds;
-  for (int i = 0; i < n; ++i) {
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
-    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-      close(fd);
-      fd = -1;
-    }
-    fds.push_back(fd);
-  }
-  return fds;
-}
+// A registry of its own, set before the host is installed: which host runs must not depend on
+// hosts that other tests record.
+struct OwnRegistry {
+  platform::testing::TempDir registry;
+  platform::testing::ScopedEnv registry_file{"QAR_REGISTRY", (registry / "registry").c_str()};
+};
 
-// Waits (bounded) until the host has dealt with every connection: greeted it or closed it.
-void AwaitAnswered(const std::vector<int>& fds) {
-  const auto deadline = std::chrono::steady_clock::now() + 60s;
-  for (int fd : fds) {
-    if (fd < 0) continue;
-    pollfd p{fd, POLLIN, 0};
-    while (poll(&p, 1, 100) == 0 && std::chrono::steady_clock::now() < deadline) {
-    }
+struct HostOfItsOwnRegistry : OwnRegistry, InstalledHost {
+  // The small network in DEMO mode, registered.
+  bool RegisterDemo() {
+    WriteIni();
+    Write("DEMO", "");
+    return Run({"-REGSERVER"}).exit_code == 0;
   }
-}
+};
 
 // A host started with the usual soft limit of open files (activation passes on the client's)
 // takes the hard one; and once its descriptors ran out, under a limit it cannot raise, it
 // serves new clients again as soon as they are free, and stays recorded as the one running.
 TEST(OstrelHost, AfterItsFileDescriptorsRanOutTheHostServesAgainOnceTheyAreFree) {
-  // A registry of its own: which host runs must not depend on hosts that other tests record.
-  platform::testing::TempDir registry;
-  platform::testing::ScopedEnv registry_file("QAR_REGISTRY", (registry / "registry").c_str());
-  InstalledHost in;
-  in.WriteIni();
-  in.Write("DEMO", "");
-  ASSERT_EQ(in.Run({"-REGSERVER"}).exit_code, 0);
+  HostOfItsOwnRegistry in;
+  ASSERT_TRUE(in.RegisterDemo());
   rlimit own{};
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &own), 0);
   ASSERT_GT(own.rlim_max, 256u);
@@ -722,12 +703,8 @@ int ListeningSocketOf(uint32_t pid, const std::string& path) {
 // A host whose socket takes no connections any more leaves the registry and ends, so that the
 // next client's activation starts one that serves.
 TEST(OstrelHost, AHostWhoseSocketTakesNoConnectionsEndsAndIsNoLongerRecorded) {
-  platform::testing::TempDir registry;
-  platform::testing::ScopedEnv registry_file("QAR_REGISTRY", (registry / "registry").c_str());
-  InstalledHost in;
-  in.WriteIni();
-  in.Write("DEMO", "");
-  ASSERT_EQ(in.Run({"-REGSERVER"}).exit_code, 0);
+  HostOfItsOwnRegistry in;
+  ASSERT_TRUE(in.RegisterDemo());
   ASSERT_TRUE(in.Spawn({}));
   const uint32_t pid = *in.RunningPid();
   const std::string path = com::FindRunningServer(kOstrelClsid)->endpoint.substr(std::string("unix:").size());

@@ -4,10 +4,13 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -105,6 +108,36 @@ bool StopWholly(uint32_t pid, std::chrono::milliseconds limit) {
     std::this_thread::sleep_for(1ms);
   }
   return true;
+}
+
+ScopedStop::ScopedStop(uint32_t pid, std::chrono::milliseconds limit) : pid_(pid), stopped_(StopWholly(pid, limit)) {}
+
+ScopedStop::~ScopedStop() { kill(pid_t(pid_), SIGCONT); }
+
+std::vector<int> IdleConnections(const std::string& path, int n) {
+  std::vector<int> fds;
+  for (int i = 0; i < n; ++i) {
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+      close(fd);
+      fd = -1;
+    }
+    fds.push_back(fd);
+  }
+  return fds;
+}
+
+void AwaitAnswered(const std::vector<int>& fds, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (int fd : fds) {
+    if (fd < 0) continue;
+    pollfd p{fd, POLLIN, 0};
+    while (poll(&p, 1, 100) == 0 && std::chrono::steady_clock::now() < deadline) {
+    }
+  }
 }
 
 InstalledHost::InstalledHost(const std::string& folder, bool copy) : folder_(folder.empty() ? temp_.Path() : folder) {

@@ -70,4 +70,24 @@ bool AwaitExit(uint32_t pid, std::chrono::milliseconds limit = std::chrono::seco
 // returns before they all have, and a thread still running may answer a call meanwhile.
 bool StopWholly(uint32_t pid, std::chrono::milliseconds limit = std::chrono::seconds(30));
 
+// The process stopped wholly (StopWholly) while this lives; SIGCONT when it goes, also when the
+// stop did not complete, so that a failed test leaves no stopped process behind.
+class ScopedStop {
+ public:
+  explicit ScopedStop(uint32_t pid, std::chrono::milliseconds limit = std::chrono::seconds(30));
+  ~ScopedStop();
+  ScopedStop(const ScopedStop&) = delete;
+  ScopedStop& operator=(const ScopedStop&) = delete;
+  bool Stopped() const { return stopped_; }
+
+ private:
+  uint32_t pid_;
+  bool stopped_;
+};
+
+// Connections to a Unix socket that send nothing; -1 where the connection was refused.
+std::vector<int> IdleConnections(const std::string& path, int n);
+// Waits (bounded) until the server has dealt with every connection: greeted it or closed it.
+void AwaitAnswered(const std::vector<int>& fds, std::chrono::milliseconds limit = std::chrono::seconds(60));
+
 }  // namespace host::testing

@@ -3,10 +3,10 @@
 // stops answering. Waits are for other processes and bounded; the library's own waits (the
 // connect delay) use a clock the test moves.
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "host/tests/installed_host.h"
@@ -31,6 +31,7 @@ class HostTest : public ::testing::Test {
   std::unique_ptr<TKoplServer> s;
   std::map<std::string, std::pair<std::string, int32_t>> seen;  // item ID -> value, quality
   int disconnects = 0;
+  std::optional<host::testing::ScopedStop> stopped;
 
   // The host serving the small network, found by the library through the transport.
   void Start(KoplServices services, const std::vector<std::string>& host_args) {
@@ -52,8 +53,17 @@ class HostTest : public ::testing::Test {
     s->OnDisconnect = [this](TKoplServer*) { ++disconnects; };
   }
   void TearDown() override {
+    stopped.reset();  // the client's teardown must not wait for a stopped host
     s.reset();
     SetServices({});
+  }
+  // Once a good value of Druck came in, the host stopped wholly until the test ends.
+  void StopHostOnceServing() {
+    ASSERT_TRUE(Await([&] { return seen.count("ZFM1.Pumpe.Druck") && seen["ZFM1.Pumpe.Druck"].second == 0xC0; }));
+    const auto pid = in.RunningPid();
+    ASSERT_TRUE(pid);
+    stopped.emplace(*pid);
+    ASSERT_TRUE(stopped->Stopped()) << "the host does not stop";
   }
   bool Await(const std::function<bool()>& done, std::chrono::milliseconds limit = 30s) {
     return apartment.RunUntil(done, limit);
@@ -93,11 +103,7 @@ TEST_F(HostTest, AHostThatStopsAnsweringCountsAsGoneAfterOneCallRanOutOfTime) {
   s->OPCGroups()[1].OPCItems().Add("ZFM1.Turm.Temp");
   s->SetActive(true);
   ASSERT_TRUE(s->Active());
-  ASSERT_TRUE(Await([&] { return seen.count("ZFM1.Pumpe.Druck") && seen["ZFM1.Pumpe.Druck"].second == 0xC0; }));
-  const auto pid = in.RunningPid();
-  ASSERT_TRUE(pid);
-
-  ASSERT_TRUE(host::testing::StopWholly(*pid)) << "the host does not stop";
+  ASSERT_NO_FATAL_FAILURE(StopHostOnceServing());
   auto status_code = [&] {
     try {
       s->GetServerStatus();
@@ -113,7 +119,6 @@ TEST_F(HostTest, AHostThatStopsAnsweringCountsAsGoneAfterOneCallRanOutOfTime) {
   EXPECT_TRUE(Await([&] { return disconnects == 1; }));
   EXPECT_FALSE(s->Active());
   EXPECT_EQ(s->OPCGroups().Count(), 2);
-  kill(pid_t(*pid), SIGCONT);
 }
 
 TEST_F(HostTest, AHostThatStopsAnsweringIsFoundGoneWithoutACallOfTheClients) {
@@ -121,15 +126,7 @@ TEST_F(HostTest, AHostThatStopsAnsweringIsFoundGoneWithoutACallOfTheClients) {
   s->OPCGroups().Add("Pumpe").OPCItems().Add("ZFM1.Pumpe.Druck");
   s->SetActive(true);
   ASSERT_TRUE(s->Active());
-  ASSERT_TRUE(Await([&] { return seen.count("ZFM1.Pumpe.Druck") && seen["ZFM1.Pumpe.Druck"].second == 0xC0; }));
-  const auto pid = in.RunningPid();
-  ASSERT_TRUE(pid);
-  struct Resume {
-    uint32_t pid;
-    ~Resume() { kill(pid_t(pid), SIGCONT); }
-  } resume{*pid};
-
-  ASSERT_TRUE(host::testing::StopWholly(*pid)) << "the host does not stop";
+  ASSERT_NO_FATAL_FAILURE(StopHostOnceServing());
   // Nothing but the callback loop runs: the connection itself must find out.
   ASSERT_TRUE(Await([&] { return disconnects == 1; }, 60s)) << "a stopped host still counts as connected";
   EXPECT_FALSE(s->Active());

@@ -176,12 +176,9 @@ TEST_F(LumaroWithOstrelHost, AStoppedHostShowsAsLostInTheMainWindowAndAnOpenStat
   ASSERT_EQ(pumpe.ConnectionText(), "verbunden");
   const auto pid = in.RunningPid();
   ASSERT_TRUE(pid);
-  struct Resume {
-    uint32_t pid;
-    ~Resume() { kill(pid_t(pid), SIGCONT); }
-  } resume{*pid};
 
-  ASSERT_TRUE(host::testing::StopWholly(*pid)) << "the host does not stop";
+  const host::testing::ScopedStop stop(*pid);
+  ASSERT_TRUE(stop.Stopped()) << "the host does not stop";
   // Only the callback loop runs, no call of either window: their connections must find out.
   ASSERT_TRUE(Await([&] { return !main->Server().Active() && !pumpe.Connected(); }, 60s))
       << "main window " << (main->Server().Active() ? "connected" : "lost") << ", station window "

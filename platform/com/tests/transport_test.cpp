@@ -972,27 +972,49 @@ class EndlessBrowser final : public IOPCBrowseServerAddressSpace, public std::en
   std::atomic<int> browses{0};
 };
 
-TEST(ServerCallCancelTest, ACallSeesItsClientGo) {
+// An endpoint serving an EndlessBrowser, and a client's connected stream to it.
+class ServerCallCancelTest : public ::testing::Test {
+ protected:
+  void Serve(const char* clsid_text, rpc::ServeOptions serve = {}) {
+    serve.socket_dir = dir.Path();
+    serve.record_in_registry = false;
+    const CLSID clsid = *GuidFromString(clsid_text);
+    ASSERT_EQ(rpc::ServerEndpoint::Start(
+                  clsid, [b = browser] { return std::static_pointer_cast<IOPCBrowseServerAddressSpace>(b); },
+                  serve, &ep),
+              S_OK);
+    stub = qar::com::OpcServer::NewStub(grpc::CreateChannel(ep->Target(), grpc::InsecureChannelCredentials()));
+    qar::com::ConnectRequest connect;
+    connect.set_clsid(wire::EncodeGuid(clsid));
+    reader = stub->Connect(&stream, connect);
+    qar::com::Event first;
+    ASSERT_TRUE(reader->Read(&first));
+    session = first.connected().session();
+  }
+  void TearDown() override {
+    if (reader) {
+      stream.TryCancel();
+      qar::com::Event e;
+      while (reader->Read(&e)) {
+      }
+      reader->Finish();
+    }
+    if (ep) ep->Stop();
+  }
+
   platform::testing::TempDir dir;
-  rpc::ServeOptions serve;
-  serve.socket_dir = dir.Path();
-  serve.record_in_registry = false;
-  const CLSID clsid = *GuidFromString("{5A5A5A5A-0000-4000-8000-000000000002}");
-  auto browser = std::make_shared<EndlessBrowser>();
+  std::shared_ptr<EndlessBrowser> browser = std::make_shared<EndlessBrowser>();
   std::unique_ptr<rpc::ServerEndpoint> ep;
-  ASSERT_EQ(rpc::ServerEndpoint::Start(
-                clsid, [browser] { return std::static_pointer_cast<IOPCBrowseServerAddressSpace>(browser); },
-                serve, &ep),
-            S_OK);
-  auto stub = qar::com::OpcServer::NewStub(grpc::CreateChannel(ep->Target(), grpc::InsecureChannelCredentials()));
+  std::unique_ptr<qar::com::OpcServer::Stub> stub;
   grpc::ClientContext stream;
-  qar::com::ConnectRequest connect;
-  connect.set_clsid(wire::EncodeGuid(clsid));
-  auto reader = stub->Connect(&stream, connect);
-  qar::com::Event first;
-  ASSERT_TRUE(reader->Read(&first));
+  std::unique_ptr<grpc::ClientReader<qar::com::Event>> reader;
+  std::string session;
+};
+
+TEST_F(ServerCallCancelTest, ACallSeesItsClientGo) {
+  ASSERT_NO_FATAL_FAILURE(Serve("{5A5A5A5A-0000-4000-8000-000000000002}"));
   grpc::ClientContext call;
-  call.AddMetadata("qar-session", first.connected().session());
+  call.AddMetadata("qar-session", session);
   std::promise<grpc::Status> answered;
   const qar::com::BrowseRequest request;
   qar::com::StringsReply reply;
@@ -1003,35 +1025,13 @@ TEST(ServerCallCancelTest, ACallSeesItsClientGo) {
   call.TryCancel();
   EXPECT_EQ(answered.get_future().get().error_code(), grpc::StatusCode::CANCELLED);
   EXPECT_TRUE(Eventually([&] { return browser->stopped.load(); }));
-  stream.TryCancel();
-  while (reader->Read(&first)) {
-  }
-  reader->Finish();
-  ep->Stop();
 }
 
 // With the only worker busy, a call whose client gives up while it waits is never run.
-TEST(ServerCallCancelTest, ACallWhoseClientWentWhileItWaitedIsNotRun) {
-  platform::testing::TempDir dir;
+TEST_F(ServerCallCancelTest, ACallWhoseClientWentWhileItWaitedIsNotRun) {
   rpc::ServeOptions serve;
-  serve.socket_dir = dir.Path();
-  serve.record_in_registry = false;
   serve.worker_threads = 1;
-  const CLSID clsid = *GuidFromString("{5A5A5A5A-0000-4000-8000-000000000003}");
-  auto browser = std::make_shared<EndlessBrowser>();
-  std::unique_ptr<rpc::ServerEndpoint> ep;
-  ASSERT_EQ(rpc::ServerEndpoint::Start(
-                clsid, [browser] { return std::static_pointer_cast<IOPCBrowseServerAddressSpace>(browser); },
-                serve, &ep),
-            S_OK);
-  auto stub = qar::com::OpcServer::NewStub(grpc::CreateChannel(ep->Target(), grpc::InsecureChannelCredentials()));
-  grpc::ClientContext stream;
-  qar::com::ConnectRequest connect;
-  connect.set_clsid(wire::EncodeGuid(clsid));
-  auto reader = stub->Connect(&stream, connect);
-  qar::com::Event first;
-  ASSERT_TRUE(reader->Read(&first));
-  const std::string session = first.connected().session();
+  ASSERT_NO_FATAL_FAILURE(Serve("{5A5A5A5A-0000-4000-8000-000000000003}", serve));
   const qar::com::BrowseRequest request;
   struct Call {
     grpc::ClientContext ctx;
@@ -1067,11 +1067,6 @@ TEST(ServerCallCancelTest, ACallWhoseClientWentWhileItWaitedIsNotRun) {
   ASSERT_TRUE(stub->GetItemProperties(&ctx, behind, &values).ok());
   EXPECT_EQ(values.hr(), E_NOINTERFACE);
   EXPECT_EQ(browser->browses, 1);
-  stream.TryCancel();
-  while (reader->Read(&first)) {
-  }
-  reader->Finish();
-  ep->Stop();
 }
 
 }  // namespace
