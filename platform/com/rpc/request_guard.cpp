@@ -3,8 +3,10 @@
 #include <google/protobuf/stubs/logging.h>
 #include <grpc/support/log.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -34,6 +36,10 @@ bool AboutPeer(const char* file) {
                   std::strstr(file, "/chttp2/transport/"));
 }
 
+// A peer can make the library write lines at will, and vary them (another kind of junk, another
+// handshake error) at will too. So each text is written the first time it comes in a minute,
+// its repeats are counted and said when the minute is over or the server stops, and beyond a
+// few texts in a minute the rest are only counted.
 class PeerLines {
  public:
   int Set(std::function<void(const std::string&)> log) {
@@ -52,26 +58,42 @@ class PeerLines {
   bool Write(const std::string& line) {
     std::lock_guard lock(mutex_);
     if (!log_) return false;
-    if (line == last_) {
-      ++repeats_;
-      return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - window_ >= kWindow) {
+      FlushLocked();
+      window_ = now;
     }
-    FlushLocked();
-    last_ = line;
-    log_(line);
+    auto it = seen_.find(line);
+    if (it != seen_.end()) {
+      ++it->second;
+    } else if (seen_.size() < kTexts) {
+      seen_.emplace(line, 0);
+      log_(line);
+    } else {
+      ++others_;
+    }
     return true;
   }
 
  private:
+  static constexpr auto kWindow = std::chrono::minutes(1);
+  static constexpr size_t kTexts = 16;
+
   void FlushLocked() {
-    if (repeats_ > 0 && log_) log_("(the line before came " + std::to_string(repeats_) + " times more)");
-    repeats_ = 0;
-    last_.clear();
+    if (log_) {
+      for (const auto& [line, repeats] : seen_) {
+        if (repeats > 0) log_("(\"" + line + "\" came " + std::to_string(repeats) + " times more)");
+      }
+      if (others_ > 0) log_("(" + std::to_string(others_) + " more such lines of other texts were left out)");
+    }
+    seen_.clear();
+    others_ = 0;
   }
   std::mutex mutex_;
   std::function<void(const std::string&)> log_;
-  std::string last_;
-  size_t repeats_ = 0;
+  std::chrono::steady_clock::time_point window_ = std::chrono::steady_clock::now();
+  std::map<std::string, size_t> seen_;  // the texts written in this minute, and their repeats
+  size_t others_ = 0;
   int id_ = 0;
 };
 
