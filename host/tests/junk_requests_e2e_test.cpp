@@ -1,9 +1,15 @@
 // ostrel-host against clients that send what no sound client would: invented format names by
-// the thousand, and browse filters of megabytes. Other clients must be served all the same.
+// the thousand, browse filters of megabytes, and a burst of refreshes from a client that is
+// then killed. Other clients must be served all the same.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -160,6 +166,102 @@ TEST_F(JunkRequests, LongBrowseFiltersLeaveOtherClientsServed) {
   EXPECT_EQ(added.hr(), com::S_OK);
   EXPECT_EQ(added.results_size(), 20);
   EXPECT_EQ(wrong, 0);
+}
+
+// A client process makes a group of 100 000 items, sends refreshes of it from the device until
+// they are refused (the group holds only so many) and is killed with them pending. Another
+// client's refresh of a few items is still answered, and SIGTERM still ends the host.
+class DeadClientRefreshes : public JunkRequests {
+ protected:
+  void TearDown() override {
+    if (flood_ > 0) {
+      kill(flood_, SIGKILL);
+      waitpid(flood_, nullptr, 0);
+    }
+    if (!terminated_) JunkRequests::TearDown();
+  }
+  pid_t flood_ = -1;
+  bool terminated_ = false;
+};
+
+TEST_F(DeadClientRefreshes, AnotherClientsRefreshIsAnsweredAndTheHostEnds) {
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const std::string program = REFRESH_FLOOD;
+  std::vector<std::string> args = {program, target_, "100000", "5000"};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  flood_ = fork();
+  ASSERT_GE(flood_, 0);
+  if (flood_ == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    close(out[0]);
+    close(out[1]);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  // Its one line comes once it has sent its refreshes; then it is killed with them pending.
+  FILE* said = fdopen(out[0], "r");
+  ASSERT_NE(said, nullptr);
+  int accepted = -1, refused = -1, other = -1;
+  const int fields = std::fscanf(said, "accepted %d refused %d other %d", &accepted, &refused, &other);
+  std::fclose(said);
+  ASSERT_EQ(kill(flood_, SIGKILL), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(flood_, &status, 0), flood_);
+  flood_ = -1;
+  ASSERT_EQ(fields, 3) << "the flooding client ended early with status " << status;
+  EXPECT_GT(accepted, 0);
+  EXPECT_GT(refused, 0);  // beyond the bound of one group
+  EXPECT_LE(refused, 1);  // it stops at the first
+  EXPECT_EQ(other, 0);
+
+  RawClient raw(target_);
+  const uint32_t group = raw.AddGroup();
+  ASSERT_NE(group, 0u);
+  pb::ItemsRequest items;
+  items.set_group(group);
+  items.set_count(5);
+  for (int i = 0; i < 5; ++i) {
+    auto* d = items.add_items();
+    d->set_item_id("ZFM1.Pumpe.E" + std::to_string(i));
+    d->set_active(true);
+    d->set_client_handle(i);
+  }
+  pb::ItemResultsReply added;
+  ASSERT_TRUE(raw.Call(&Stub::AddItems, items, &added).ok());
+  ASSERT_EQ(added.hr(), com::S_OK);
+  pb::AdviseRequest advise;
+  advise.set_on_group(true);
+  advise.set_group(group);
+  advise.set_iid(com::wire::EncodeGuid(com::IID_IOPCDataCallback));
+  advise.set_sink(1);
+  pb::AdviseReply advised;
+  ASSERT_TRUE(raw.Call(&Stub::Advise, advise, &advised).ok());
+  ASSERT_EQ(advised.hr(), com::S_OK);
+  constexpr uint32_t kTransaction = 77;
+  pb::RefreshRequest refresh;
+  refresh.set_group(group);
+  refresh.set_source(com::OPC_DS_DEVICE);
+  refresh.set_transaction_id(kTransaction);
+  pb::AsyncReply rep;
+  ASSERT_TRUE(raw.Call(&Stub::Refresh2, refresh, &rep).ok());
+  ASSERT_EQ(rep.hr(), com::S_OK);
+  // Its completion: a data change of the five items with the refresh's transaction.
+  auto answered = std::async(std::launch::async, [&] {
+    for (pb::Event e; raw.reader->Read(&e);) {
+      if (e.has_data_change() && e.data_change().transaction_id() == kTransaction)
+        return e.data_change().client_handles_size();
+    }
+    return -1;
+  });
+  if (answered.wait_for(120s) != std::future_status::ready) raw.stream.TryCancel();
+  EXPECT_EQ(answered.get(), 5);
+
+  terminated_ = true;
+  EXPECT_EQ(in_.Terminate(), 0);  // waits for the host's end
 }
 
 }  // namespace

@@ -88,13 +88,12 @@ size_t DataChangeFloor(size_t items) {
          items * Object(sizeof(pb::Value));
 }
 
-bool EventQueue::Push(pb::Event event) {
-  const size_t bytes = MemoryOf(event);
-  if (!events_.empty() && (events_.size() >= max_events_ || bytes_ + bytes > max_bytes_)) return false;
+EventQueue::Fit EventQueue::Push(pb::Event& event, size_t bytes) {
+  if (Fit fit = Check(bytes); fit != Fit::kFits) return fit;
+  if (!budget_.Take(bytes)) return Fit::kOverTotal;  // another queue took it meanwhile
   events_.push_back({std::move(event), bytes});
   bytes_ += bytes;
-  budget_.Take(bytes);
-  return true;
+  return Fit::kFits;
 }
 
 void EventQueue::Pop() {

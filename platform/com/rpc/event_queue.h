@@ -19,13 +19,21 @@ size_t MemoryOf(const qar::com::Event& e);
 // arrays and a value object an item, without the values' texts. Known before it is built.
 size_t DataChangeFloor(size_t items);
 
-// The memory that the waiting events of every client of one server take together.
+// The memory that the waiting events of every client of one server take together; never
+// more than its limit.
 class EventBudget {
  public:
   explicit EventBudget(size_t limit) : limit_(limit) {}
-  void Take(size_t bytes) { used_.fetch_add(bytes, std::memory_order_relaxed); }
+  // False, and nothing taken, when `bytes` more would pass the limit.
+  bool Take(size_t bytes) {
+    size_t used = used_.load(std::memory_order_relaxed);
+    do {
+      if (bytes > limit_ - used) return false;
+    } while (!used_.compare_exchange_weak(used, used + bytes, std::memory_order_relaxed));
+    return true;
+  }
   void Give(size_t bytes) { used_.fetch_sub(bytes, std::memory_order_relaxed); }
-  bool Exceeded() const { return used_.load(std::memory_order_relaxed) > limit_; }
+  bool Fits(size_t bytes) const { return bytes <= limit_ - used_.load(std::memory_order_relaxed); }
   size_t Used() const { return used_.load(std::memory_order_relaxed); }
   size_t Limit() const { return limit_; }
 
@@ -43,13 +51,19 @@ class EventQueue {
   EventQueue(const EventQueue&) = delete;
   EventQueue& operator=(const EventQueue&) = delete;
 
-  // False when the event does not fit: with it, more events or more memory than the bounds
-  // would wait. One event always fits into an empty queue.
-  bool Push(qar::com::Event event);
-  // Whether an event of at least `bytes` could be pushed now, asked before it is built.
-  bool Admits(size_t bytes) const {
-    return events_.empty() || (events_.size() < max_events_ && bytes_ + bytes <= max_bytes_);
+  // Whether an event of `bytes` fits: with it, no more events or memory than this queue's
+  // bounds would wait (one event always fits into an empty queue), and all queues of the
+  // budget together would stay within it (also for an empty queue).
+  enum class Fit { kFits, kOverClient, kOverTotal };
+  Fit Check(size_t bytes) const {
+    if (!events_.empty() && (events_.size() >= max_events_ || bytes_ + bytes > max_bytes_)) return Fit::kOverClient;
+    return budget_.Fits(bytes) ? Fit::kFits : Fit::kOverTotal;
   }
+  // Queues `event`, which takes `bytes` (its MemoryOf), moving from it only when it fits.
+  Fit Push(qar::com::Event& event, size_t bytes);
+  bool Push(qar::com::Event event) { return Push(event, MemoryOf(event)) == Fit::kFits; }
+  // Whether an event of at least `bytes` could be pushed now, asked before it is built.
+  bool Admits(size_t bytes) const { return Check(bytes) == Fit::kFits; }
   bool Empty() const { return events_.empty(); }
   qar::com::Event* Front() { return &events_.front().event; }
   void Pop();

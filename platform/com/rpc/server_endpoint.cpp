@@ -102,12 +102,13 @@ struct AdviseRecord {
 void ReturnFreedMemory() { malloc_trim(0); }
 
 // What a session has of its server: the bounds of its events, the budget every session of
-// the server shares, whom to ask when that budget is exceeded, and the error log.
+// the server shares, whom to ask for room in that budget (true when `bytes` fit now), and the
+// error log.
 struct SessionHost {
   size_t max_events = 0;
   size_t max_bytes = 0;
   EventBudget* budget = nullptr;
-  std::function<void()> over_budget;
+  std::function<bool(size_t bytes)> make_room;
   std::function<void(const std::string&)> log;
 };
 
@@ -193,37 +194,48 @@ class Session : public std::enable_shared_from_this<Session> {
   }
 
   // Queues an event; dropped once the stream is closing. A client that lets more pile up than
-  // its bounds allow is cut off, and so is the one with the most waiting when all clients
-  // together take more than the budget.
+  // its bounds allow is cut off. An event that would take all clients together past the
+  // server's bound first makes room: the clients furthest behind are cut off, this one too
+  // when it is among them; when no room can be made, this client is cut off rather than
+  // left waiting for an event that never comes.
   void Push(pb::Event event) {
-    pb::Event* next = nullptr;
-    EventStream* stream = nullptr;
-    bool fits;
-    {
-      std::lock_guard lock(event_mutex_);
-      if (closed_ || finishing_ || !stream_) return;
-      fits = queue_.Push(std::move(event));
-      if (fits && !writing_) {
-        writing_ = true;
-        next = queue_.Front();
-        stream = stream_;
+    const size_t bytes = MemoryOf(event);
+    for (;;) {
+      pb::Event* next = nullptr;
+      EventStream* stream = nullptr;
+      EventQueue::Fit fit;
+      {
+        std::lock_guard lock(event_mutex_);
+        if (closed_ || finishing_ || !stream_) return;
+        fit = queue_.Push(event, bytes);
+        if (fit == EventQueue::Fit::kFits && !writing_) {
+          writing_ = true;
+          next = queue_.Front();
+          stream = stream_;
+        }
       }
+      if (fit == EventQueue::Fit::kFits) {
+        if (next) stream->StartWrite(next);
+        return;
+      }
+      if (!Room(fit, bytes)) return;
     }
-    if (!fits) return CutOff("the events waiting for it reached the bound of one client");
-    if (next) stream->StartWrite(next);
-    if (host_.budget->Exceeded()) host_.over_budget();
   }
 
   // Whether an event of at least `bytes` would be queued now. A client whose bound it would
-  // pass is cut off here, before the event is built.
+  // pass is cut off here, before the event is built; room in the server's bound is made as
+  // for Push.
   bool Admits(size_t bytes) {
-    {
-      std::lock_guard lock(event_mutex_);
-      if (closed_ || finishing_ || !stream_) return false;
-      if (queue_.Admits(bytes)) return true;
+    for (;;) {
+      EventQueue::Fit fit;
+      {
+        std::lock_guard lock(event_mutex_);
+        if (closed_ || finishing_ || !stream_) return false;
+        fit = queue_.Check(bytes);
+      }
+      if (fit == EventQueue::Fit::kFits) return true;
+      if (!Room(fit, bytes)) return false;
     }
-    CutOff("the events waiting for it reached the bound of one client");
-    return false;
   }
 
   // The memory its waiting events take, and whether more than the one being written waits.
@@ -317,6 +329,14 @@ class Session : public std::enable_shared_from_this<Session> {
   }
 
  private:
+  // Lock not held: cutting off other clients takes their locks. Whether to try again; if not,
+  // this client has been cut off.
+  bool Room(EventQueue::Fit fit, size_t bytes) {
+    if (fit == EventQueue::Fit::kOverTotal && host_.make_room(bytes)) return true;
+    CutOff(fit == EventQueue::Fit::kOverClient ? "the events waiting for it reached the bound of one client"
+                                               : "the events waiting for all clients reached the bound of the server");
+    return false;
+  }
   // Lock held. While a cut-off cancels the stream, its finish waits: the stream must not end
   // (and take its context with it) under the cancel.
   bool TakeFinish(bool finish) {
@@ -697,7 +717,7 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
     host.max_events = options_.max_queued_events;
     host.max_bytes = options_.max_queued_event_bytes;
     host.budget = &budget_;
-    host.over_budget = [this] { CutOffTheFurthestBehind(); };
+    host.make_room = [this](size_t bytes) { return MakeRoom(bytes); };
     host.log = log_;
     auto session = std::make_shared<Session>(RandomToken(), server, std::move(host));
     auto* stream = new EventStream(session, [this](std::shared_ptr<Session> s) { EndSession(std::move(s)); });
@@ -814,9 +834,15 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
     return true;
   }
 
-  // The events of every client together take more than the budget: the client furthest
-  // behind (most memory waiting, more than one event) is cut off.
-  void CutOffTheFurthestBehind() {
+  // Until `bytes` more fit into the budget, the client furthest behind (most memory waiting,
+  // more than one event) is cut off. False when no client is behind and they still do not fit.
+  bool MakeRoom(size_t bytes) {
+    while (!budget_.Fits(bytes)) {
+      if (!CutOffTheFurthestBehind()) return false;
+    }
+    return true;
+  }
+  bool CutOffTheFurthestBehind() {
     std::shared_ptr<Session> worst;
     size_t most = 0;
     for (auto& s : SessionsNow()) {
@@ -824,7 +850,9 @@ class ServerEndpoint::Impl final : public pb::OpcServer::CallbackService {
       size_t bytes = s->WaitingBytes(&behind);
       if (behind && bytes > most) most = bytes, worst = s;
     }
-    if (worst) worst->CutOff("the events waiting for all clients reached the bound of the server");
+    if (!worst) return false;
+    worst->CutOff("the events waiting for all clients reached the bound of the server");
+    return true;
   }
 
   // Short calls run at once on the transport's thread: the hop to a worker costs more than

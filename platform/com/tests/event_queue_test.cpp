@@ -81,6 +81,34 @@ TEST(EventQueueTest, BoundsCountAndMemoryPerQueueAndShareOneBudget) {
   EXPECT_EQ(budget.Used(), 0u);
 }
 
+// The queues of one budget together never hold more than it allows, neither when asked
+// before an event is built nor when it is pushed, and an empty queue is no exception; what
+// one queue gives back, another may take.
+TEST(EventQueueTest, AllQueuesOfABudgetStayWithinItEvenWhenEmpty) {
+  const pb::Event change = DataChange(100, [](int i) { return Variant::I4(i); });
+  const size_t one = MemoryOf(pb::Event(change));
+  EventBudget budget(2 * one + one / 2);
+  EventQueue a(100, size_t{1} << 30, budget), b(100, size_t{1} << 30, budget);
+  EXPECT_TRUE(a.Push(change));
+  EXPECT_TRUE(a.Push(change));
+  EXPECT_FALSE(b.Admits(DataChangeFloor(100)));
+  EXPECT_FALSE(b.Push(change));
+  EXPECT_TRUE(b.Empty());
+  EXPECT_LE(budget.Used(), budget.Limit());
+  EXPECT_EQ(budget.Used(), 2 * one);
+  // Refused for the total, the event is still the caller's, to push once there is room.
+  pb::Event event = change;
+  EXPECT_EQ(b.Check(one), EventQueue::Fit::kOverTotal);
+  EXPECT_EQ(b.Push(event, one), EventQueue::Fit::kOverTotal);
+  EXPECT_EQ(event.data_change().client_handles_size(), 100);
+  a.Pop();
+  EXPECT_EQ(b.Push(event, one), EventQueue::Fit::kFits);
+  EXPECT_EQ(budget.Used(), 2 * one);
+  a.Drop(false);
+  b.Drop(false);
+  EXPECT_EQ(budget.Used(), 0u);
+}
+
 // What is known of a data change before it is built never counts more than the built event:
 // a queue asked first refuses only what it would refuse once built, and within a little of it.
 TEST(EventMemoryTest, TheFloorOfADataChangeIsNeverAboveTheBuiltEvent) {
@@ -101,7 +129,7 @@ TEST(EventMemoryTest, TheFloorOfADataChangeIsNeverAboveTheBuiltEvent) {
     EXPECT_LE(floor, MemoryOf(built));
     EXPECT_GE(floor, row.items ? row.items * sizeof(pb::Value) : sizeof(pb::Event));
   }
-  EventBudget budget(size_t{1} << 30);
+  EventBudget budget(size_t{1} << 41);
   const pb::Event change = DataChange(100, [](int i) { return Variant::I4(i); });
   const size_t one = MemoryOf(pb::Event(change));
   EventQueue q(100, 2 * one, budget);
