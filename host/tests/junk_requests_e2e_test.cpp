@@ -240,14 +240,7 @@ TEST_F(DeadClientRefreshes, AnotherClientsRefreshIsAnsweredAndTheHostEnds) {
   pb::ItemResultsReply added;
   ASSERT_TRUE(raw.Call(&Stub::AddItems, items, &added).ok());
   ASSERT_EQ(added.hr(), com::S_OK);
-  pb::AdviseRequest advise;
-  advise.set_on_group(true);
-  advise.set_group(group);
-  advise.set_iid(com::wire::EncodeGuid(com::IID_IOPCDataCallback));
-  advise.set_sink(1);
-  pb::AdviseReply advised;
-  ASSERT_TRUE(raw.Call(&Stub::Advise, advise, &advised).ok());
-  ASSERT_EQ(advised.hr(), com::S_OK);
+  ASSERT_TRUE(raw.AdviseData(group));
   constexpr uint32_t kTransaction = 77;
   pb::RefreshRequest refresh;
   refresh.set_group(group);

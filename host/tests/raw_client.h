@@ -9,6 +9,7 @@
 #include <string>
 
 #include "host/tests/installed_host.h"
+#include "platform/com/opc_da.h"
 #include "platform/com/rpc/opc.grpc.pb.h"
 #include "platform/com/rpc/wire.h"
 
@@ -58,6 +59,16 @@ struct RawClient {
     add.set_requested_update_rate(1000);
     qar::com::AddGroupReply rep;
     return Call(&Stub::AddGroup, add, &rep).ok() && rep.hr() == 0 ? rep.server_group() : 0;
+  }
+  // The group's data callback, to the client's sink 1; whether the server took it.
+  bool AdviseData(uint32_t group) {
+    qar::com::AdviseRequest advise;
+    advise.set_on_group(true);
+    advise.set_group(group);
+    advise.set_iid(platform::com::wire::EncodeGuid(platform::com::IID_IOPCDataCallback));
+    advise.set_sink(1);
+    qar::com::AdviseReply advised;
+    return Call(&Stub::Advise, advise, &advised).ok() && advised.hr() == 0;
   }
 };
 

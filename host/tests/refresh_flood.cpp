@@ -34,13 +34,7 @@ int main(int argc, char** argv) {
   }
   pb::ItemResultsReply added;
   if (!raw.Call(&Stub::AddItems, add, &added).ok() || added.hr() != com::S_OK) return 4;
-  pb::AdviseRequest advise;
-  advise.set_on_group(true);
-  advise.set_group(group);
-  advise.set_iid(com::wire::EncodeGuid(com::IID_IOPCDataCallback));
-  advise.set_sink(1);
-  pb::AdviseReply advised;
-  if (!raw.Call(&Stub::Advise, advise, &advised).ok() || advised.hr() != com::S_OK) return 5;
+  if (!raw.AdviseData(group)) return 5;
   int accepted = 0, refused = 0, other = 0;
   pb::RefreshRequest refresh;
   refresh.set_group(group);
