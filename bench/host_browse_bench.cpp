@@ -45,15 +45,7 @@ double CpuSeconds(uint32_t pid) {
 
 // The AddItems of the other client; prints its time, or that it was not answered in a minute.
 void AddTwentyItems(RawClient& c, uint32_t group, const char* label) {
-  pb::ItemsRequest items;
-  items.set_group(group);
-  items.set_count(20);
-  for (int i = 0; i < 20; ++i) {
-    auto* d = items.add_items();
-    d->set_item_id("ZFM1.Pumpe.E" + std::to_string(i));
-    d->set_active(true);
-    d->set_client_handle(static_cast<uint32_t>(i));
-  }
+  const pb::ItemsRequest items = RawClient::ActiveItems(group, 20, "ZFM1.Pumpe.E");
   pb::ItemResultsReply rep;
   const auto t0 = Steady::now();
   const grpc::Status st = c.Call(&Stub::AddItems, items, &rep, 60s);

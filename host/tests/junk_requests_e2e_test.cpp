@@ -149,15 +149,7 @@ TEST_F(JunkRequests, LongBrowseFiltersLeaveOtherClientsServed) {
   // The other client comes once every browser has sent a browse.
   while (sent < kBrowsers * 2) std::this_thread::yield();
   RawClient other(target_);
-  pb::ItemsRequest items;
-  items.set_group(other.AddGroup());
-  items.set_count(20);
-  for (int i = 0; i < 20; ++i) {
-    auto* d = items.add_items();
-    d->set_item_id("ZFM1.Pumpe.E" + std::to_string(i));
-    d->set_active(true);
-    d->set_client_handle(i);
-  }
+  const pb::ItemsRequest items = RawClient::ActiveItems(other.AddGroup(), 20, "ZFM1.Pumpe.E");
   pb::ItemResultsReply added;
   const grpc::Status st = other.Call(&Stub::AddItems, items, &added);
   stop = true;
@@ -228,15 +220,7 @@ TEST_F(DeadClientRefreshes, AnotherClientsRefreshIsAnsweredAndTheHostEnds) {
   RawClient raw(target_);
   const uint32_t group = raw.AddGroup();
   ASSERT_NE(group, 0u);
-  pb::ItemsRequest items;
-  items.set_group(group);
-  items.set_count(5);
-  for (int i = 0; i < 5; ++i) {
-    auto* d = items.add_items();
-    d->set_item_id("ZFM1.Pumpe.E" + std::to_string(i));
-    d->set_active(true);
-    d->set_client_handle(i);
-  }
+  const pb::ItemsRequest items = RawClient::ActiveItems(group, 5, "ZFM1.Pumpe.E");
   pb::ItemResultsReply added;
   ASSERT_TRUE(raw.Call(&Stub::AddItems, items, &added).ok());
   ASSERT_EQ(added.hr(), com::S_OK);

@@ -60,6 +60,20 @@ struct RawClient {
     qar::com::AddGroupReply rep;
     return Call(&Stub::AddGroup, add, &rep).ok() && rep.hr() == 0 ? rep.server_group() : 0;
   }
+  // AddItems of `n` active items of `group`, client handles 0 to n-1: `id` followed by the
+  // item's number, or `id` alone for every item when `numbered` is false.
+  static qar::com::ItemsRequest ActiveItems(uint32_t group, int n, const std::string& id, bool numbered = true) {
+    qar::com::ItemsRequest items;
+    items.set_group(group);
+    items.set_count(n);
+    for (int i = 0; i < n; ++i) {
+      auto* d = items.add_items();
+      d->set_item_id(numbered ? id + std::to_string(i) : id);
+      d->set_active(true);
+      d->set_client_handle(static_cast<uint32_t>(i));
+    }
+    return items;
+  }
   // The group's data callback, to the client's sink 1; whether the server took it.
   bool AdviseData(uint32_t group) {
     qar::com::AdviseRequest advise;

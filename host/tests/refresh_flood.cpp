@@ -23,15 +23,7 @@ int main(int argc, char** argv) {
   const int items = std::atoi(argv[2]), refreshes = std::atoi(argv[3]);
   const uint32_t group = raw.AddGroup();
   if (raw.session.empty() || !group) return 3;
-  pb::ItemsRequest add;
-  add.set_group(group);
-  add.set_count(items);
-  for (int i = 0; i < items; ++i) {
-    auto* def = add.add_items();
-    def->set_item_id("ZFM1.Turm.Temp");
-    def->set_active(true);
-    def->set_client_handle(i);
-  }
+  const pb::ItemsRequest add = host::testing::RawClient::ActiveItems(group, items, "ZFM1.Turm.Temp", false);
   pb::ItemResultsReply added;
   if (!raw.Call(&Stub::AddItems, add, &added).ok() || added.hr() != com::S_OK) return 4;
   if (!raw.AdviseData(group)) return 5;
