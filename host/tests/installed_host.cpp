@@ -246,7 +246,7 @@ bool InstalledHost::Spawn(const std::vector<std::string>& args) {
 int InstalledHost::Terminate() {
   if (spawned_ > 0) {
     kill(spawned_, SIGTERM);
-    int code = Reap(spawned_, 20s);
+    int code = Reap(spawned_, 60s);  // a sanitizer build on a loaded machine takes its time
     spawned_ = -1;
     return code;
   }
